@@ -1,0 +1,90 @@
+// The extension module _near_interface_accel: argument conversion and
+// validation with the interpreter lock held, then the parallel loop over the
+// triples without it, and the one error after the loop.
+#include <pybind11/complex.h>
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <atomic>
+#include <complex>
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
+
+#include "../pointwise/evaluate_triple.hpp"
+
+namespace py = pybind11;
+
+namespace {
+
+using real_array = py::array_t<double, py::array::c_style | py::array::forcecast>;
+using complex_array = py::array_t<std::complex<double>>;
+
+constexpr const char* module_doc =
+    "tarnvel#680 U2: the C++ twin of _near_interface.six_point. Optional; _near_interface "
+    "falls back to the numpy walk without it.";
+
+constexpr const char* batch_doc =
+    "six_point over parallel (rho, z, zp) arrays -> (n, 6) complex. k_p/k_m arrive derived "
+    "(k_medium keeps the branch choice); the U1 memo layer in Python hands this UNIQUE "
+    "triples only.";
+
+// The Gauss rule is usable when both arrays are one-dimensional, of one
+// length, with at least one node (and few enough nodes to count in an int).
+bool gauss_rule_ok(const real_array& gx, const real_array& gw) {
+    if (gx.ndim() != 1 || gw.ndim() != 1) return false;
+    if (gx.shape(0) != gw.shape(0)) return false;
+    return gx.shape(0) >= 1 && gx.shape(0) <= std::numeric_limits<std::int32_t>::max();
+}
+
+complex_array near_interface_six_batch(double k_p, std::complex<double> k_m, real_array rho,
+                                       real_array z, real_array zp, double rtol, double lam_mult,
+                                       std::int32_t depth, double detour, real_array gx,
+                                       real_array gw) {
+    const auto rho_v = rho.unchecked<1>();
+    const auto z_v = z.unchecked<1>();
+    const auto zp_v = zp.unchecked<1>();
+    const py::ssize_t n = rho_v.shape(0);
+    if (z_v.shape(0) != n || zp_v.shape(0) != n) {
+        throw std::invalid_argument("rho, z and zp must have the same length");
+    }
+    if (!gauss_rule_ok(gx, gw)) throw std::invalid_argument("bad Gauss rule");
+    for (py::ssize_t i = 0; i < n; ++i) {
+        if (!(z_v(i) >= 0.0)) throw std::invalid_argument("need z >= 0 >= zp");
+        if (zp_v(i) > 0.0) throw std::invalid_argument("need z >= 0 >= zp");
+        if (!(rho_v(i) >= 0.0)) throw std::invalid_argument("need R > 0");
+        if (!((z_v(i) - zp_v(i)) + rho_v(i) > 0.0)) throw std::invalid_argument("need R > 0");
+    }
+
+    complex_array result({n, static_cast<py::ssize_t>(6)});
+    auto out = result.mutable_unchecked<2>();
+
+    const nia::pointwise::batch_controls ctl{k_p,    k_m,       rtol,      lam_mult,
+                                             depth,  detour,    gx.data(), gw.data(),
+                                             static_cast<int>(gx.shape(0))};
+    std::atomic<bool> failure_flag{false};
+    {
+        py::gil_scoped_release release;
+        const std::int64_t count = n;
+#pragma omp parallel for schedule(dynamic, 1)
+        for (std::int64_t i = 0; i < count; ++i) {
+            nia::pointwise::evaluate_triple(ctl, rho_v(i), z_v(i), zp_v(i), out.mutable_data(i, 0),
+                                            failure_flag);
+        }
+    }
+    if (failure_flag.load()) {
+        throw std::runtime_error("rotated tail did not go quiet inside the panel budget");
+    }
+    return result;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_near_interface_accel, m, py::mod_gil_not_used()) {
+    m.doc() = module_doc;
+    m.attr("near_interface_680") = true;
+    m.def("near_interface_six_batch", &near_interface_six_batch, batch_doc, py::arg("k_p"),
+          py::arg("k_m"), py::arg("rho"), py::arg("z"), py::arg("zp"), py::arg("rtol"),
+          py::arg("lam_mult"), py::arg("depth"), py::arg("detour"), py::arg("gx"),
+          py::arg("gw"));
+}

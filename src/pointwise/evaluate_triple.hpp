@@ -1,0 +1,191 @@
+// The per-point driver: the six spectral integrals of one triple (rho, z, zp),
+// along a path of three pieces:
+//   1. a half-sine detour above the real axis from 0 to axis_end, cut at break
+//      points placed around the two wavenumbers (the branch points);
+//   2. the real axis from axis_end to tail_start;
+//   3. from tail_start on, rays at +-45 degrees on which J0 is split into the
+//      two Hankel functions (one ray with no Bessel factor when rho = 0).
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <complex>
+
+#include "../spectral/kernel.hpp"
+#include "../spectral/panel_rules.hpp"
+#include "adaptive_panel.hpp"
+#include "rotated_tail.hpp"
+
+namespace nia::pointwise {
+
+// The call's media and numerical controls, shared read-only by all triples.
+struct batch_controls {
+    double k_p;
+    complex k_m;
+    double rtol;
+    double lam_mult;
+    int depth;
+    double detour;
+    const double* gx;
+    const double* gw;
+    int n_gauss;
+};
+
+inline constexpr int break_capacity = 28;
+// Interior cuts of the detour at k/7 of its span, k = 1..6: each is k times the
+// double nearest 1/7 (so the fifth is 0.7142857142857142, not the double nearest 5/7).
+inline constexpr std::array<double, 6> break_fractions = {
+    0.14285714285714285, 0.2857142857142857, 0.42857142857142855,
+    0.5714285714285714,  0.7142857142857142, 0.8571428571428571};
+// Extra cuts around each branch point x: x itself and 15% and 40% either side.
+inline constexpr std::array<double, 5> branch_cut_factors = {1.0, 0.85, 1.15, 0.6, 1.4};
+// axis_end is this multiple of the larger wavenumber modulus.
+inline constexpr double axis_end_factor = 1.1;
+// Above this product of separation and lambda, exp(-lambda dz) is below e^-60:
+// the far cut 60/dz shortens the path for well separated heights.
+inline constexpr double far_cut_exponent = 60.0;
+inline constexpr double sqrt2 = 1.4142135623730951;
+
+// Where the path of one triple runs.
+struct triple_plan {
+    double k_max;
+    double axis_end;
+    double tail_start;
+    double detour_height;
+    double tail_scale;
+    std::array<double, break_capacity> break_points;
+    int n_break;
+};
+
+namespace detail {
+
+// Ascending order with NaN last, so that the order is total even for
+// non-finite wavenumbers.
+inline bool before(double x, double y) noexcept {
+    return x < y || (!std::isnan(x) && std::isnan(y));
+}
+
+}  // namespace detail
+
+inline triple_plan plan_triple(double k_p, complex k_m, double rho, double z, double zp,
+                               double lam_mult, double detour) noexcept {
+    triple_plan p{};
+    const double dz = z - zp;
+    const double k_m_abs = std::hypot(k_m.real(), k_m.imag());
+    p.k_max = k_m_abs > k_p ? k_m_abs : k_p;
+    double a = axis_end_factor * p.k_max;
+    double l = lam_mult * p.k_max;
+    if (dz > 0.0) {
+        const double f = far_cut_exponent / dz;
+        if (!(f >= l)) {
+            a = std::max(std::min(a, f), 2.2 * k_p);
+            l = std::max(1.5 * a, f);
+        }
+    }
+    p.axis_end = a;
+    p.tail_start = l;
+    p.detour_height = std::max(1e-6 * a, std::min(0.35 * a, detour / std::max(1e-12, rho)));
+
+    int n = 0;
+    p.break_points[n++] = 0.0;
+    p.break_points[n++] = a;
+    for (double c : break_fractions) p.break_points[n++] = a * c;
+    for (double x : {k_p, std::fabs(k_m.real())}) {
+        if (break_capacity - n < 5) continue;
+        for (double f : branch_cut_factors) {
+            const double v = x * f;
+            if (0.0 < v && v < a) p.break_points[n++] = v;
+        }
+    }
+    // insertion sort (at most 18 values), then drop adjacent equal values
+    for (int i = 1; i < n; ++i) {
+        const double v = p.break_points[i];
+        int j = i;
+        while (j > 0 && detail::before(v, p.break_points[j - 1])) {
+            p.break_points[j] = p.break_points[j - 1];
+            --j;
+        }
+        p.break_points[j] = v;
+    }
+    int kept = 0;
+    for (int i = 0; i < n; ++i) {
+        if (kept == 0 || !(p.break_points[i] == p.break_points[kept - 1])) {
+            p.break_points[kept++] = p.break_points[i];
+        }
+    }
+    p.n_break = kept;
+    p.tail_scale = sqrt2 / (rho + (z - zp));
+    return p;
+}
+
+// The panel rules the driver uses; a tracing caller may substitute wrappers.
+struct plain_rules {
+    const spectral::detour_panel_rule& detour() const noexcept { return spectral::detour_panel; }
+    const spectral::axis_panel_rule& axis() const noexcept { return spectral::axis_panel; }
+    const spectral::hankel_ray_rule_t& ray() const noexcept { return spectral::hankel_ray_rule; }
+};
+
+// The three piece sums of one triple and whether every tail ray went quiet.
+struct triple_pieces {
+    six_sum detour;
+    six_sum segment;
+    six_sum tail;
+    bool ok;
+};
+
+template <class Rules>
+triple_pieces integrate_pieces(const batch_controls& ctl, double rho, double z, double zp,
+                               const Rules& rules) noexcept {
+    const triple_plan p = plan_triple(ctl.k_p, ctl.k_m, rho, z, zp, ctl.lam_mult, ctl.detour);
+    const spectral::kernel_record kernel = spectral::make_kernel_record(z, zp, ctl.k_p, ctl.k_m);
+    const spectral::axis_ctx axis{kernel, rho};
+    const spectral::detour_ctx detour{axis, p.axis_end, p.detour_height};
+
+    triple_pieces out;
+    spectral::set_zero(out.detour);
+    for (int k = 0; k + 1 < p.n_break; ++k) {
+        six_sum piece;
+        adaptive_panel(rules.detour(), detour, p.break_points[k], p.break_points[k + 1], ctl.rtol,
+                       ctl.depth, ctl.gx, ctl.gw, ctl.n_gauss, nullptr, 0.0, piece);
+        if (k == 0) {
+            out.detour = piece;
+        } else {
+            for (int c = 0; c < 6; ++c) out.detour[c] += piece[c];
+        }
+    }
+    adaptive_panel(rules.axis(), axis, p.axis_end, p.tail_start, ctl.rtol, ctl.depth, ctl.gx,
+                   ctl.gw, ctl.n_gauss, nullptr, 0.0, out.segment);
+
+    const complex d = std::exp(complex(0.0, spectral::pi / 4.0));
+    const complex origin(p.tail_start, 0.0);
+    if (rho != 0.0) {
+        six_sum upper, lower;
+        const spectral::tail_ray ray1{kernel, origin, d, rho, 1};
+        out.ok = rotated_tail(rules.ray(), ray1, p.tail_start, p.tail_scale, ctl.rtol, ctl.depth,
+                              ctl.gx, ctl.gw, ctl.n_gauss, upper);
+        if (out.ok) {
+            const spectral::tail_ray ray2{kernel, origin, std::conj(d), rho, 2};
+            out.ok = rotated_tail(rules.ray(), ray2, p.tail_start, p.tail_scale, ctl.rtol,
+                                  ctl.depth, ctl.gx, ctl.gw, ctl.n_gauss, lower);
+        }
+        if (out.ok) {
+            for (int c = 0; c < 6; ++c) out.tail[c] = upper[c] + lower[c];
+        } else {
+            out.tail = upper;
+        }
+    } else {
+        const spectral::tail_ray ray0{kernel, origin, d, 0.0, 0};
+        out.ok = rotated_tail(rules.ray(), ray0, p.tail_start, p.tail_scale, ctl.rtol, ctl.depth,
+                              ctl.gx, ctl.gw, ctl.n_gauss, out.tail);
+    }
+    return out;
+}
+
+// Row i of the batch: writes row[0..5] on success; on a tail that does not go
+// quiet sets failure_flag and leaves the row untouched.
+void evaluate_triple(const batch_controls& ctl, double rho, double z, double zp, complex* row,
+                     std::atomic<bool>& failure_flag) noexcept;
+
+}  // namespace nia::pointwise

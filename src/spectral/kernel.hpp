@@ -1,0 +1,54 @@
+// Interface kernels K_0 ... K_5 of the two-half-space problem at one complex
+// value of the spectral variable lambda.
+#pragma once
+
+#include "six_sum.hpp"
+
+namespace nia::spectral {
+
+// Per-triple parameters of the kernel; filled once per triple, read-only after.
+struct kernel_record {
+    double z;        // field height (>= 0)
+    double zp;       // source height (<= 0)
+    complex k_p;     // upper medium wavenumber, (k_p, 0)
+    complex k_m;     // lower medium wavenumber, as the caller gave it
+    complex k_p_sq;  // (k_p * k_p, 0)
+    complex k_m_sq;  // k_m * k_m as a complex product
+};
+
+// gamma(lambda; k) with gamma^2 = lambda^2 - k^2. The branch is fixed by the
+// factorisation sqrt(i (k + lambda)) * sqrt(i (k - lambda)) with principal
+// roots: one vertical cut rises from -k, the other falls from +k, so that
+// gamma(0; k) = i k and gamma is positive real on the real axis beyond k.
+inline complex vertical_wavenumber(complex lam, complex k) noexcept {
+    const complex u(-(k.imag() + lam.imag()), k.real() + lam.real());
+    const complex v(lam.imag() - k.imag(), k.real() - lam.real());
+    return std::sqrt(u) * std::sqrt(v);
+}
+
+// The six kernel values, written into K[0..5]. The factor S is the product of
+// the upward decay in the upper medium and the downward decay in the lower one;
+// the denominators are the sum of the vertical wavenumbers (channel 0) and the
+// wavenumber-squared weighted sum k_m^2 gamma_p + k_p^2 gamma_m (channels 1-5).
+// Vanishing denominators are not guarded: they give non-finite channels.
+inline void spectral_kernel(const kernel_record& r, complex lam, complex* K) noexcept {
+    const complex gp = vertical_wavenumber(lam, r.k_p);
+    const complex gm = vertical_wavenumber(lam, r.k_m);
+    const complex e = r.zp * gm - r.z * gp;
+    const complex s = std::exp(e);
+    const complex n = 2.0 * lam * s;
+    K[0] = n / (gp + gm);
+    const complex q = n / (r.k_m_sq * gp + r.k_p_sq * gm);
+    K[1] = q;
+    K[2] = q * (gp - gm);
+    K[3] = -K[2] * gp;
+    K[4] = -q * (gp * gm);
+    K[5] = K[2] * gm;
+}
+
+// The record the per-point driver builds for one triple.
+inline kernel_record make_kernel_record(double z, double zp, double k_p, complex k_m) noexcept {
+    return kernel_record{z, zp, complex(k_p, 0.0), k_m, complex(k_p * k_p, 0.0), k_m * k_m};
+}
+
+}  // namespace nia::spectral

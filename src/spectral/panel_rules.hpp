@@ -1,0 +1,136 @@
+// The three panel rules: the integrands of the spectral path, each applied to a
+// whole panel [a, b] of a real path parameter t with the caller's Gauss rule.
+//
+// Every rule overwrites its output with the Gauss sum of its six channels:
+// with m = (a + b)/2 and h = (b - a)/2, node i sits at t_i = m + h gx[i] and
+// carries weight h gw[i]. n_gauss <= 0 gives zeros.
+#pragma once
+
+#include <cmath>
+
+#include "../special/hankel.hpp"
+#include "bessel_j0.hpp"
+#include "kernel.hpp"
+#include "six_sum.hpp"
+
+namespace nia::spectral {
+
+// Context of the real-axis integrand K_c(t) J0(rho t).
+struct axis_ctx {
+    const kernel_record& kernel;
+    double rho;
+};
+
+// Context of the detoured integrand: the path lambda(t) = t + i height sin(pi t / span)
+// leaves the real axis at 0, arches over the branch points and returns at span.
+struct detour_ctx {
+    const axis_ctx& axis;
+    double span;
+    double height;
+};
+
+// Context of one rotated tail ray lambda(t) = origin + t direction.
+// kind 1: factor H0^(1)(rho lambda)/2; kind 2: H0^(2)(rho lambda)/2; other: none.
+struct tail_ray {
+    const kernel_record& kernel;
+    complex origin;
+    complex direction;
+    double rho;
+    int kind;
+};
+
+namespace detail {
+
+// out_c += w v_c, real and imaginary parts each by a fused multiply-add.
+inline void add_weighted(six_sum& out, double w, const complex* v) noexcept {
+    for (int c = 0; c < 6; ++c) {
+        out[c] = complex(std::fma(w, v[c].real(), out[c].real()),
+                         std::fma(w, v[c].imag(), out[c].imag()));
+    }
+}
+
+}  // namespace detail
+
+// Bessel form on the half-sine detour: K_c(lambda) J0(rho lambda) lambda'(t).
+struct detour_panel_rule {
+    void operator()(const detour_ctx& ctx, double a, double b, const double* gx,
+                    const double* gw, int n_gauss, six_sum& out) const noexcept {
+        set_zero(out);
+        const double half = (b - a) * 0.5;
+        const double mid = (a + b) * 0.5;
+        const kernel_record& kernel = ctx.axis.kernel;
+        const double rho = ctx.axis.rho;
+        const double n_span = ctx.span;
+        const double m_height = ctx.height;
+        complex k[6];
+        complex v[6];
+        for (int i = 0; i < n_gauss; ++i) {
+            const double t = std::fma(half, gx[i], mid);
+            // theta = pi t / span, formed from the panel ends to keep t's rounding out of it
+            const double theta = (pi / 2.0) * ((a + b) + gx[i] * (b - a)) / n_span;
+            const complex lam(t, m_height * std::sin(theta));
+            const double slope = (pi / n_span) * m_height * std::cos(theta);
+            spectral_kernel(kernel, lam, k);
+            const complex j = bessel_j0(complex(rho * lam.real(), rho * lam.imag()));
+            for (int c = 0; c < 6; ++c) {
+                const complex jk = j * k[c];
+                // times lambda'(t) = 1 + i slope
+                v[c] = complex(jk.real() - slope * jk.imag(), jk.imag() + slope * jk.real());
+            }
+            detail::add_weighted(out, half * gw[i], v);
+        }
+    }
+};
+
+// Bessel form on the real axis: K_c(t) J0(rho t); J0 in real arithmetic.
+struct axis_panel_rule {
+    void operator()(const axis_ctx& ctx, double a, double b, const double* gx,
+                    const double* gw, int n_gauss, six_sum& out) const noexcept {
+        set_zero(out);
+        const double half = (b - a) * 0.5;
+        const double mid = (a + b) * 0.5;
+        complex k[6];
+        complex v[6];
+        for (int i = 0; i < n_gauss; ++i) {
+            const double t = std::fma(half, gx[i], mid);
+            const complex lam(t, 0.0);
+            spectral_kernel(ctx.kernel, lam, k);
+            const complex j = bessel_j0(complex(ctx.rho * t, ctx.rho * 0.0));
+            for (int c = 0; c < 6; ++c) v[c] = j * k[c];
+            detail::add_weighted(out, half * gw[i], v);
+        }
+    }
+};
+
+// Hankel form on a tail ray: K_c(lambda) F(lambda), F = direction H0^(kind)(rho lambda)/2
+// for kinds 1 and 2, F = direction otherwise.
+struct hankel_ray_rule_t {
+    void operator()(const tail_ray& ray, double a, double b, const double* gx,
+                    const double* gw, int n_gauss, six_sum& out) const noexcept {
+        set_zero(out);
+        const double mid = (a + b) * 0.5;
+        const double half = (b - a) * 0.5;
+        const complex o = ray.origin, d = ray.direction;
+        const bool with_hankel = ray.kind == 1 || ray.kind == 2;
+        complex k[6];
+        for (int i = 0; i < n_gauss; ++i) {
+            const double t = mid + half * gx[i];
+            const complex lam(o.real() + t * d.real(), o.imag() + t * d.imag());
+            spectral_kernel(ray.kernel, lam, k);
+            complex f = d;
+            if (with_hankel) {
+                const complex zeta(ray.rho * lam.real(), ray.rho * lam.imag());
+                const complex h = special::hankel0(ray.kind, zeta);
+                f = 0.5 * (d * h);
+            }
+            const double w = half * gw[i];
+            for (int c = 0; c < 6; ++c) out[c] += (f * k[c]) * w;
+        }
+    }
+};
+
+inline constexpr detour_panel_rule detour_panel{};
+inline constexpr axis_panel_rule axis_panel{};
+inline constexpr hankel_ray_rule_t hankel_ray_rule{};
+
+}  // namespace nia::spectral

@@ -1,0 +1,380 @@
+"""Arbitrary-precision values of the six interface integrals.
+
+For a field point at height ``z >= 0`` above a planar interface, a source at
+height ``zp <= 0`` below it and a horizontal distance ``rho``, the six
+integrals are
+
+    I_c(rho, z, zp) = integral over lambda from 0 to infinity of K_c(lambda) J0(rho lambda),
+
+taken along a path that passes above the branch points on the positive real
+axis.  Where the real-axis integral does not converge (z = zp = 0, where K_4
+grows like lambda**2) the value is the analytic continuation obtained by
+turning the tail into the complex plane with J0 = (H0(1) + H0(2)) / 2: the
+first-kind half on a ray into the upper half-plane, the second-kind half on
+the mirrored ray into the lower half-plane.
+
+This module is an independent oracle for the compiled module's accuracy
+tests.  It uses mpmath only, and its own contours:
+
+* contour "A": an elliptic arc from 0 to ``Lambda_A = 1.5 k_max + 0.5`` through
+  the upper half-plane, then rays at +-30 degrees (for rho = 0: the real axis);
+* contour "B": a trapezoid from 0 to ``Lambda_B = 2.5 k_max + 1`` with a flat top
+  above every branch point, then rays at +-60 degrees (for rho = 0: one ray at
+  +30 degrees, no Bessel factor).
+
+Both contours are legitimate deformations of the defining path.  With the
+vertical wavenumber written as gamma = sqrt(i(k + lambda)) sqrt(i(k - lambda))
+the branch cuts rise vertically from -k and fall vertically from +k, so the
+open first quadrant is free of cuts, and the interface pole (the zero of
+k_m**2 gamma_p + k_p**2 gamma_m) lies in the fourth quadrant to the left of
+Re k_p, if it is on this sheet at all.  The rays start to the right of both
+falling cuts, so the wedges they sweep out contain no singularity.
+
+The Hankel factors on the rays come from the modified Bessel function K0
+(DLMF 10.27.8):
+
+    H0(1)(w) = 2 / (pi i) K0(-i w),   -pi/2 < arg w <= pi
+    H0(2)(w) = -2 / (pi i) K0(i w),   -pi <= arg w < pi/2
+
+which avoids the cancellation of J0 + i Y0 in the complex plane.
+"""
+
+import math
+
+import mpmath as mp
+from mpmath.calculus.quadrature import TanhSinh
+
+#: Working precision (decimal digits) of every evaluation in this module.
+WORKING_DPS = 30
+
+CHANNELS = 6
+
+# Relative tolerance of one panel against the integral of |f| over it.  The
+# tanh-sinh levels converge quadratically, so a level difference of 1e-22
+# leaves the accepted level far below it.
+_PANEL_TOL = mp.mpf("1e-22")
+# Deepest tanh-sinh level tried on one panel before the panel is halved.
+_MAX_LEVEL = 7
+# Halvings allowed below one of the panels set up by the contour.
+_MAX_SPLITS = 12
+# Tail rays stop where the integrand has decayed by e**-_TAIL_DECAY.
+_TAIL_DECAY = 95
+
+_tanh_sinh = TanhSinh(mp.mp)
+
+
+def vertical_wavenumber(lam, k):
+    """gamma(lambda; k) with cuts rising from -k and falling from +k."""
+    return mp.sqrt(1j * (k + lam)) * mp.sqrt(1j * (k - lam))
+
+
+def kernel(lam, k_p, k_m, z, zp):
+    """The six interface kernels K_0 ... K_5 at one complex lambda."""
+    gp = vertical_wavenumber(lam, k_p)
+    gm = vertical_wavenumber(lam, k_m)
+    n = 2 * lam * mp.exp(zp * gm - z * gp)
+    k0 = n / (gp + gm)
+    q = n / (k_m * k_m * gp + k_p * k_p * gm)
+    k2 = q * (gp - gm)
+    return (k0, q, k2, -k2 * gp, -q * gp * gm, k2 * gm)
+
+
+def hankel0_first(w):
+    """H0(1)(w) for -pi/2 < arg w <= pi, through K0 (DLMF 10.27.8)."""
+    return 2 / (mp.pi * 1j) * mp.besselk(0, -1j * w)
+
+
+def hankel0_second(w):
+    """H0(2)(w) for -pi <= arg w < pi/2, through K0 (DLMF 10.27.8)."""
+    return -2 / (mp.pi * 1j) * mp.besselk(0, 1j * w)
+
+
+# ---------------------------------------------------------------------------
+# Six-channel quadrature
+
+
+def _panel(f, a, b, prec):
+    """Tanh-sinh levels on [a, b] of a six-valued f.
+
+    Returns (integrals, integral of the largest |f_c|, converged)."""
+    half = (b - a) / 2
+    mid = (b + a) / 2
+    prev = None
+    sums = [mp.mpc(0)] * CHANNELS
+    abs_sum = mp.mpf(0)
+    for level in range(1, _MAX_LEVEL + 1):
+        h = mp.ldexp(1, -level)
+        if prev is not None:
+            sums = [s / (2 * h) for s in prev]
+            abs_sum = prev_abs / (2 * h)
+        for x, w in _tanh_sinh.get_nodes(-1, 1, level, prec):
+            v = f(mid + half * x)
+            for c in range(CHANNELS):
+                sums[c] += w * v[c]
+            abs_sum += w * max(abs(x_) for x_ in v)
+        cur = [h * s for s in sums]
+        cur_abs = h * abs_sum
+        if prev is not None and level >= 3:
+            diff = max(abs(cur[c] - prev[c]) for c in range(CHANNELS))
+            if diff <= _PANEL_TOL * cur_abs:
+                return [c_ * half for c_ in cur], cur_abs * abs(half), True
+        prev, prev_abs = cur, cur_abs
+    return [c_ * half for c_ in cur], cur_abs * abs(half), False
+
+
+def _adaptive(f, a, b, prec, splits, stats):
+    vals, absint, ok = _panel(f, a, b, prec)
+    if ok or splits <= 0:
+        if not ok:
+            stats["unconverged"] += 1
+        stats["panels"] += 1
+        return vals, absint
+    m = (a + b) / 2
+    lv, la = _adaptive(f, a, m, prec, splits - 1, stats)
+    rv, ra = _adaptive(f, m, b, prec, splits - 1, stats)
+    return [lv[c] + rv[c] for c in range(CHANNELS)], la + ra
+
+
+def _integrate(f, breaks, stats):
+    """Integral of the six-valued f(t) over the sorted real break points."""
+    prec = mp.mp.prec
+    total = [mp.mpc(0)] * CHANNELS
+    for a, b in zip(breaks[:-1], breaks[1:]):
+        if b <= a:
+            continue
+        vals, _ = _adaptive(f, mp.mpf(a), mp.mpf(b), prec, _MAX_SPLITS, stats)
+        total = [total[c] + vals[c] for c in range(CHANNELS)]
+    return total
+
+
+def _uniform(a, b, step):
+    n = max(1, int(math.ceil((b - a) / step)))
+    return [a + (b - a) * j / n for j in range(n + 1)]
+
+
+def _graded(centre, first, lo, hi):
+    """Break points centre +- first * 2**j inside (lo, hi)."""
+    pts = []
+    d = first
+    while centre - d > lo or centre + d < hi:
+        for p in (centre - d, centre + d):
+            if lo < p < hi:
+                pts.append(p)
+        d *= 2
+    return pts
+
+
+def _merge(points, lo, hi):
+    pts = sorted(set([lo, hi] + [p for p in points if lo < p < hi]))
+    out = [pts[0]]
+    for p in pts[1:]:
+        if p - out[-1] > 1e-9 * (hi - lo):
+            out.append(p)
+    out[-1] = hi
+    return out
+
+
+# ---------------------------------------------------------------------------
+# Contours
+
+
+class Contour:
+    """Geometry of one integration contour for one triple."""
+
+    def __init__(self, name, tail_start, shape, height, ray_degrees):
+        self.name = name
+        self.tail_start = tail_start
+        self.shape = shape
+        self.height = height
+        self.ray_degrees = ray_degrees
+
+    def describe(self):
+        return {
+            "tail_start": self.tail_start,
+            "detour": self.shape,
+            "height": self.height,
+            "ray_degrees": self.ray_degrees,
+        }
+
+
+def contour_for(name, k_p, k_m, rho):
+    """Contour "A" or "B" for the given media and horizontal distance."""
+    k_max = max(k_p, abs(k_m))
+    if name == "A":
+        tail_start = 1.5 * k_max + 0.5
+        height = 0.5 * tail_start if rho == 0 else min(0.5 * tail_start, 5.0 / rho)
+        return Contour("A", tail_start, "ellipse", height, 0.0 if rho == 0 else 30.0)
+    if name == "B":
+        tail_start = 2.5 * k_max + 1.0
+        height = 0.25 * tail_start if rho == 0 else min(0.3 * tail_start, 10.0 / rho)
+        return Contour("B", tail_start, "trapezoid", height, 30.0 if rho == 0 else 60.0)
+    raise ValueError("unknown contour %r" % (name,))
+
+
+def _branch_abscissae(k_p, k_m):
+    return sorted({float(k_p), float(abs(complex(k_m).real))})
+
+
+def _detour_pieces(contour, k_p, k_m, rho, dz):
+    """(lambda(t), dlambda/dt, break points) for each piece of the detour."""
+    big = contour.tail_start
+    h = contour.height
+    branch = _branch_abscissae(k_p, k_m)
+    # Phase of J0(rho lambda) and of the vertical factor along the detour.
+    step = min(big / 6.0, math.pi / (rho + dz * max(k_p, abs(k_m)) / big + 1.0) * 0.75)
+    pieces = []
+    if contour.shape == "ellipse":
+        def lam(t):
+            return big / 2 * (1 - mp.cos(t)) + 1j * h * mp.sin(t)
+
+        def dlam(t):
+            return big / 2 * mp.sin(t) + 1j * h * mp.cos(t)
+
+        # Arc length per unit angle is at least min(big/2, h).
+        breaks = _uniform(0.0, math.pi, step / max(big / 2, h))
+        for b in branch:
+            phi = math.acos(1 - 2 * b / big)
+            speed = math.hypot(big / 2 * math.sin(phi), h * math.cos(phi))
+            dist = h * math.sin(phi)
+            breaks += [phi] + _graded(phi, 0.5 * dist / speed, 0.0, math.pi)
+        pieces.append((lam, dlam, _merge(breaks, 0.0, math.pi)))
+    elif contour.shape == "trapezoid":
+        left = 0.5 * branch[0]
+        right = 0.5 * (branch[-1] + big)
+        corners = [mp.mpf(0), mp.mpc(left, h), mp.mpc(right, h), mp.mpf(big)]
+        for p, q in zip(corners[:-1], corners[1:]):
+            length = float(abs(q - p))
+            breaks = _uniform(0.0, 1.0, step / length)
+            if p.imag != 0 and q.imag != 0:
+                # Flat top: refine towards the points above the branch points.
+                for b in branch:
+                    t = (b - left) / (right - left)
+                    breaks += [t] + _graded(t, 0.5 * h / length, 0.0, 1.0)
+
+            def lam(t, p=p, q=q):
+                return p + t * (q - p)
+
+            def dlam(t, p=p, q=q):
+                return q - p
+
+            pieces.append((lam, dlam, _merge(breaks, 0.0, 1.0)))
+    else:
+        raise ValueError(contour.shape)
+    return pieces
+
+
+def _ray_breaks(rate, phase_rate, tail_start):
+    """Break points along a ray decaying like exp(-rate t)."""
+    length = _TAIL_DECAY / rate
+    # Polynomial growth of the kernels (up to lambda**2) is outrun well
+    # inside a few more decay lengths.
+    length += 4.0 * math.log(1.0 + (tail_start + length)) / rate
+    step = min(3.0 / rate, math.pi / (phase_rate + 1e-300), tail_start)
+    first = min(step, 0.25 * tail_start) / 8
+    pts = [0.0]
+    t = first
+    while t < step:
+        pts.append(t)
+        t *= 2
+    pts += _uniform(step, length, step)
+    return _merge(pts, 0.0, length)
+
+
+def integrate_on(contour, k_p, k_m, rho, z, zp, stats=None):
+    """The six integrals along one contour, as mpmath complex numbers."""
+    if stats is None:
+        stats = {"panels": 0, "unconverged": 0}
+    k_p = mp.mpf(k_p)
+    k_m = mp.mpc(k_m)
+    rho = mp.mpf(rho)
+    z = mp.mpf(z)
+    zp = mp.mpf(zp)
+    dz = float(z - zp)
+    frho = float(rho)
+    total = [mp.mpc(0)] * CHANNELS
+
+    def add(vals):
+        for c in range(CHANNELS):
+            total[c] += vals[c]
+
+    for lam, dlam, breaks in _detour_pieces(contour, float(k_p), complex(k_m), frho, dz):
+        def f(t, lam=lam, dlam=dlam):
+            la = lam(t)
+            ks = kernel(la, k_p, k_m, z, zp)
+            fac = dlam(t)
+            if rho != 0:
+                fac *= mp.besselj(0, rho * la)
+            return [kc * fac for kc in ks]
+
+        add(_integrate(f, breaks, stats))
+
+    start = mp.mpf(contour.tail_start)
+    theta = math.radians(contour.ray_degrees)
+    if rho == 0:
+        d = mp.expjpi(mp.mpf(contour.ray_degrees) / 180)
+        rate = dz * math.cos(theta)
+        phase = dz * math.sin(theta)
+
+        def f(t):
+            return [kc * d for kc in kernel(start + t * d, k_p, k_m, z, zp)]
+
+        add(_integrate(f, _ray_breaks(rate, phase, contour.tail_start), stats))
+    else:
+        rate = frho * math.sin(theta) + dz * math.cos(theta)
+        phase = frho * math.cos(theta) + dz * math.sin(theta)
+        breaks = _ray_breaks(rate, phase, contour.tail_start)
+        for sign, hankel in ((1, hankel0_first), (-1, hankel0_second)):
+            d = mp.expjpi(sign * mp.mpf(contour.ray_degrees) / 180)
+
+            def f(t, d=d, hankel=hankel):
+                la = start + t * d
+                fac = d * hankel(rho * la) / 2
+                return [kc * fac for kc in kernel(la, k_p, k_m, z, zp)]
+
+            add(_integrate(f, breaks, stats))
+    return total
+
+
+def reference_row(k_p, k_m, rho, z, zp):
+    """Six integrals on contour A, checked against contour B.
+
+    Returns a dict with the contour-A values (as Python complex numbers),
+    the agreement of the two contours (max over channels of |A - B| divided
+    by the largest |A_c|) and bookkeeping of both evaluations."""
+    with mp.workdps(WORKING_DPS):
+        out = {}
+        vals = {}
+        for name in ("A", "B"):
+            contour = contour_for(name, k_p, k_m, rho)
+            stats = {"panels": 0, "unconverged": 0}
+            vals[name] = integrate_on(contour, k_p, k_m, rho, z, zp, stats)
+            out[name] = dict(contour.describe(), **stats)
+        a, b = vals["A"], vals["B"]
+        scale = max(abs(v) for v in a)
+        diff = max(abs(a[c] - b[c]) for c in range(CHANNELS))
+        agreement = diff / scale if scale != 0 else diff
+        return {
+            "values": [complex(v) for v in a],
+            "values_mp": a,
+            "agreement": float(agreement),
+            "contours": out,
+        }
+
+
+def homogeneous_closed_form(k, rho, dz):
+    """Six integrals for k_m = k_p = k in closed form.
+
+    Channel 0 is the Sommerfeld identity exp(-ikR)/R (gamma(0; k) = ik);
+    channel 1 is channel 0 / k**2; channels 2, 3 and 5 vanish; channel 4 is
+    -(1/k**2) d**2/d dz**2 of channel 0."""
+    with mp.workdps(WORKING_DPS):
+        k = mp.mpc(k)
+        rho = mp.mpf(rho)
+        dz = mp.mpf(dz)
+        r = mp.sqrt(rho * rho + dz * dz)
+        e = mp.exp(-1j * k * r)
+        g = e / r
+        g1 = e * (-1j * k / r - 1 / r**2)
+        g2 = e * (-k * k / r + 2j * k / r**2 + 2 / r**3)
+        d2 = g2 * dz**2 / r**2 + g1 * (1 / r - dz**2 / r**3)
+        return [g, g / k**2, mp.mpc(0), mp.mpc(0), -d2 / k**2, mp.mpc(0)]
