@@ -1,0 +1,120 @@
+"""The per-point driver: where the path runs, which pieces it integrates, how
+the row is assembled."""
+import math
+
+import numpy as np
+import pytest
+
+import _near_interface_accel as accel
+import _near_interface_probe as probe
+
+GX, GW = np.polynomial.legendre.leggauss(8)
+C = [0.14285714285714285, 0.2857142857142857, 0.42857142857142855,
+     0.5714285714285714, 0.7142857142857142, 0.8571428571428571]
+
+
+def plan(k_p=1.0, k_m=2.0, rho=1.0, z=0.0, zp=0.0, lam_mult=10.0, detour=0.1):
+    return probe.triple_plan(k_p, k_m, rho, z, zp, lam_mult, detour)
+
+
+def test_break_points_around_both_wavenumbers():
+    p = plan()
+    assert (p["axis_end"], p["tail_start"]) == (2.2, 20.0)
+    candidates = [1, 0.85, 1.15, 0.6, 1.4, 2, 1.7, 1.2]  # 2.3 and 2.8 lie beyond A
+    expected = sorted(set([0.0, 2.2] + [2.2 * c for c in C] + [1.0 * f for f in candidates]))
+    assert p["break_points"] == expected
+
+
+def test_break_point_fractions_are_multiples_of_one_seventh_double():
+    p = plan(k_p=10.0, k_m=10.0, lam_mult=10.0)  # candidates 10, 8.5, 6, all inside A = 11
+    a = p["axis_end"]
+    for c in C:
+        assert a * c in p["break_points"]
+    assert 0.7142857142857142 != 5 / 7
+
+
+def test_lower_real_part_is_taken_in_absolute_value():
+    p = plan(k_p=1.0, k_m=-1.5 - 0.1j)
+    for v in (1.5, 1.5 * 0.6):
+        assert v in p["break_points"]
+
+
+@pytest.mark.parametrize("kw, axis_end, tail_start", [
+    (dict(z=0.0, zp=0.0), 2.2, 20.0),                    # touching heights: no far cut
+    (dict(k_m=1.0, z=10.0, zp=-20.0), 2.2, 3.3),          # F = 2 < L: shortened
+    (dict(k_m=1.0, z=5.0, zp=-5.0), 2.2, 6.0),            # F = 6: L = max(1.5 A, F)
+    (dict(k_m=1.0, z=1.0, zp=-1.0), 1.1, 10.0),           # F = 30 >= L: unchanged
+    (dict(k_m=1.0, lam_mult=0.5), 1.1, 0.5),              # the segment runs backwards
+])
+def test_axis_end_and_tail_start(kw, axis_end, tail_start):
+    p = plan(**kw)
+    assert p["axis_end"] == pytest.approx(axis_end, rel=1e-15)
+    assert p["tail_start"] == pytest.approx(tail_start, rel=1e-15)
+
+
+@pytest.mark.parametrize("rho, detour, height", [
+    (2.0, 0.1, 0.05),             # detour / rho between the bounds
+    (1.0, -1.0, 2.2e-6),          # non-positive detour: the lower bound
+    (1.0, 0.0, 2.2e-6),
+    (0.0, 0.1, 0.77),             # rho = 0: 0.35 A
+    (1e-3, 10.0, 0.77),
+])
+def test_detour_height(rho, detour, height):
+    assert plan(rho=rho, detour=detour, z=1.0)["detour_height"] == pytest.approx(height)
+
+
+def test_tail_scale():
+    assert plan(rho=0.5, z=1.0, zp=-0.5)["tail_scale"] == 1.4142135623730951 / 2.0
+
+
+def test_nan_wavenumber_gives_ordered_break_points_and_a_nan_row():
+    # NaN sorts last and is never merged: 0, then A and its six fractions
+    bp = plan(k_p=float("nan"))["break_points"]
+    assert bp[0] == 0.0 and len(bp) == 8 and all(math.isnan(v) for v in bp[1:])
+    out = accel.near_interface_six_batch(float("nan"), 2 - 0.5j, [0.0, 0.0], [1.0, 1.0],
+                                         [0.0, 0.0], 1e-6, 10.0, 6, 0.1, GX, GW)
+    assert np.isnan(out).all()
+    # a NaN k_m leaves k_max = k_p (NaN never wins the comparison) and adds no cut
+    bp = plan(k_m=complex(float("nan"), 0.0))["break_points"]
+    assert bp == sorted(set([0.0, 1.1] + [1.1 * c for c in C] + [1.0, 0.85, 0.6]))
+
+
+@pytest.mark.parametrize("rho, ray_kinds", [(0.0, 1), (1.0, 2)])
+def test_rays_per_triple(rho, ray_kinds):
+    # with depth 0 each tail panel costs three rule calls, and a zero-rtol ray
+    # runs its full budget: one budget per ray
+    t = probe.trace_triple(1.0, 2 - 0.5j, rho, 0.5, -0.25, 0.0, 10.0, 0, 0.1, GX, GW)
+    assert not t["ok"]
+    if rho == 0.0:
+        assert t["ray_calls"] == 3 * 90
+    else:
+        # the first ray fails, so the second is never run
+        assert t["ray_calls"] == 3 * 90
+
+
+def test_row_is_the_sum_of_the_pieces():
+    args = (1.0, 2 - 0.5j, 0.0, 0.5, -0.25, 1e-8, 10.0, 20, 0.1, GX, GW)
+    t = probe.trace_triple(*args)
+    assert t["ok"] and t["detour_calls"] > 0 and t["axis_calls"] >= 3 and t["ray_calls"] >= 6
+    row = accel.near_interface_six_batch(1.0, 2 - 0.5j, [0.0], [0.5], [-0.25], 1e-8, 10.0, 20,
+                                         0.1, GX, GW)[0]
+    np.testing.assert_array_equal(row, (t["segment"] + t["detour"]) + t["tail"])
+
+
+def test_rho_zero_tail_is_the_plain_kernel_integral():
+    # one kind-0 ray: the integral of K_c along the ray from tail_start, which
+    # for separated heights is the real-axis integral of K_c from tail_start
+    t = probe.trace_triple(1.0, 1.5, 0.0, 1.0, -1.0, 1e-10, 10.0, 20, 0.1, GX, GW)
+    p = plan(k_m=1.5, rho=0.0, z=1.0, zp=-1.0)
+    axis = probe.axis_panel(1.0, -1.0, 1.0, 1.5, 0.0, p["tail_start"], p["tail_start"] + 40.0,
+                            *np.polynomial.legendre.leggauss(60))
+    np.testing.assert_allclose(t["tail"], axis, rtol=1e-9, atol=1e-14)
+
+
+def test_backward_segment_keeps_the_path_continuous():
+    # lam_mult below 1.1 puts tail_start before axis_end; the row does not depend
+    # on where the segment and the tail meet
+    rows = [accel.near_interface_six_batch(1.0, 1.5, [0.0], [1.0], [-1.0], 1e-10, lm, 20, 0.1,
+                                           GX, GW)[0] for lm in (0.8, 4.0, 10.0)]
+    for r in rows[1:]:
+        np.testing.assert_allclose(r, rows[0], rtol=1e-8, atol=1e-8 * np.abs(rows[0]).max())
