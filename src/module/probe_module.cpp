@@ -113,8 +113,10 @@ struct step_rule {
         const double mid = (a + b) * 0.5, half = (b - a) * 0.5;
         for (int i = 0; i < n; ++i) {
             const double t = mid + half * gx[i];
-            int j = static_cast<int>(std::floor(std::log2(t / ctx.g + 1.0)));
-            if (j < 0) j = 0;
+            double panel = std::floor(std::log2(t / ctx.g + 1.0));
+            if (!(panel >= 0.0)) panel = 0.0;
+            if (panel > 1000.0) panel = 1000.0;
+            const int j = static_cast<int>(panel);
             const double length = ctx.g * std::ldexp(1.0, j);
             const complex v = ctx.values[j < ctx.n_values ? j : ctx.n_values - 1] / length;
             for (int c = 0; c < 6; ++c) out[c] += ctx.scale[c] * v * (half * gw[i]);

@@ -1,15 +1,110 @@
-// Placeholder until the order-zero Hankel path is in: every value is NaN.
+// Hankel functions of order zero by rotation onto K0.
+//
+// H0^(1)(z) = (2/(pi i)) K0(-i z) and H0^(2)(z) = -(2/(pi i)) K0(i z)
+// (DLMF 10.27.8). When the rotated argument lies in the right half-plane K0
+// comes straight from ZBKNU; otherwise from the reflected argument w through
+// K0(w e^{+-i pi}) = K0(w) -+ i pi I0(w) (DLMF 10.34.2).
 #include "hankel.hpp"
 
+#include <cmath>
+#include <complex>
 #include <limits>
+
+#include "modified_bessel.hpp"
 
 namespace nia::special {
 
-namespace {
-constexpr double nan_value = std::numeric_limits<double>::quiet_NaN();
+namespace detail {
+
+// 2^52 and its reciprocal: a value this close to underflow is lifted before
+// the rotation so that its product with 2/pi keeps all its bits.
+inline constexpr double rotation_lift = 4503599627370496.0;
+inline constexpr double rotation_drop = 2.220446049250313e-16;
+// The value returned for H0^(2)(0): infinite imaginary part, undefined real part.
+inline constexpr double hankel2_at_zero_imag = 1e300;
+
+}  // namespace detail
+
+int ZACON(std::complex<double> z, double fnu, int kode, int mr, int n, std::complex<double>& y,
+          double rl, double fnul, double tol, double elim, double alim) noexcept {
+    using namespace detail;
+    if (!order0_one_member(fnu, kode, n)) return -2;
+    const complex w = -z;
+    complex ci;
+    const int nw_i = ZBINU(w, fnu, kode, n, ci, rl, fnul, tol, elim, alim);
+    if (nw_i < 0) return nw_i == -2 ? -2 : -1;
+    complex ck;
+    const int nw_k = ZBKNU(w, fnu, kode, n, ck, tol, elim, alim);
+    // An underflowing K term is a failure too: the I term it would be added
+    // to has then overflowed or is about to.
+    if (nw_k != 0) return nw_k == -2 ? -2 : -1;
+    // mr < 0: z = w e^{-i pi}, K0(z) = K0(w) + i pi I0(w);
+    // mr >= 0: z = w e^{+i pi}, K0(z) = K0(w) - i pi I0(w).
+    const double sgn = mr >= 0 ? -pi : pi;
+    y = complex(ck.real() - sgn * ci.imag(), ck.imag() + sgn * ci.real());
+    return 0;
 }
 
-std::complex<double> hankel0(int, std::complex<double>) noexcept { return {nan_value, nan_value}; }
+int ZBESH(std::complex<double> z, int m, std::complex<double>& cy, int& ierr) noexcept {
+    using namespace detail;
+    constexpr double fnu = 0.0;
+    constexpr int kode = 1;
+    constexpr int n = 1;
+    const double zr = z.real();
+    const double zi = z.imag();
+    ierr = 0;
+    // Only the first and second kinds exist; any other kind is an input error.
+    if (m != 1 && m != 2) {
+        ierr = 1;
+        return 0;
+    }
+    if (zr == 0.0 && zi == 0.0) {
+        ierr = 1;
+        return 0;
+    }
+    const double az = std::hypot(zr, zi);
+    if (az > range_limit) {
+        ierr = 4;
+        return 0;
+    }
+    if (az > loss_limit) ierr = 3;
+    if (az < ufl) {
+        ierr = 2;
+        return 0;
+    }
+    // zn = -i fmm z: the argument of K0 (fmm = 1 for kind 1, -1 for kind 2).
+    const double fmm = 3.0 - 2.0 * m;
+    const complex zn(fmm * zi, -fmm * zr);
+    int nz;
+    // The negative imaginary axis belongs to the left half-plane for kind 2:
+    // it is the image of the negative real z-axis, whose principal phase pi
+    // maps to 3pi/2, past the range of the principal K0.
+    if (zn.real() < 0.0 || (zn.real() == 0.0 && zn.imag() < 0.0 && m == 2)) {
+        const int mr = 2 * m - 3;
+        const int nw = ZACON(zn, fnu, kode, mr, n, cy, rl, fnul, tol, elim, alim);
+        if (nw < 0) {
+            ierr = nw == -1 ? 2 : 5;
+            return 0;
+        }
+        nz = nw;
+    } else {
+        nz = ZBKNU(zn, fnu, kode, n, cy, tol, elim, alim);
+    }
+    // Multiply by -(2/(pi i)) fmm = i rhpi, rhpi = -2/pi for kind 1 and 2/pi
+    // for kind 2, written out so that the zero real part of the factor acts
+    // as -0.0.
+    const double sgn = m == 1 ? -hpi : hpi;
+    const double rhpi = 1.0 / sgn;
+    double atol = 1.0;
+    if (std::fmax(std::abs(cy.real()), std::abs(cy.imag())) <= ascle) {
+        cy *= rotation_lift;
+        atol = rotation_drop;
+    }
+    const double re = (cy.real() * (-0.0) - cy.imag() * rhpi) * atol;
+    const double im = (cy.real() * rhpi + cy.imag() * (-0.0)) * atol;
+    cy = complex(re, im);
+    return nz;
+}
 
 int hankel_status(int nz, int ierr) noexcept {
     if (nz != 0) return 2;
@@ -22,11 +117,17 @@ int hankel_status(int nz, int ierr) noexcept {
     }
 }
 
-int ZBESH(std::complex<double>, int, std::complex<double>&, int& ierr) noexcept {
-    ierr = 5;
-    return 0;
+std::complex<double> hankel0(int kind, std::complex<double> z) noexcept {
+    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+    if (std::isnan(z.real()) || std::isnan(z.imag())) return {nan, nan};
+    // H0^(2) has a logarithmic pole at 0; kind 1 lets ZBESH refuse the zero.
+    if (kind == 2 && z.real() == 0.0 && z.imag() == 0.0) return {nan, detail::hankel2_at_zero_imag};
+    std::complex<double> cy(nan, nan);
+    int ierr = 0;
+    const int nz = ZBESH(z, kind, cy, ierr);
+    const int status = hankel_status(nz, ierr);
+    if (status == 3 || status == 6 || status == 7) return {nan, nan};
+    return cy;
 }
-
-double DGAMLN(double) noexcept { return nan_value; }
 
 }  // namespace nia::special

@@ -69,6 +69,9 @@ inline constexpr double hpi = 1.57079632679489662;
 // 1/(2 pi), the factor of 1/z under the square root of the I0 expansion.
 inline constexpr double rtpi = 0.159154943091895336;
 
+// Complex modulus by hypot, free of overflow and underflow in the squares.
+inline double modulus(complex z) noexcept { return std::hypot(z.real(), z.imag()); }
+
 // Truncates a non-negative double toward zero, as the published integer
 // conversions do, clamped to [0, cap]: NaN gives 0 and values above cap give
 // cap, so no conversion is ever undefined. For every value the algorithm

@@ -1,0 +1,82 @@
+"""Nanoseconds per hankel0 call, by region of the argument.
+
+Times the vectorised probe `_near_interface_probe.hankel0` over large arrays,
+so the per-call Python overhead is amortised (the figure includes the
+probe's array handling, a few ns per element). One thread: the probe loop is
+serial. Prints figures only; asserts nothing.
+
+    python benchmarks/bench_hankel.py [--n 200000] [--repeat 5]
+"""
+
+import argparse
+import cmath
+import math
+import os
+import platform
+import time
+
+import numpy as np
+
+import _near_interface_probe as probe
+
+
+def cpu_name():
+    try:
+        with open("/proc/cpuinfo") as fh:
+            for line in fh:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return platform.processor() or platform.machine()
+
+
+def ray(n, rho, start, t_max, sign):
+    t = np.linspace(0.0, t_max, n)
+    return rho * (start + t * cmath.exp(sign * 0.25j * math.pi))
+
+
+def annulus(rng, n, r_lo, r_hi, ph_lo, ph_hi):
+    return rng.uniform(r_lo, r_hi, n) * np.exp(1j * rng.uniform(ph_lo, ph_hi, n))
+
+
+def regions(n):
+    rng = np.random.default_rng(0)
+    pi = math.pi
+    return [
+        ("tail ray up, kind 1 (rho=1, L=2, t<=60)", 1, ray(n, 1.0, 2.0, 60.0, +1)),
+        ("tail ray down, kind 2 (rho=1, L=2, t<=60)", 2, ray(n, 1.0, 2.0, 60.0, -1)),
+        ("tail ray up, kind 1 (rho=30, L=5, t<=600)", 1, ray(n, 30.0, 5.0, 600.0, +1)),
+        ("positive real axis, |z| in (0.1, 1e3)", 1, 10 ** rng.uniform(-1, 3, n) + 0j),
+        ("imaginary axis up, kind 1 (K0 on real w)", 1, 1j * 10 ** rng.uniform(-1, 2.5, n)),
+        ("K0 series, |w| <= 2 (kind 1, Im z >= 0)", 1, annulus(rng, n, 0.1, 2.0, 0.0, pi)),
+        ("K0 Miller, estimate, 2 < |w| < 28.7", 1, annulus(rng, n, 2.0, 28.6, 0.0, pi)),
+        ("K0 Miller, forward index, |w| >= 28.7", 1, annulus(rng, n, 28.7, 1e4, 0.0, pi)),
+        ("continuation, I0 series, |w| <= 2", 1, annulus(rng, n, 0.1, 2.0, -pi, 0.0)),
+        ("continuation, I0 Miller, 2 < |w| < rl", 1, annulus(rng, n, 2.0, 21.7, -pi, 0.0)),
+        ("continuation, I0 expansion, |w| >= rl", 1, annulus(rng, n, 21.8, 600.0, -pi, 0.0)),
+        ("negative real axis, kind 2 (continued)", 2, -(10 ** rng.uniform(-1, 3, n)) + 0j),
+    ]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--n", type=int, default=200_000)
+    parser.add_argument("--repeat", type=int, default=5)
+    args = parser.parse_args()
+    print(f"CPU: {cpu_name()}; threads: 1 (serial probe loop); os.cpu_count() = {os.cpu_count()}")
+    print(f"{args.n} arguments per region, best of {args.repeat}")
+    print(f"{'region':48s} {'ns/call':>9s}")
+    for name, kind, z in regions(args.n):
+        z = np.ascontiguousarray(z, dtype=complex)
+        probe.hankel0(kind, z[:1000])  # warm up
+        best = math.inf
+        for _ in range(args.repeat):
+            t0 = time.perf_counter()
+            probe.hankel0(kind, z)
+            best = min(best, time.perf_counter() - t0)
+        print(f"{name:48s} {1e9 * best / z.size:9.1f}")
+
+
+if __name__ == "__main__":
+    main()
