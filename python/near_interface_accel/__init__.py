@@ -1,0 +1,29 @@
+"""Six Sommerfeld-type integrals near a planar interface between two media.
+
+The friendly front of the compiled module ``_near_interface_accel``:
+
+>>> import near_interface_accel as nia
+>>> k_m = nia.wavenumber(1.0, 4 - 1j)                 # lossy ground, k0 = 1
+>>> nia.six_integrals(1.0, k_m, rho=[0.0, 2.0], z=0.5, zp=-0.1).shape
+(2, 6)
+
+* :func:`six_integrals` broadcasts points of any shape, evaluates each
+  distinct (rho, z, zp) once, with a Gauss rule built for you, optional thread
+  limits, chunks and a progress bar.
+* :func:`wavenumber` gives a medium's wavenumber on the branch the kernel
+  expects (time convention exp(+j omega t), Im(k) <= 0 for a lossy medium).
+* :func:`six_integrals_dask` spreads a batch over a Dask cluster.
+"""
+
+from importlib.metadata import PackageNotFoundError, version
+
+from ._batch import gauss_rule, six_integrals
+from ._dask import six_integrals_dask
+from ._media import wavenumber
+
+try:
+    __version__ = version("near-interface-accel")
+except PackageNotFoundError:  # pragma: no cover - running from a source tree
+    __version__ = "0+unknown"
+
+__all__ = ["six_integrals", "six_integrals_dask", "wavenumber", "gauss_rule", "__version__"]

@@ -1,0 +1,86 @@
+"""Wavenumbers of homogeneous media, with the branch the interface kernel expects."""
+
+from __future__ import annotations
+
+import cmath
+import math
+from numbers import Complex, Real
+
+__all__ = ["wavenumber"]
+
+
+def _finite_complex(name: str, value: complex) -> complex:
+    if not isinstance(value, Complex):
+        raise TypeError(f"{name} must be a real or complex number, got {type(value).__name__}")
+    c = complex(value)
+    if not (math.isfinite(c.real) and math.isfinite(c.imag)):
+        raise ValueError(f"{name} must be finite, got {c}")
+    return c
+
+
+def wavenumber(k0: float, eps_r: complex, mu_r: complex = 1) -> complex:
+    """Wavenumber of a homogeneous medium, k = k0 * sqrt(eps_r * mu_r).
+
+    The time convention is exp(+j omega t): a field travelling in +x varies as
+    exp(j (omega t - k x)). A lossy (passive) medium then has a relative
+    permittivity eps_r = eps' - j eps'' with eps'' >= 0 (for a conductor,
+    eps'' = sigma / (omega eps0)), likewise mu_r, and its wavenumber has a
+    negative imaginary part, so that exp(-j k x) decays in the direction of
+    travel and the fields decay away from the interface. Of the two square roots
+    this returns the one with Im(k) < 0, or, for a lossless medium (Im(k) = 0),
+    the one with Re(k) >= 0. A medium with both Re(eps_r) < 0 and Re(mu_r) < 0
+    therefore gets the negative-index branch.
+
+    Parameters
+    ----------
+    k0 : float
+        Free-space wavenumber omega / c = 2 pi / wavelength, positive, in
+        reciprocal units of the lengths rho, z, zp you will use.
+    eps_r : complex
+        Relative permittivity, Im(eps_r) <= 0.
+    mu_r : complex, optional
+        Relative permeability, Im(mu_r) <= 0. Default 1.
+
+    Returns
+    -------
+    complex
+        k, with Im(k) <= 0; pass it as ``k_m`` (or, for a lossless upper
+        medium, as ``k_p``) to :func:`six_integrals`.
+
+    Raises
+    ------
+    ValueError
+        If k0 is not a positive finite real number, if eps_r or mu_r is not
+        finite, or if eps_r or mu_r has a positive imaginary part: under the
+        exp(+j omega t) convention that is a medium with gain, and most often a
+        value written for the exp(-i omega t) convention, which is the complex
+        conjugate of the value wanted here.
+
+    Examples
+    --------
+    >>> wavenumber(1.0, 4.0)
+    (2+0j)
+    >>> wavenumber(1.0, 4 - 1j)          # lossy ground
+    (2.015329455153383-0.24809839340235612j)
+    """
+    if isinstance(k0, bool) or not isinstance(k0, Real):
+        raise TypeError(f"k0 must be a real number, got {type(k0).__name__}")
+    k0 = float(k0)
+    if not (math.isfinite(k0) and k0 > 0.0):
+        raise ValueError(f"k0 must be a positive, finite free-space wavenumber, got {k0}")
+    eps = _finite_complex("eps_r", eps_r)
+    mu = _finite_complex("mu_r", mu_r)
+    for name, value in (("eps_r", eps), ("mu_r", mu)):
+        if value.imag > 0.0:
+            raise ValueError(
+                f"{name} = {value} has a positive imaginary part. This package uses the "
+                f"exp(+j omega t) time convention, in which a lossy medium has "
+                f"Im({name}) <= 0, so this value would make the fields grow away from "
+                f"the source. If it is written for the exp(-i omega t) convention, pass "
+                f"its complex conjugate, {value.conjugate()}.")
+    n = cmath.sqrt(eps * mu)
+    # Decay in the direction of travel fixes the root: Im(n) < 0, and for a
+    # lossless medium the forward root Re(n) >= 0.
+    if n.imag > 0.0 or (n.imag == 0.0 and n.real < 0.0):
+        n = -n
+    return k0 * n

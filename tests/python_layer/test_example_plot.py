@@ -1,0 +1,32 @@
+"""The lossy-ground example draws its six maps into a PNG."""
+import runpy
+from pathlib import Path
+from types import SimpleNamespace
+
+import numpy as np
+import pytest
+
+pytest.importorskip("matplotlib")
+
+EXAMPLE = Path(__file__).resolve().parents[2] / "examples" / "lossy_ground_map.py"
+
+
+@pytest.fixture(scope="module")
+def example():
+    return SimpleNamespace(**runpy.run_path(str(EXAMPLE), run_name="lossy_ground_map"))
+
+
+def test_maps_are_finite_on_the_grid(example):
+    rho, z, six = example.compute(n_rho=4, n_z=3)
+    assert six.shape == (3, 4, 6)
+    assert np.isfinite(six).all()
+    assert rho[0] == 0.0 and z[0] == 0.0          # the surface right over the source
+
+
+def test_draw_writes_a_png(example, tmp_path):
+    from matplotlib.image import imread
+
+    out = example.draw(tmp_path / "maps.png", n_rho=5, n_z=3)
+    assert out.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    height, width, _ = imread(out).shape
+    assert width > height > 300
