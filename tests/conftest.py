@@ -1,12 +1,10 @@
-import numpy as np
-import pytest
+import os
 
+from hypothesis import settings
 
-@pytest.fixture(scope="session")
-def gauss8():
-    return np.polynomial.legendre.leggauss(8)
+# CI replays the same fuzz examples on every run, so that a red build can be
+# reproduced; a developer's run explores new ones.
+settings.register_profile("ci", derandomize=True)
+if os.environ.get("CI"):
+    settings.load_profile("ci")
 
-
-def gauss(n):
-    """Gauss-Legendre nodes and weights on [-1, 1]."""
-    return np.polynomial.legendre.leggauss(n)

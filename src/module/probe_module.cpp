@@ -6,6 +6,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <chrono>
 #include <cmath>
 #include <complex>
 #include <cstdint>
@@ -127,6 +128,24 @@ struct step_rule {
 void copy6(const complex_array& src, complex* dst) {
     if (src.size() != 6) throw std::invalid_argument("need six channel values");
     for (int c = 0; c < 6; ++c) dst[c] = src.data()[c];
+}
+
+// Nanoseconds per call of f over the inputs, best of a few passes (for the
+// benchmarks: the elementary operations a Gauss node is made of).
+template <class F>
+double ns_per_call(const std::vector<complex>& in, int passes, F f) {
+    double best = 1e300;
+    complex sink(0.0, 0.0);
+    for (int p = 0; p < passes; ++p) {
+        const auto t0 = std::chrono::steady_clock::now();
+        for (const complex& x : in) sink += f(x);
+        const auto t1 = std::chrono::steady_clock::now();
+        const double ns = std::chrono::duration<double, std::nano>(t1 - t0).count() / in.size();
+        if (ns < best) best = ns;
+    }
+    volatile double keep = sink.real() + sink.imag();
+    (void)keep;
+    return best;
 }
 
 }  // namespace
@@ -339,6 +358,58 @@ PYBIND11_MODULE(_near_interface_probe, m, py::mod_gil_not_used()) {
         py::arg("rtol"), py::arg("depth"), py::arg("gx"), py::arg("gw"),
         "rotated_tail over an integrand whose panel j integrates to scale_c * values[j]: "
         "(six values, went quiet, rule calls).");
+
+    m.def(
+        "elementary_costs",
+        [](int n, int passes) {
+            using namespace nia::spectral;
+            std::vector<complex> lam(static_cast<std::size_t>(n)), ray(lam.size());
+            for (std::size_t i = 0; i < lam.size(); ++i) {
+                const double t = 3.0 * static_cast<double>(i) / static_cast<double>(n);
+                lam[i] = complex(0.05 + t, 0.1 * std::sin(t));
+                ray[i] = complex(10.0 + 3.0 * t, 3.0 * t);
+            }
+            const kernel_record r = make_kernel_record(0.5, -0.25, 1.0, complex(2.0, -0.5));
+            const complex k(2.0, -0.5);
+            double sqrt_std = 0.0, sqrt_fast = 0.0, exp_std = 0.0, exp_fast = 0.0;
+            double div_std = 0.0, div_fast = 0.0, mul = 0.0, kernel = 0.0;
+            double j0_real = 0.0, j0_complex = 0.0, h0 = 0.0;
+            {
+                py::gil_scoped_release release;
+                sqrt_std = ns_per_call(lam, passes, [&](complex x) { return std::sqrt(k - x); });
+                sqrt_fast = ns_per_call(lam, passes, [&](complex x) { return principal_sqrt(k - x); });
+                exp_std = ns_per_call(lam, passes, [&](complex x) { return std::exp(-x); });
+                exp_fast = ns_per_call(lam, passes, [&](complex x) { return complex_exp(-x); });
+                div_std = ns_per_call(lam, passes, [&](complex x) { return k / x; });
+                div_fast = ns_per_call(lam, passes, [&](complex x) { return quotient(k, x); });
+                mul = ns_per_call(lam, passes, [&](complex x) { return k * x; });
+                kernel = ns_per_call(lam, passes, [&](complex x) {
+                    complex out[6];
+                    spectral_kernel(r, x, out);
+                    return out[0] + out[4];
+                });
+                j0_real = ns_per_call(lam, passes, [&](complex x) {
+                    return bessel_j0(complex(10.0 * x.real(), 0.0));
+                });
+                j0_complex = ns_per_call(lam, passes, [&](complex x) { return bessel_j0(x); });
+                h0 = ns_per_call(ray, passes, [&](complex x) { return nia::special::hankel0(1, x); });
+            }
+            py::dict d;
+            d["complex sqrt (standard)"] = sqrt_std;
+            d["complex sqrt (kernel)"] = sqrt_fast;
+            d["complex exp (standard)"] = exp_std;
+            d["complex exp (kernel)"] = exp_fast;
+            d["complex quotient (standard)"] = div_std;
+            d["complex quotient (kernel)"] = div_fast;
+            d["complex product"] = mul;
+            d["spectral_kernel"] = kernel;
+            d["bessel_j0 real argument"] = j0_real;
+            d["bessel_j0 complex argument"] = j0_complex;
+            d["hankel0 on a tail ray"] = h0;
+            return d;
+        },
+        py::arg("n") = 4096, py::arg("passes") = 20,
+        "Nanoseconds per call of the elementary operations of a Gauss node (best of passes).");
 
     m.attr("panel_budget") = pointwise::panel_budget;
 

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <complex>
 
+#include "complex_ops.hpp"
 #include "six_sum.hpp"
 
 namespace nia::spectral {
@@ -48,6 +49,13 @@ inline constexpr double j0_miller_rescale = 1e-250;
 inline constexpr double hankel_pq_stop = 1e-40;
 inline constexpr int hankel_pq_terms = 40;
 
+namespace detail {
+
+inline double divide(double a, double b) noexcept { return a / b; }
+inline complex divide(complex a, complex b) noexcept { return quotient(a, b); }
+
+}  // namespace detail
+
 // P and Q of Hankel's expansion for order nu, mu = 4 nu^2:
 // P = 1 - t2 + t4 - ..., Q = t1 - t3 + ..., t_k = prod_{j<=k} (mu - (2j-1)^2) / (8 j z).
 // The sum stops before the terms start to grow (the series is asymptotic).
@@ -56,7 +64,7 @@ inline void hankel_pq(T z, double mu, T& p, T& q) noexcept {
     p = T(1.0);
     q = T(0.0);
     T t(1.0);
-    const T inv = T(1.0) / z;
+    const T inv = detail::divide(T(1.0), z);
     double previous = HUGE_VAL;
     for (int k = 1; k <= hankel_pq_terms; ++k) {
         const double odd = 2.0 * k - 1.0;
@@ -103,7 +111,7 @@ inline T j0_series(T z) noexcept {
 
 inline double normalise(double j, double total) noexcept { return j / total; }
 inline complex normalise(complex j, complex total) noexcept {
-    return j * (complex(1.0, 0.0) / total);
+    return j * quotient(complex(1.0, 0.0), total);
 }
 
 // Miller's backward recurrence J_{k-1} = (2k/z) J_k - J_{k+1} from a start
@@ -111,7 +119,7 @@ inline complex normalise(complex j, complex total) noexcept {
 template <class T>
 inline T j0_recurrence(T z, double q) noexcept {
     const int n = 2 * static_cast<int>(0.75 * std::sqrt(q) + 16.0);
-    const T r = T(2.0) / z;
+    const T r = divide(T(2.0), z);
     T j_next(0.0);                  // J_{k+1}
     T j_k(j0_miller_seed);          // J_k
     T s(0.0);
@@ -141,7 +149,7 @@ inline double j0_asymptotic(double x) noexcept {
 inline complex j0_asymptotic(complex z) noexcept {
     complex p, q;
     hankel_pq(z, 0.0, p, q);
-    const complex f = std::sqrt(complex(1.0, 0.0) / (pi * z));
+    const complex f = principal_sqrt(quotient(complex(1.0, 0.0), pi * z));
     const double ch = std::cosh(z.imag()), sh = std::sinh(z.imag());
     const double c = std::cos(z.real()), s = std::sin(z.real());
     const complex cos_z(c * ch, -s * sh);

@@ -2,6 +2,7 @@
 // value of the spectral variable lambda.
 #pragma once
 
+#include "complex_ops.hpp"
 #include "six_sum.hpp"
 
 namespace nia::spectral {
@@ -23,7 +24,7 @@ struct kernel_record {
 inline complex vertical_wavenumber(complex lam, complex k) noexcept {
     const complex u(-(k.imag() + lam.imag()), k.real() + lam.real());
     const complex v(lam.imag() - k.imag(), k.real() - lam.real());
-    return std::sqrt(u) * std::sqrt(v);
+    return principal_sqrt(u) * principal_sqrt(v);
 }
 
 // The six kernel values, written into K[0..5]. The factor S is the product of
@@ -35,10 +36,10 @@ inline void spectral_kernel(const kernel_record& r, complex lam, complex* K) noe
     const complex gp = vertical_wavenumber(lam, r.k_p);
     const complex gm = vertical_wavenumber(lam, r.k_m);
     const complex e = r.zp * gm - r.z * gp;
-    const complex s = std::exp(e);
+    const complex s = complex_exp(e);
     const complex n = 2.0 * lam * s;
-    K[0] = n / (gp + gm);
-    const complex q = n / (r.k_m_sq * gp + r.k_p_sq * gm);
+    K[0] = quotient(n, gp + gm);
+    const complex q = quotient(n, r.k_m_sq * gp + r.k_p_sq * gm);
     K[1] = q;
     K[2] = q * (gp - gm);
     K[3] = -K[2] * gp;
