@@ -10,6 +10,7 @@
 #include <cmath>
 #include <complex>
 
+#include "complex_ops.hpp"
 #include "hankel.hpp"
 #include "modified_bessel.hpp"
 
@@ -46,6 +47,29 @@ static_assert(zbknu_t2 == 28.666666666666664, "switch radius of the backward ind
 // A backward index beyond this is never produced by a valid argument (at most
 // about 180 from the estimate, about 35 from the forward recurrence).
 inline constexpr int zbknu_index_cap = 100000;
+
+// The recurrence coefficients of the backward sweep for order 0 depend on the
+// index alone (fks = fk^2 and fhs = 1/4 there): akk = (fk^2 + fk) / (fk^2 - fk + 1/4)
+// and rak = 2 / (fk + 1). Tabulated for the indices valid arguments reach, with
+// the same operations as the sweep, so the values are bit for bit those it
+// would compute; the two divisions per step were most of a call's cost.
+inline constexpr int zbknu_table_size = 256;
+struct backward_coefficients {
+    std::array<double, zbknu_table_size> akk{};
+    std::array<double, zbknu_table_size> rak{};
+};
+constexpr backward_coefficients make_backward_coefficients() {
+    backward_coefficients t{};
+    for (int j = 1; j < zbknu_table_size; ++j) {
+        const double fk = j;
+        const double fks = fk * fk;
+        const double a1 = fks - fk;
+        t.akk[j] = (fks + fk) / (a1 + 0.25);
+        t.rak[j] = 2.0 / (fk + 1.0);
+    }
+    return t;
+}
+inline constexpr backward_coefficients zbknu_backward = make_backward_coefficients();
 
 // The on-scale test of a value about to be rescaled by tol: the smaller part
 // underflows harmlessly only when it is more than one precision below the
@@ -129,11 +153,11 @@ int ZBKNU(std::complex<double> z, double fnu, int kode, int n, std::complex<doub
     // Miller's algorithm. K0(z) = sqrt(pi/(2z)) e^{-z} p_0 / sum_k p_k, the p_k
     // the minimal solution of the recurrence of U(k + 1/2, 1, 2z) (DLMF
     // 13.3.7) normalised so that the sum of the sequence is 1.
-    complex coef = zbknu_rthpi / std::sqrt(z);
+    complex coef = quotient(complex(zbknu_rthpi, 0.0), principal_sqrt(z));
     // Beyond alim e^{-z} is within a precision of underflow: compute e^{z} K0
     // and rescale at the end with an underflow test.
     const bool scaled = zr > alim;
-    if (!scaled) coef *= std::exp(-z);
+    if (!scaled) coef *= complex_exp(-z);
 
     double ak = std::abs(std::cos(pi * dnu));
     double fhs = std::abs(0.25 - dnu2);
@@ -188,13 +212,18 @@ int ZBKNU(std::complex<double> z, double fnu, int kode, int n, std::complex<doub
     complex p1(0.0, 0.0);
     complex p2(tol, 0.0);
     complex cs = p2;
+    const bool tabulated = k < zbknu_table_size && fhs == 0.25;
     for (int i = 1; i <= k; ++i) {
         const double a1 = fks - fk;
-        const double akk = (fks + fk) / (a1 + fhs);
-        const double rak = 2.0 / (fk + 1.0);
+        const int j = k - i + 1;  // the current index, fk
+        const double akk = tabulated ? zbknu_backward.akk[j] : (fks + fk) / (a1 + fhs);
+        const double rak = tabulated ? zbknu_backward.rak[j] : 2.0 / (fk + 1.0);
         const complex cb((fk + zr) * rak, zi * rak);
         const complex pt = p2;
-        p2 = (pt * cb - p1) * akk;
+        // (pt cb - p1) akk in real arithmetic: the sweep's values are finite,
+        // so the complex product's special-value handling is never needed
+        p2 = complex((pt.real() * cb.real() - pt.imag() * cb.imag() - p1.real()) * akk,
+                     (pt.real() * cb.imag() + pt.imag() * cb.real() - p1.imag()) * akk);
         p1 = pt;
         cs += p2;
         fks = a1 - fk + 1.0;

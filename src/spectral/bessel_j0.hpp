@@ -11,10 +11,14 @@
 #include <cmath>
 #include <complex>
 
-#include "complex_ops.hpp"
+#include "../special/complex_ops.hpp"
 #include "six_sum.hpp"
 
 namespace nia::spectral {
+
+using special::complex_exp;
+using special::principal_sqrt;
+using special::quotient;
 
 namespace detail {
 
@@ -50,6 +54,14 @@ inline constexpr double hankel_pq_stop = 1e-40;
 inline constexpr int hankel_pq_terms = 40;
 
 namespace detail {
+
+// Products on the series and recurrence paths, whose arguments are finite
+// (|z| < 25): in real arithmetic, without the special-value handling of the
+// complex product.
+inline double product(double a, double b) noexcept { return a * b; }
+inline complex product(complex a, complex b) noexcept {
+    return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
+}
 
 inline double divide(double a, double b) noexcept { return a / b; }
 inline complex divide(complex a, complex b) noexcept { return quotient(a, b); }
@@ -94,13 +106,13 @@ inline double max_part(complex z) noexcept {
 // Power series sum_j (-z^2/4)^j / (j!)^2 (DLMF 10.2.2).
 template <class T>
 inline T j0_series(T z) noexcept {
-    const T w = -(z * z) * 0.25;
+    const T w = -product(z, z) * 0.25;
     T term(1.0);
     T sum(1.0);
     double peak = 1.0;
     for (int j = 1; j <= j0_series_terms; ++j) {
         const double r = reciprocal_table[j];
-        term = term * w * (r * r);
+        term = product(term, w) * (r * r);
         sum += term;
         const double s = squared(term);
         if (s > peak) peak = s;
@@ -126,7 +138,7 @@ inline T j0_recurrence(T z, double q) noexcept {
     T j_0(0.0);
     for (int k = n; k >= 1; --k) {
         if ((k & 1) == 0) s += 2.0 * j_k;
-        T j_prev = (static_cast<double>(k) * r) * j_k - j_next;
+        T j_prev = product(static_cast<double>(k) * r, j_k) - j_next;
         if (k == 1) j_0 = j_prev;
         if (max_part(j_prev) > j0_miller_big) {
             j_prev *= j0_miller_rescale;

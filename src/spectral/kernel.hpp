@@ -2,10 +2,14 @@
 // value of the spectral variable lambda.
 #pragma once
 
-#include "complex_ops.hpp"
+#include "../special/complex_ops.hpp"
 #include "six_sum.hpp"
 
 namespace nia::spectral {
+
+using special::complex_exp;
+using special::principal_sqrt;
+using special::quotient;
 
 // Per-triple parameters of the kernel; filled once per triple, read-only after.
 struct kernel_record {

@@ -1,4 +1,5 @@
-// Complex square root, quotient and exponential for the kernel's inner loop.
+// Complex square root, quotient and exponential for the inner loops (the
+// spectral kernel, J0, K0).
 //
 // Each takes a short path in plain double arithmetic where its operands are
 // finite and moderate (where that path cannot overflow, underflow or lose
@@ -10,7 +11,7 @@
 #include <cmath>
 #include <complex>
 
-namespace nia::spectral {
+namespace nia::special {
 
 namespace detail {
 
@@ -63,4 +64,4 @@ inline std::complex<double> complex_exp(std::complex<double> e) noexcept {
     return std::exp(e);
 }
 
-}  // namespace nia::spectral
+}  // namespace nia::special
