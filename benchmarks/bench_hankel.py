@@ -12,23 +12,15 @@ import argparse
 import cmath
 import math
 import os
-import platform
+import sys
 import time
 
 import numpy as np
 
 import _near_interface_probe as probe
 
-
-def cpu_name():
-    try:
-        with open("/proc/cpuinfo") as fh:
-            for line in fh:
-                if line.startswith("model name"):
-                    return line.split(":", 1)[1].strip()
-    except OSError:
-        pass
-    return platform.processor() or platform.machine()
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from bench_batch import cpu_name  # noqa: E402
 
 
 def ray(n, rho, start, t_max, sign):
