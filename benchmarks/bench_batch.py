@@ -94,18 +94,18 @@ def load_average():
 def workload(name, n):
     """(label, k_p, k_m, rho, z, zp) of a fixed-seed workload of n triples."""
     lo, hi = np.log10(RHO_RANGE[0]), np.log10(RHO_RANGE[1])
+
+    def spread(seed):
+        rng = np.random.default_rng(seed)
+        rho = 10.0 ** rng.uniform(lo, hi, n)
+        z = rng.uniform(0.0, HEIGHT, n)
+        zp = -rng.uniform(0.0, HEIGHT, n)
+        return rho, z, zp
+
     if name == "a":
-        rng = np.random.default_rng(1)
-        rho = 10.0 ** rng.uniform(lo, hi, n)
-        z = rng.uniform(0.0, HEIGHT, n)
-        zp = -rng.uniform(0.0, HEIGHT, n)
-        return "(a) lossy ground, k_m = sqrt(4 - 1j)", K_P, K_LOSSY, rho, z, zp
+        return ("(a) lossy ground, k_m = sqrt(4 - 1j)", K_P, K_LOSSY) + spread(1)
     if name == "b":
-        rng = np.random.default_rng(2)
-        rho = 10.0 ** rng.uniform(lo, hi, n)
-        z = rng.uniform(0.0, HEIGHT, n)
-        zp = -rng.uniform(0.0, HEIGHT, n)
-        return "(b) lossless dielectric, k_m = 1.5", K_P, K_LOSSLESS, rho, z, zp
+        return ("(b) lossless dielectric, k_m = 1.5", K_P, K_LOSSLESS) + spread(2)
     if name == "c":
         rng = np.random.default_rng(3)
         rho = 10.0 ** rng.uniform(lo, hi, n)

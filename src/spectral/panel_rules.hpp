@@ -62,6 +62,8 @@ struct detour_panel_rule {
         const double rho = ctx.axis.rho;
         const double n_span = ctx.span;
         const double m_height = ctx.height;
+        // (pi / N) M, the slope's amplitude, the same for every node
+        const double slope_amplitude = (pi / n_span) * m_height;
         complex k[6];
         complex v[6];
         for (int i = 0; i < n_gauss; ++i) {
@@ -69,7 +71,7 @@ struct detour_panel_rule {
             // theta = pi t / span, formed from the panel ends to keep t's rounding out of it
             const double theta = (pi / 2.0) * ((a + b) + gx[i] * (b - a)) / n_span;
             const complex lam(t, m_height * std::sin(theta));
-            const double slope = (pi / n_span) * m_height * std::cos(theta);
+            const double slope = slope_amplitude * std::cos(theta);
             spectral_kernel(kernel, lam, k);
             const complex j = bessel_j0(complex(rho * lam.real(), rho * lam.imag()));
             for (int c = 0; c < 6; ++c) {
