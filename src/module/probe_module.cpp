@@ -252,6 +252,8 @@ PYBIND11_MODULE(_near_interface_probe, m, py::mod_gil_not_used()) {
             d["k_max"] = p.k_max;
             d["axis_end"] = p.axis_end;
             d["tail_start"] = p.tail_start;
+            d["clear_tail_start"] =
+                pointwise::clear_tail_start(p.tail_start, p.k_max, k_p, k_m, rho);
             d["detour_height"] = p.detour_height;
             d["tail_scale"] = p.tail_scale;
             d["break_points"] =
@@ -260,7 +262,8 @@ PYBIND11_MODULE(_near_interface_probe, m, py::mod_gil_not_used()) {
         },
         py::arg("k_p"), py::arg("k_m"), py::arg("rho"), py::arg("z"), py::arg("zp"),
         py::arg("lam_mult"), py::arg("detour"),
-        "Where the path of one triple runs: axis_end, tail_start, detour height, break points.");
+        "Where the path of one triple runs: axis_end, the planned tail_start and the one the rays "
+        "use (clear_tail_start), detour height, break points.");
 
     m.def(
         "trace_triple",

@@ -17,6 +17,7 @@
 #include "../spectral/panel_rules.hpp"
 #include "adaptive_panel.hpp"
 #include "rotated_tail.hpp"
+#include "tail_clearance.hpp"
 
 namespace nia::pointwise {
 
@@ -155,19 +156,22 @@ triple_pieces integrate_pieces(const batch_controls& ctl, double rho, double z, 
             for (int c = 0; c < 6; ++c) out.detour[c] += piece[c];
         }
     }
-    adaptive_panel(rules.axis(), axis, p.axis_end, p.tail_start, ctl.rtol, ctl.depth, ctl.gx,
+    // The segment ends, and the rays start, where the rays sweep no branch cut
+    // and no pole: the planned tail_start unless that is too early.
+    const double tail_start = clear_tail_start(p.tail_start, p.k_max, ctl.k_p, ctl.k_m, rho);
+    adaptive_panel(rules.axis(), axis, p.axis_end, tail_start, ctl.rtol, ctl.depth, ctl.gx,
                    ctl.gw, ctl.n_gauss, nullptr, 0.0, out.segment);
 
     const complex d = std::exp(complex(0.0, spectral::pi / 4.0));
-    const complex origin(p.tail_start, 0.0);
+    const complex origin(tail_start, 0.0);
     if (rho != 0.0) {
         six_sum upper, lower;
         const spectral::tail_ray ray1{kernel, origin, d, rho, 1};
-        out.ok = rotated_tail(rules.ray(), ray1, p.tail_start, p.tail_scale, ctl.rtol, ctl.depth,
+        out.ok = rotated_tail(rules.ray(), ray1, tail_start, p.tail_scale, ctl.rtol, ctl.depth,
                               ctl.gx, ctl.gw, ctl.n_gauss, upper);
         if (out.ok) {
             const spectral::tail_ray ray2{kernel, origin, std::conj(d), rho, 2};
-            out.ok = rotated_tail(rules.ray(), ray2, p.tail_start, p.tail_scale, ctl.rtol,
+            out.ok = rotated_tail(rules.ray(), ray2, tail_start, p.tail_scale, ctl.rtol,
                                   ctl.depth, ctl.gx, ctl.gw, ctl.n_gauss, lower);
         }
         if (out.ok) {
@@ -177,7 +181,7 @@ triple_pieces integrate_pieces(const batch_controls& ctl, double rho, double z, 
         }
     } else {
         const spectral::tail_ray ray0{kernel, origin, d, 0.0, 0};
-        out.ok = rotated_tail(rules.ray(), ray0, p.tail_start, p.tail_scale, ctl.rtol, ctl.depth,
+        out.ok = rotated_tail(rules.ray(), ray0, tail_start, p.tail_scale, ctl.rtol, ctl.depth,
                               ctl.gx, ctl.gw, ctl.n_gauss, out.tail);
     }
     return out;

@@ -1,0 +1,118 @@
+// Where the rotated tail may start.
+//
+// Turning the tail of the real-axis integral from [L, inf) onto the rays
+// L + t exp(+-i pi/4) is a Cauchy deformation: it is exact only when the two
+// wedges swept between the real axis and each ray hold no singularity of the
+// integrand. The integrand is single-valued in the plane cut along the
+// vertical half-lines of the vertical wavenumbers (falling from +k, rising
+// from -k, for k = k_p and k = k_m), and it has a pole where
+// k_m^2 gamma_p + k_p^2 gamma_m vanishes on that sheet (the surface wave of a
+// plasmonic lower medium). The Hankel factors add a logarithmic branch point
+// at lambda = 0, with their cut along the negative real axis.
+//
+// A start that is too small (the far cut of well separated heights, or a small
+// lam_mult) lets the falling ray pass below a branch point and cross its cut:
+// from there on the lower medium's vertical wavenumber is on the wrong sheet,
+// exp(zp gamma_m) grows instead of decaying, and the row is garbage while
+// looking like any other. This file computes the smallest start the swept
+// wedges allow; the driver keeps the planned start whenever it is already
+// clear, so the path of every such triple is unchanged.
+#pragma once
+
+#include <cmath>
+#include <complex>
+
+#include "../spectral/kernel.hpp"
+
+namespace nia::pointwise {
+
+using spectral::complex;
+
+// A start moved past a singularity clears it by this fraction of the larger of
+// the wavenumber scale and the singularity's own abscissa, so that the ray does
+// not graze the branch point or pole it has just been moved past.
+inline constexpr double tail_clearance_margin = 0.1;
+// A zero of the interface denominator counts as a pole of this sheet when the
+// denominator there is this small against its two terms (the other root of
+// the pole equation leaves the denominator at twice its terms' size).
+inline constexpr double pole_sheet_tolerance = 1e-6;
+
+namespace detail {
+
+// Largest start of the ray pair that still sweeps a singularity; -inf when
+// none can be swept. Ray below (kind 2): its wedge is {L + x - i y, 0 <= y <= x}
+// and holds the real axis itself (the path passes above singularities that
+// sit on the axis). Ray above (kind 1, and the single ray of rho = 0): its
+// wedge is {L + x + i y, 0 < y <= x}.
+struct swept_bounds {
+    double below = -INFINITY;
+    double above = -INFINITY;
+
+    void keep_below(double v) noexcept { below = v > below ? v : below; }
+    void keep_above(double v) noexcept { above = v > above ? v : above; }
+
+    // The cut falling from branch point b, {b - i s, s > 0}.
+    void falling_cut(complex b) noexcept {
+        keep_below(b.real() + std::fmin(b.imag(), 0.0));
+        if (b.imag() > 0.0) keep_above(b.real());
+    }
+    // The cut rising from branch point c, {c + i s, s > 0}.
+    void rising_cut(complex c) noexcept {
+        keep_above(c.real() - std::fmax(c.imag(), 0.0));
+        if (c.imag() <= 0.0) keep_below(c.real());
+    }
+    void pole(complex p) noexcept {
+        if (p.imag() <= 0.0) {
+            keep_below(p.real() + p.imag());
+        } else {
+            keep_above(p.real() - p.imag());
+        }
+    }
+};
+
+// The pole of channels 1 to 5, lambda^2 = k_p^2 k_m^2 / (k_p^2 + k_m^2), when
+// it lies on the sheet the kernel evaluates; false when it does not.
+inline bool interface_pole(double k_p, complex k_m, complex& pole) noexcept {
+    const complex kp_sq(k_p * k_p, 0.0);
+    const complex km_sq = k_m * k_m;
+    const complex p = std::sqrt(kp_sq * km_sq / (kp_sq + km_sq));
+    if (!std::isfinite(p.real()) || !std::isfinite(p.imag())) return false;
+    const complex t_p = km_sq * spectral::vertical_wavenumber(p, complex(k_p, 0.0));
+    const complex t_m = kp_sq * spectral::vertical_wavenumber(p, k_m);
+    if (!(std::abs(t_p + t_m) <= pole_sheet_tolerance * (std::abs(t_p) + std::abs(t_m)))) {
+        return false;
+    }
+    pole = p;
+    return true;
+}
+
+}  // namespace detail
+
+// The start the tail rays use: the planned tail_start when the wedges it
+// sweeps are free of singularities, otherwise a start just beyond the last
+// singularity swept. For rho = 0 only the rising ray runs and the Hankel
+// factors are absent. Non-finite media leave the planned start as it is.
+inline double clear_tail_start(double tail_start, double k_max, double k_p, complex k_m,
+                               double rho) noexcept {
+    detail::swept_bounds s;
+    for (const complex b : {complex(k_p, 0.0), k_m}) {
+        s.falling_cut(b);
+        s.rising_cut(-b);
+    }
+    complex p;
+    if (detail::interface_pole(k_p, k_m, p)) {
+        s.pole(p);
+        s.pole(-p);
+    }
+    double bound = s.above;
+    if (rho != 0.0) {
+        // The Hankel functions' own branch point at lambda = 0.
+        s.keep_below(0.0);
+        s.keep_above(0.0);
+        bound = std::fmax(s.below, s.above);
+    }
+    if (!(tail_start <= bound) || !std::isfinite(bound)) return tail_start;
+    return bound + tail_clearance_margin * std::fmax(k_max, std::fabs(bound));
+}
+
+}  // namespace nia::pointwise
