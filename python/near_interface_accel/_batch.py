@@ -60,6 +60,31 @@ def gauss_rule(gauss_nodes: int) -> tuple[NDArray[np.float64], NDArray[np.float6
 
     This is the rule :func:`six_integrals` hands to every panel of the
     compiled integration.
+
+    Parameters
+    ----------
+    gauss_nodes : int
+        Number of nodes, at least 1.
+
+    Returns
+    -------
+    nodes, weights : numpy.ndarray of float64
+        Both of length ``gauss_nodes``, read-only, shared between calls.
+
+    Raises
+    ------
+    ValueError
+        For fewer than one node.
+    TypeError
+        For a count that is not an int.
+
+    Examples
+    --------
+    >>> nodes, weights = gauss_rule(3)
+    >>> nodes
+    array([-0.77459667,  0.        ,  0.77459667])
+    >>> weights * 9
+    array([5., 8., 5.])
     """
     if isinstance(gauss_nodes, bool):
         raise TypeError("gauss_nodes must be an int")

@@ -93,16 +93,24 @@ def wavenumber(k0: float, eps_r: complex, mu_r: complex = 1) -> complex:
 
 
 class Medium(NamedTuple):
-    """A homogeneous medium at one frequency, in SI units (see :func:`medium`)."""
+    """A homogeneous medium at one frequency, in SI units (see :func:`medium`).
+
+    Attributes
+    ----------
+    k0 : float
+        Free-space wavenumber omega / c, in rad/m.
+    k : complex
+        Wavenumber of the medium, in 1/m, with Im(k) <= 0.
+    eps_r : complex
+        Complex relative permittivity, eps_r - j sigma / (omega eps0).
+    mu_r : complex
+        Relative permeability, as given.
+    """
 
     k0: float
-    """Free-space wavenumber omega / c, in rad/m."""
     k: complex
-    """Wavenumber of the medium, in 1/m, with Im(k) <= 0."""
     eps_r: complex
-    """Complex relative permittivity, eps_r - j sigma / (omega eps0)."""
     mu_r: complex
-    """Relative permeability, as given."""
 
 
 def medium(frequency: float, eps_r: complex = 1.0, sigma: float = 0.0,
@@ -147,7 +155,7 @@ def medium(frequency: float, eps_r: complex = 1.0, sigma: float = 0.0,
 
     Examples
     --------
-    Sea water at 1 MHz (eps_r 81, 4 S/m) under air; its skin depth 1/|Im k|
+    Sea water at 1 MHz (eps_r 81, 4 S/m) under air; its skin depth 1/abs(Im k)
     is about 25 cm:
 
     >>> air, sea = medium(1e6), medium(1e6, eps_r=81, sigma=4.0)
