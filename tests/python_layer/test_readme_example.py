@@ -48,3 +48,12 @@ def test_readme_keeps_the_two_set_up_commands_and_ci_runs_the_test_one(command):
     assert f"\n    {command}\n" in readme
     if "pytest" in command:
         assert command in (ROOT / ".ci" / "run").read_text()
+
+
+def test_main_job_prints_its_table_with_units_and_a_check(capsys):
+    runpy.run_path(str(ROOT / "examples" / "lossy_half_space.py"), run_name="__main__")
+    out = capsys.readouterr().out.splitlines()
+    assert out[2].startswith("lengths in units of 1/k_p; I0, I3, I4, I5 have the dimension")
+    worst = float(out[3].rsplit(" ", 1)[1])
+    assert worst < 1e-13
+    assert sum(line.startswith(("  0.00", " 10.00")) for line in out) == 2 * 2 * 3
