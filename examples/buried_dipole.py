@@ -37,7 +37,7 @@ import near_interface_accel as nia
 
 MU_0 = 1.0 / (nia.EPSILON_0 * nia.SPEED_OF_LIGHT**2)     # H/m
 
-# sixth-order central first derivative: offsets and weights
+# the seven offsets, in steps, of the sixth-order central first derivative
 _OFFSETS = np.arange(-3, 4, dtype=float)
 
 
@@ -48,7 +48,7 @@ def _weights(offsets: NDArray[np.float64]) -> NDArray[np.float64]:
     vander = np.vander(offsets, n, increasing=True).T
     rhs = np.zeros(n)
     rhs[1] = 1.0
-    return np.linalg.solve(vander, rhs)
+    return np.asarray(np.linalg.solve(vander, rhs), dtype=np.float64)
 
 
 def ved_field(upper: nia.Medium, lower: nia.Medium, rho: ArrayLike, z: ArrayLike, zp: float,
