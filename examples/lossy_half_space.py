@@ -28,6 +28,12 @@ def main():
     print(f"upper medium k_p = {k_p}, lower medium k_m = {k_m:.6f} (eps_r = 4 - 1j)")
     print(f"source height zp = {zp}; {six.shape[0] * six.shape[1]} points in "
           f"{elapsed * 1e3:.1f} ms (rtol {RTOL:g}, 8 Gauss nodes)")
+    print("lengths in units of 1/k_p; I0, I3, I4, I5 have the dimension 1/length, I1 length, "
+          "I2 none (the kernels: docs/physics.rst)")
+    # channels 3 and 5 follow from 0 and 1: I0 + I3 = k_p^2 I1, I0 + I5 = k_m^2 I1
+    worst = max(np.abs(six[..., 0] + six[..., 3] - k_p**2 * six[..., 1]).max(),
+                np.abs(six[..., 0] + six[..., 5] - k_m**2 * six[..., 1]).max())
+    print(f"check: I0 + I3 = k_p^2 I1 and I0 + I5 = k_m^2 I1 hold to {worst:.1e}")
     for first in (0, 3):
         print()
         header = "".join(f"{'I' + str(c):>27}" for c in range(first, first + 3))

@@ -11,19 +11,21 @@ The friendly front of the compiled module ``_near_interface_accel``:
   distinct (rho, z, zp) once, with a Gauss rule built for you, optional thread
   limits, chunks and a progress bar.
 * :func:`wavenumber` gives a medium's wavenumber on the branch the kernel
-  expects (time convention exp(+j omega t), Im(k) <= 0 for a lossy medium).
+  expects (time convention exp(+j omega t), Im(k) <= 0 for a lossy medium);
+  :func:`medium` does the same from SI quantities (Hz, S/m).
 * :func:`six_integrals_dask` spreads a batch over a Dask cluster.
 """
 
 from importlib.metadata import PackageNotFoundError, version
 
-from ._batch import gauss_rule, six_integrals
+from ._batch import RTOL_FLOOR, gauss_rule, six_integrals
 from ._dask import six_integrals_dask
-from ._media import wavenumber
+from ._media import EPSILON_0, SPEED_OF_LIGHT, Medium, medium, wavenumber
 
 try:
     __version__ = version("near-interface-accel")
 except PackageNotFoundError:  # pragma: no cover - running from a source tree
     __version__ = "0+unknown"
 
-__all__ = ["six_integrals", "six_integrals_dask", "wavenumber", "gauss_rule", "__version__"]
+__all__ = ["six_integrals", "six_integrals_dask", "wavenumber", "medium", "Medium", "gauss_rule",
+           "RTOL_FLOOR", "SPEED_OF_LIGHT", "EPSILON_0", "__version__"]

@@ -10,14 +10,33 @@ import os
 import warnings
 from collections.abc import Iterator
 from numbers import Complex, Real
-from typing import Any, Protocol
+from typing import Any, Literal, Protocol
 
 import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
 import _near_interface_accel as _accel
 
-__all__ = ["six_integrals", "gauss_rule"]
+__all__ = ["six_integrals", "gauss_rule", "RTOL_FLOOR"]
+
+# The smallest rtol the friendly call accepts. Timed on single points with the
+# default controls (lossy and lossless grounds, a high-contrast case, points on
+# the interface, rho from 0 to 100): the cost of a point stays within a factor
+# of ten of its cost at rtol 1e-12 down to 1e-13; at 1e-14 it grows 40 to 2700
+# times (up to 8.5 s for one point), at 1e-15 a single point takes some 40 s,
+# and at 1e-16 it does not finish. Below this floor the panels ask for more
+# than double precision resolves, and every interval bisects to the depth limit.
+RTOL_FLOOR = 1e-13
+
+# What each of the compiled module's point tests asks for, said so that a user
+# can mend the point.
+_VALID_POINT = {
+    "need z >= 0 >= zp": "valid points have z >= 0 (the field point in the upper medium) and "
+                         "zp <= 0 (the source in the lower medium), neither of them NaN",
+    "need R > 0": "valid points have rho >= 0 and do not coincide with the source: rho > 0 "
+                  "or z > zp, and no NaN",
+}
+_NOT_FINITE = "rho, z and zp must be finite"
 
 # With progress shown and no chunk size given, a batch is cut into about this
 # many calls, so the bar moves in steps of about one percent.
@@ -41,6 +60,31 @@ def gauss_rule(gauss_nodes: int) -> tuple[NDArray[np.float64], NDArray[np.float6
 
     This is the rule :func:`six_integrals` hands to every panel of the
     compiled integration.
+
+    Parameters
+    ----------
+    gauss_nodes : int
+        Number of nodes, at least 1.
+
+    Returns
+    -------
+    nodes, weights : numpy.ndarray of float64
+        Both of length ``gauss_nodes``, read-only, shared between calls.
+
+    Raises
+    ------
+    ValueError
+        For fewer than one node.
+    TypeError
+        For a count that is not an int.
+
+    Examples
+    --------
+    >>> nodes, weights = gauss_rule(3)
+    >>> nodes
+    array([-0.77459667,  0.        ,  0.77459667])
+    >>> weights * 9
+    array([5., 8., 5.])
     """
     if isinstance(gauss_nodes, bool):
         raise TypeError("gauss_nodes must be an int")
@@ -107,6 +151,11 @@ def _controls(rtol: float, gauss_nodes: int, lam_mult: float, detour: float
     fail there: it silently truncates or misplaces the integration path.
     """
     rtol_v = _positive("rtol", rtol)
+    if rtol_v < RTOL_FLOOR:
+        raise ValueError(
+            f"rtol = {rtol!r} is below {RTOL_FLOOR:g}, the smallest tolerance double "
+            f"precision resolves here: below it the adaptive panels bisect to their depth "
+            f"limit and a single point takes seconds to minutes. Use rtol >= {RTOL_FLOOR:g}.")
     lam_v = _positive("lam_mult", lam_mult)
     if isinstance(detour, bool) or not isinstance(detour, Real):
         raise TypeError(f"detour must be a real number, got {type(detour).__name__}")
@@ -162,13 +211,37 @@ def distinct_triples(rho: NDArray[np.float64], z: NDArray[np.float64], zp: NDArr
     return points[first[order]], rank[inverse.reshape(-1)]
 
 
-def _first_rejected(triples: NDArray[np.float64]) -> int | None:
-    """Index of the first triple the compiled call's validation would refuse."""
+def _rejected(triples: NDArray[np.float64]) -> tuple[NDArray[np.bool_], NDArray[np.bool_]]:
+    """Which triples the compiled call's validation would refuse, and which of
+    the others are not finite (an infinite rho, z or zp passes that validation
+    and comes back as a row of NaN)."""
     rho, z, zp = triples[:, 0], triples[:, 1], triples[:, 2]
     with np.errstate(invalid="ignore"):
         ok = (z >= 0) & ~(zp > 0) & (rho >= 0) & ((z - zp) + rho > 0)
-    bad = np.flatnonzero(~ok)
-    return int(bad[0]) if bad.size else None
+    refused = ~ok
+    return refused, ~refused & ~np.isfinite(triples).all(axis=1)
+
+
+def _describe_point(flat: int, shape: tuple[int, ...], triple: NDArray[np.float64]) -> str:
+    rho, z, zp = (float(v) for v in triple)
+    values = f"rho={rho!r}, z={z!r}, zp={zp!r}"
+    if not shape:
+        return f"the point has {values}"
+    index = tuple(int(i) for i in np.unravel_index(flat, shape))
+    return f"point {index} of the broadcast shape {shape} has {values}"
+
+
+def _refuse_point(compiled_message: str, flat: int, shape: tuple[int, ...],
+                  triple: NDArray[np.float64]) -> ValueError:
+    valid = _VALID_POINT.get(compiled_message, "")
+    if compiled_message == _NOT_FINITE:
+        valid = ("valid points have finite rho, z and zp (for an infinite one the "
+                 "compiled call returns a row of NaN or of zeros without saying so)")
+    text = f"{compiled_message}: {_describe_point(flat, shape, triple)}"
+    if valid:
+        text += f"; {valid}"
+    return ValueError(text + ". Pass invalid='nan' to get rows of NaN for such points "
+                             "instead of this error.")
 
 
 @contextlib.contextmanager
@@ -233,26 +306,35 @@ def six_integrals(
     workers: int | None = None,
     chunk_size: int | None = None,
     progress: bool = False,
+    invalid: Literal["raise", "nan"] = "raise",
 ) -> NDArray[np.complex128]:
     """The six Sommerfeld-type integrals near a planar interface, for points
     (rho, z, zp) of any shape.
+
+    For each point, ``out[..., c]`` is
+    I_c = integral from 0 to infinity of K_c(lambda) J0(rho lambda) dlambda,
+    with the interface kernels K_0 ... K_5 of the user guide's physics page:
+    the field point at height z >= 0 in the upper, lossless medium (k_p), the
+    source at height zp <= 0 in the lower medium (k_m), rho the horizontal
+    distance between them.
 
     Parameters
     ----------
     k_p : float
         Wavenumber of the upper medium (z >= 0), real and positive. A complex
-        value with zero imaginary part (as :func:`wavenumber` returns) is
-        accepted.
+        value with zero imaginary part (as :func:`wavenumber` and
+        :func:`medium` return) is accepted.
     k_m : complex
         Wavenumber of the lower medium (z <= 0), Im(k_m) <= 0 for a lossy
-        medium; :func:`wavenumber` builds it from eps_r and mu_r.
+        medium (time convention exp(+j omega t)); :func:`wavenumber` builds
+        it from eps_r and mu_r, :func:`medium` from SI quantities.
     rho, z, zp : array_like of float
         Horizontal distance (>= 0), field height (>= 0) and source height
-        (<= 0), in the reciprocal unit of the wavenumbers; scalars or arrays
-        broadcast against each other.
+        (<= 0), in the reciprocal unit of the wavenumbers; finite scalars or
+        arrays, broadcast against each other.
     rtol : float
         Relative tolerance of every adaptive integration and of the tail's
-        convergence test, positive.
+        convergence test, at least ``RTOL_FLOOR`` (1e-13).
     gauss_nodes : int
         Nodes of the Gauss-Legendre rule used on every panel, at least 1.
     depth : int
@@ -275,41 +357,80 @@ def six_integrals(
         about one percent when ``progress`` is set.
     progress : bool
         Show a tqdm progress bar over the distinct triples (needs tqdm).
+    invalid : {'raise', 'nan'}
+        What to do with invalid points (those the compiled call refuses, and
+        non-finite ones): 'raise' (the default) refuses the whole batch with
+        ValueError before any integral is evaluated; 'nan' evaluates the
+        valid points and gives every invalid point a row of complex NaN.
 
     Returns
     -------
     numpy.ndarray of complex128, shape ``broadcast(rho, z, zp).shape + (6,)``
-        ``out[..., c]`` is integral c at each point.
+        ``out[..., c]`` is integral c at each point. Channel 0 has the
+        dimension 1/length, channel 1 length, channel 2 none, channels 3, 4
+        and 5 1/length.
 
     Raises
     ------
-    ValueError, RuntimeError, TypeError
-        The compiled module's errors, unchanged in type and message: e.g.
-        ValueError "need z >= 0 >= zp" or "need R > 0" for the first invalid
-        point (in C order of the broadcast points), raised before any
-        integral is evaluated, and RuntimeError "rotated tail did not go quiet
-        inside the panel budget". Besides, ValueError or TypeError for
-        wavenumbers, controls or shapes this layer refuses (a k_m with a
-        positive imaginary part, a non-positive rtol, shapes that do not
-        broadcast, complex heights). ImportError when progress is asked for
-        without tqdm installed.
+    ValueError
+        For the first invalid point in C order of the broadcast points, before
+        any integral is evaluated (unless ``invalid='nan'``): a message that
+        begins with the compiled module's own text, "need z >= 0 >= zp" or
+        "need R > 0", or with "rho, z and zp must be finite", followed by the
+        point's index in the broadcast shape, its values and what a valid
+        point is. Also for wavenumbers, controls or shapes this layer refuses:
+        a k_m with a positive imaginary part, an rtol below ``RTOL_FLOOR``,
+        shapes that do not broadcast.
+    RuntimeError
+        "rotated tail did not go quiet inside the panel budget", passed on
+        from the compiled module; no partial result is returned.
+    TypeError
+        Complex or non-numeric heights, a float ``depth`` or ``gauss_nodes``.
+    ImportError
+        When progress is asked for without tqdm installed.
 
     Notes
     -----
     Each distinct triple (compared bit for bit) is evaluated once and its row
     copied to every point that shares it, so the result at each point is
     bit-identical to a direct call of the compiled module on that point.
+
+    Examples
+    --------
+    One medium on both sides (k_m = k_p = 1): channel 0 is exp(-jR)/R and
+    channel 1 the same divided by k^2 (Sommerfeld's identity).
+
+    >>> import numpy as np
+    >>> six = six_integrals(1.0, 1.0, rho=3.0, z=1.0, zp=-3.0)
+    >>> six.shape
+    (6,)
+    >>> bool(np.isclose(six[0], np.exp(-5j) / 5, rtol=1e-9))
+    True
+
+    A grid with a point on the source itself gives a row of NaN there when
+    asked to:
+
+    >>> out = six_integrals(1.0, 2 - 0.5j, rho=[0.0, 1.0], z=0.0, zp=0.0, invalid="nan")
+    >>> np.isnan(out).all(axis=-1)
+    array([ True, False])
     """
     kp, km = _media(k_p, k_m)
     rtol_v, lam_v, detour_v, gx, gw = _controls(rtol, gauss_nodes, lam_mult, detour)
     workers = _count("workers", workers)
     chunk_size = _count("chunk_size", chunk_size)
+    if invalid not in ("raise", "nan"):
+        raise ValueError(f"invalid must be 'raise' or 'nan', got {invalid!r}")
     r, h, hp = broadcast_points(rho, z, zp)
     triples, where = distinct_triples(r, h, hp)
-    n = triples.shape[0]
+    refused, not_finite = _rejected(triples)
+    skipped = refused | not_finite
+    # The triples handed to the compiled call: all of them, or only the sound
+    # ones when invalid points are to become rows of NaN.
+    todo = np.flatnonzero(~skipped) if invalid == "nan" else np.arange(triples.shape[0])
+    n = todo.size
     step = _step(n, chunk_size, progress, workers)
 
-    def batch(rows: slice | NDArray[np.intp]) -> NDArray[np.complex128]:
+    def batch(rows: NDArray[np.intp]) -> NDArray[np.complex128]:
         # The module is looked up at each call, so a replaced batch function
         # (a test double, an instrumented build) is honoured.
         return _accel.near_interface_six_batch(
@@ -317,17 +438,26 @@ def six_integrals(
             rtol_v, lam_v, depth, detour_v, gx, gw)
 
     with _progress_bar(progress, n) as bar, openmp_threads(workers):
-        bad = _first_rejected(triples)
-        if bad is not None:
-            # Let the compiled module refuse the first invalid triple with its
-            # own exception before any chunk is evaluated.
-            batch(np.array([bad]))
-        values = np.empty((n, 6), dtype=np.complex128)
-        if n == 0:
-            values = batch(slice(0, 0))
+        if invalid == "raise" and skipped.any():
+            # Distinct triples are in order of first appearance, so the first
+            # skipped one belongs to the first invalid point in C order.
+            bad = int(np.flatnonzero(skipped)[0])
+            flat = int(np.flatnonzero(where == bad)[0])
+            message = _NOT_FINITE
+            if refused[bad]:
+                # The compiled module refuses the triple with its own message,
+                # before any chunk is evaluated.
+                try:
+                    batch(np.array([bad]))
+                except ValueError as exc:
+                    message = str(exc)
+            raise _refuse_point(message, flat, r.shape, triples[bad]) from None
+        values = np.full((triples.shape[0], 6), complex(np.nan, np.nan), dtype=np.complex128)
+        if n == 0 and triples.shape[0] == 0:
+            values = batch(todo)
         for start in range(0, n, step):
-            stop = min(start + step, n)
-            values[start:stop] = batch(slice(start, stop))
+            rows = todo[start:start + step]
+            values[rows] = batch(rows)
             if bar is not None:
-                bar.update(stop - start)
+                bar.update(rows.size)
     return values[where].reshape(r.shape + (6,))

@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 import importlib
-from typing import TYPE_CHECKING, Any, cast
+from typing import TYPE_CHECKING, Any, Literal, cast
 
 import numpy as np
 from numpy.typing import ArrayLike, NDArray
@@ -41,12 +41,13 @@ def six_integrals_dask(
     lam_mult: float = 10.0,
     detour: float = 0.1,
     omp_threads: int | None = None,
+    invalid: Literal["raise", "nan"] = "raise",
 ) -> dask.array.Array:
     """The six integrals as a lazy Dask array, one compiled call per block.
 
     Parameters
     ----------
-    k_p, k_m, rtol, gauss_nodes, depth, lam_mult, detour
+    k_p, k_m, rtol, gauss_nodes, depth, lam_mult, detour, invalid
         As for :func:`six_integrals`; the wavenumbers and controls are checked
         here, before any task runs.
     rho, z, zp : dask arrays, numpy arrays or scalars
@@ -76,7 +77,17 @@ def six_integrals_dask(
     cores), never both, which would start cores times cores threads.
 
     Distinct triples are found per block, not across blocks. An invalid point
-    raises the compiled module's ValueError when its block is computed.
+    raises :func:`six_integrals`'s ValueError when its block is computed (the
+    index it names is the point's index inside that block), unless
+    ``invalid='nan'``, which gives it a row of NaN.
+
+    Examples
+    --------
+    >>> lazy = six_integrals_dask(1.0, 2 - 0.5j, [0.0, 1.0, 2.0, 3.0], 0.5, -0.1, chunks=2)
+    >>> lazy.shape, lazy.numblocks
+    ((4, 6), (2, 1))
+    >>> lazy.compute(scheduler="synchronous").shape
+    (4, 6)
     """
     # dask carries no complete annotations; its calls are typed here by the result
     da: Any = importlib.import_module("dask.array")
@@ -84,8 +95,11 @@ def six_integrals_dask(
     kp, km = _media(k_p, k_m)
     _controls(rtol, gauss_nodes, lam_mult, detour)
     omp_threads = _count("omp_threads", omp_threads)
+    if invalid not in ("raise", "nan"):
+        raise ValueError(f"invalid must be 'raise' or 'nan', got {invalid!r}")
     options: dict[str, Any] = dict(rtol=rtol, gauss_nodes=gauss_nodes, depth=depth,
-                                   lam_mult=lam_mult, detour=detour, workers=omp_threads)
+                                   lam_mult=lam_mult, detour=detour, workers=omp_threads,
+                                   invalid=invalid)
 
     names = ("rho", "z", "zp")
     lazy = [isinstance(a, da.Array) for a in (rho, z, zp)]

@@ -44,8 +44,16 @@ def test_two_worker_processes_match_a_direct_call_bit_for_bit(client):
 
 def test_errors_of_a_block_reach_the_caller_unchanged(client):
     lazy = nia.six_integrals_dask(K_P, K_M, [1.0, 2.0, -1.0, 3.0], 0.5, -0.1, chunks=2)
-    with pytest.raises(ValueError, match="^need R > 0$"):
+    # the index is the point's index inside its block
+    with pytest.raises(ValueError, match=r"^need R > 0: point \(0,\) of the broadcast shape"):
         client.compute(lazy).result()
+
+
+def test_invalid_points_of_a_block_become_nan_rows_on_request(client):
+    rho = [1.0, 2.0, -1.0, 3.0]
+    lazy = nia.six_integrals_dask(K_P, K_M, rho, 0.5, -0.1, chunks=2, invalid="nan")
+    np.testing.assert_array_equal(client.compute(lazy).result(),
+                                  nia.six_integrals(K_P, K_M, rho, 0.5, -0.1, invalid="nan"))
 
 
 @pytest.mark.parametrize("rho, z, zp, chunks, blocks", [

@@ -73,3 +73,49 @@ def test_kernel_branch_agrees_fields_decay_into_lossy_ground():
     assert mags[-1] < mags[0] * math.exp(-abs(k_m.imag) * 5.0)
     with pytest.raises(ValueError, match="positive imaginary part"):
         nia.six_integrals(1.0, k_m.conjugate(), 0.0, 0.5, zp)
+
+
+# Hand values, worked from k = (omega / c) sqrt(eps_r - j sigma / (omega eps0)):
+# sea water at 1 MHz, sigma / (omega eps0) = 4 / (2 pi 1e6 * 8.8541878188e-12) = 71900.41,
+# k0 = 2 pi 1e6 / c = 0.0209585 rad/m, k0 * sqrt(81 - 71900.41j) = 3.97607 - 3.97160j 1/m
+# (a good conductor, (1 - j) sqrt(omega mu0 sigma / 2) = 3.97384 (1 - j), to 6e-4);
+# wet soil at 10 MHz, eps_r 20, 0.01 S/m: 20 - 17.9751j, k = 1.01482 - 0.389021j 1/m.
+@pytest.mark.parametrize("f, eps_r, sigma, k0, eps, k, good_conductor", [
+    (1e6, 81, 4.0, 0.0209585, 81 - 71900.41j, 3.97607 - 3.97160j, 3.97384 * (1 - 1j)),
+    (1e7, 20, 0.01, 0.209585, 20 - 17.9751j, 1.01482 - 0.389021j, None),
+    (1e9, 1, 0.0, 20.9585, 1 + 0j, 20.9585 + 0j, None),                  # air
+    (1e9, 2.25 - 0.01j, 0.0, 20.9585, 2.25 - 0.01j, 31.4376 - 0.0698614j, None),
+])
+def test_medium_from_si_against_hand_values(f, eps_r, sigma, k0, eps, k, good_conductor):
+    m = nia.medium(f, eps_r=eps_r, sigma=sigma)
+    assert m.k0 == pytest.approx(k0, rel=1e-5)
+    assert m.eps_r == pytest.approx(eps, rel=1e-6)
+    assert m.k == pytest.approx(k, rel=1e-5)
+    assert m.k.imag <= 0 and m.mu_r == 1
+    # the same as the wavenumber of the complex permittivity, bit for bit
+    assert m.k == nia.wavenumber(m.k0, m.eps_r, m.mu_r)
+    if good_conductor is not None:
+        assert m.k == pytest.approx(good_conductor, rel=1e-3)
+
+
+def test_medium_wavenumbers_give_lengths_in_metres():
+    # one medium both sides: channel 0 is exp(-j k R) / R with R in metres
+    air = nia.medium(300e6)                      # wavelength 0.9993 m
+    six = nia.six_integrals(air.k, air.k, 3.0, 1.0, -3.0, rtol=1e-11)
+    assert six[0] == pytest.approx(cmath.exp(-1j * air.k0 * 5.0) / 5.0, rel=1e-9)
+
+
+@pytest.mark.parametrize("args, exc, match", [
+    ((0.0,), ValueError, "frequency must be positive"),
+    ((float("inf"),), ValueError, "frequency must be positive"),
+    ((-1e6,), ValueError, "frequency must be positive"),
+    (("1e6",), TypeError, "frequency must be a real number"),
+    ((1e6, 4.0, -0.1), ValueError, "sigma must be a finite conductivity >= 0"),
+    ((1e6, 4.0, float("nan")), ValueError, "sigma must be a finite"),
+    ((1e6, 4.0, 1j), TypeError, "sigma must be a real number"),
+    ((1e6, 4 + 1j, 0.0), ValueError, r"positive imaginary part.*conjugate, \(4-1j\)"),
+    ((1e6, 4.0, 0.0, 1 + 0.5j), ValueError, "mu_r .* positive imaginary part"),
+])
+def test_medium_refuses_what_is_not_a_passive_medium(args, exc, match):
+    with pytest.raises(exc, match=match):
+        nia.medium(*args)
