@@ -255,6 +255,8 @@ PYBIND11_MODULE(_near_interface_probe, m, py::mod_gil_not_used()) {
             d["clear_tail_start"] =
                 pointwise::clear_tail_start(p.tail_start, p.k_max, k_p, k_m, rho);
             d["detour_height"] = p.detour_height;
+            d["clear_detour_height"] =
+                pointwise::clear_detour_height(p.detour_height, p.axis_end, k_p, k_m);
             d["tail_scale"] = p.tail_scale;
             d["break_points"] =
                 std::vector<double>(p.break_points.begin(), p.break_points.begin() + p.n_break);

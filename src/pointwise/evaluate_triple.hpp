@@ -142,7 +142,8 @@ triple_pieces integrate_pieces(const batch_controls& ctl, double rho, double z, 
     const triple_plan p = plan_triple(ctl.k_p, ctl.k_m, rho, z, zp, ctl.lam_mult, ctl.detour);
     const spectral::kernel_record kernel = spectral::make_kernel_record(z, zp, ctl.k_p, ctl.k_m);
     const spectral::axis_ctx axis{kernel, rho};
-    const spectral::detour_ctx detour{axis, p.axis_end, p.detour_height};
+    const spectral::detour_ctx detour{
+        axis, p.axis_end, clear_detour_height(p.detour_height, p.axis_end, ctl.k_p, ctl.k_m)};
 
     triple_pieces out;
     spectral::set_zero(out.detour);

@@ -1,4 +1,4 @@
-// Where the rotated tail may start.
+// Where the rotated tail may start, and how high the detour may rise.
 //
 // Turning the tail of the real-axis integral from [L, inf) onto the rays
 // L + t exp(+-i pi/4) is a Cauchy deformation: it is exact only when the two
@@ -22,6 +22,7 @@
 #include <cmath>
 #include <complex>
 
+#include "../spectral/bessel_j0.hpp"
 #include "../spectral/kernel.hpp"
 
 namespace nia::pointwise {
@@ -32,6 +33,9 @@ using spectral::complex;
 // the wavenumber scale and the singularity's own abscissa, so that the ray does
 // not graze the branch point or pole it has just been moved past.
 inline constexpr double tail_clearance_margin = 0.1;
+// The detour passes below a singularity of the first quadrant at no more than
+// this fraction of its height.
+inline constexpr double detour_clearance = 0.5;
 // A zero of the interface denominator counts as a pole of this sheet when the
 // denominator there is this small against its two terms (the other root of
 // the pole equation leaves the denominator at twice its terms' size).
@@ -113,6 +117,34 @@ inline double clear_tail_start(double tail_start, double k_max, double k_p, comp
     }
     if (!(tail_start <= bound) || !std::isfinite(bound)) return tail_start;
     return bound + tail_clearance_margin * std::fmax(k_max, std::fabs(bound));
+}
+
+// The detour height the arch may use. The defining path is the real axis,
+// passing above the singularities that lie on it. A passive lower medium puts
+// every singularity on or below the axis, and the arch over [0, span] may rise
+// as planned. A negative-index lower medium (Re k_m < 0) puts the branch
+// point -k_m, whose cut rises, on or above the axis, and it may have its
+// surface-wave pole there too: an arch passing over such a point crosses the
+// cut (or leaves the pole's residue behind). The height is then lowered until
+// the arch passes below every such point within the span, at detour_clearance
+// of its height (down to the real axis itself for a point on the axis).
+inline double clear_detour_height(double height, double span, double k_p, complex k_m) noexcept {
+    double h = height;
+    const auto pass_below = [&](complex s) {
+        if (s.real() > 0.0 && s.real() < span && s.imag() >= 0.0) {
+            const double cap =
+                detour_clearance * s.imag() / std::sin(spectral::pi * s.real() / span);
+            if (cap < h) h = cap;
+        }
+    };
+    if (k_m.real() < 0.0) pass_below(-k_m);
+    complex p;
+    if (detail::interface_pole(k_p, k_m, p)) {
+        for (const complex q : {p, -p}) {
+            if (q.imag() > 0.0) pass_below(q);
+        }
+    }
+    return h;
 }
 
 }  // namespace nia::pointwise

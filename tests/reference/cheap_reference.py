@@ -59,13 +59,13 @@ def kernels(lam, k_p, k_m, z, zp):
     return np.array([n / (gp + gm), q, k2, -k2 * gp, -q * gp * gm, k2 * gm])
 
 
-def _arb_value(w, fn):
+def _arb_value(w, fn, start=128):
     """fn at w from arb balls, raising the working precision until the ball
     is good to about 50 bits (arb's results are rigorous balls: at a low
     precision a ball can be wide and its midpoint meaningless)."""
     old = flint.ctx.prec
     try:
-        for prec in (128, 256, 512):
+        for prec in (start, 2 * start, 4 * start):
             flint.ctx.prec = prec
             v = fn(flint.acb(complex(w)))
             if v.rel_accuracy_bits() >= 50 or v == 0:
@@ -75,12 +75,13 @@ def _arb_value(w, fn):
         flint.ctx.prec = old
 
 
-def _arb_values(points, fn):
-    return np.array([_arb_value(w, fn) for w in points], dtype=complex)
+def _arb_values(points, fn, start=128):
+    return np.array([_arb_value(w, fn, start) for w in points], dtype=complex)
 
 
 def bessel_j0(w):
-    return _arb_values(np.ravel(w), lambda a: a.bessel_j(0))
+    # J0 grows at most like e**5 on the contour: 64 bits are nearly always enough
+    return _arb_values(np.ravel(w), lambda a: a.bessel_j(0), 64)
 
 
 def hankel0(kind, w):
@@ -141,8 +142,12 @@ def _uniform(a, b, step):
     return list(np.linspace(a, b, n + 1))
 
 
-def integrals(k_p, k_m, rho, z, zp, tol=1e-12):
-    """The six integrals I_0 ... I_5 at one triple, as a complex array."""
+def integrals(k_p, k_m, rho, z, zp, tol=1e-12, height=None):
+    """The six integrals I_0 ... I_5 at one triple, as a complex array.
+
+    height 0 takes the real axis itself up to ``Lambda`` instead of the
+    trapezoid: the defining path, for media with singularities above the
+    axis (a negative-index lower medium puts the branch point -k_m there)."""
     k_p, k_m = float(k_p), complex(k_m)
     dz = z - zp
     marks = [k_p, abs(k_m.real)]
@@ -152,7 +157,8 @@ def integrals(k_p, k_m, rho, z, zp, tol=1e-12):
         marks.append(p.real)
         scale = max(scale, abs(p))
     big = 1.5 * scale + 0.5
-    height = 0.3 * big if rho == 0 else min(0.3 * big, 5.0 / rho)
+    if height is None:
+        height = 0.3 * big if rho == 0 else min(0.3 * big, 5.0 / rho)
     # about a quarter of an oscillation of J0 or of the vertical factor per panel
     step = min(big / 8, 1.5 / (rho + dz))
     left = 0.5 * min(m for m in marks if m > 0) if any(m > 0 for m in marks) else 0.25 * big

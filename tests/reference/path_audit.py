@@ -80,33 +80,42 @@ def _reference(args):
     return cheap_reference.integrals(K_P, k_m, rho, z, zp)
 
 
-def audit(names=None, workers=2, rtol=1e-8):
-    """Rows of (medium, rho, z, zp, error) for the chosen media."""
+def audit(names=None, triples=None, workers=2, rtol=1e-8, verbose=False):
+    """Rows of (medium, rho, z, zp, error) for the media whose names contain
+    one of names (all when None), at the given triples (the sweep's when None).
+    verbose prints each medium's worst row as soon as it is done."""
     rows = []
-    jobs = []
-    for name, eps in MEDIA.items():
-        if names and not any(n in name for n in names):
-            continue
-        k_m = lower_wavenumber(eps)
-        trip = geometries(k_m)
-        jobs.append((name, k_m, trip, module_rows(k_m, trip, rtol=rtol)))
-    flat = [(k_m, t) for _, k_m, trip, _ in jobs for t in trip]
-    with ProcessPoolExecutor(workers) as pool:
-        refs = iter(list(pool.map(_reference, flat, chunksize=1)))
-    for name, k_m, trip, got in jobs:
-        for (rho, z, zp), g in zip(trip, got):
-            ref = next(refs)
-            scale = np.abs(ref).max()
-            err = np.abs(g - ref).max() / scale if scale > 0 else np.abs(g).max()
-            rows.append((name, rho, z, zp, float(err)))
+    pool = ProcessPoolExecutor(workers) if workers > 1 else None
+    try:
+        for name, eps in MEDIA.items():
+            if names and not any(n in name for n in names):
+                continue
+            k_m = lower_wavenumber(eps)
+            trip = geometries(k_m) if triples is None else list(triples)
+            got = module_rows(k_m, trip, rtol=rtol)
+            jobs = [(k_m, t) for t in trip]
+            refs = list(pool.map(_reference, jobs)) if pool else [_reference(j) for j in jobs]
+            mine = []
+            for (rho, z, zp), g, ref in zip(trip, got, refs):
+                scale = np.abs(ref).max()
+                err = np.abs(g - ref).max() / scale if scale > 0 else np.abs(g).max()
+                mine.append((name, rho, z, zp, float(err)))
+            if verbose:
+                report(mine, header=not rows)
+                sys.stdout.flush()
+            rows += mine
+    finally:
+        if pool:
+            pool.shutdown()
     return rows
 
 
-def report(rows, out=sys.stdout):
+def report(rows, out=sys.stdout, header=True):
     by = {}
     for name, rho, z, zp, err in rows:
         by.setdefault(name, []).append((err, rho, z, zp))
-    print(f"{'medium':<26} {'rows':>4} {'worst':>9}  at (rho, z, zp)", file=out)
+    if header:
+        print(f"{'medium':<26} {'rows':>4} {'worst':>9}  at (rho, z, zp)", file=out)
     for name, items in by.items():
         err, rho, z, zp = max(items, key=lambda v: (np.nan_to_num(v[0], nan=np.inf)))
         print(f"{name:<26} {len(items):>4} {err:9.1e}  ({rho:g}, {z:g}, {zp:g})", file=out)
@@ -114,6 +123,5 @@ def report(rows, out=sys.stdout):
 
 if __name__ == "__main__":
     start = time.perf_counter()
-    result = audit(sys.argv[1:] or None)
-    report(result)
+    result = audit(sys.argv[1:] or None, verbose=True)
     print(f"{len(result)} rows in {time.perf_counter() - start:.0f} s")
