@@ -47,6 +47,22 @@ inline constexpr double axis_end_factor = 1.1;
 // the far cut 60/dz shortens the path for well separated heights.
 inline constexpr double far_cut_exponent = 60.0;
 inline constexpr double sqrt2 = 1.4142135623730951;
+// The shortened axis_end stays at least this multiple of k_p, so that the
+// detour still arches over the upper branch point and its outer cut at 1.4 k_p.
+inline constexpr double shortened_axis_floor = 2.2;
+// The shortened tail_start lies at least this multiple of axis_end out, so
+// that the tail rays start well clear of the detour and the branch points.
+inline constexpr double shortened_tail_floor = 1.5;
+// The lowest detour, as a fraction of its span: the path never touches the
+// branch points on the real axis, however large rho or small detour.
+inline constexpr double detour_height_min = 1e-6;
+// The highest detour, as a fraction of its span: a shallow arch keeps the
+// growth of J0 off the real axis (like e^{rho Im lambda}) and the kernel's
+// behaviour near the branch cuts moderate.
+inline constexpr double detour_height_max = 0.35;
+// The smallest rho dividing detour: rho = 0 gives the highest detour instead
+// of a division by zero.
+inline constexpr double detour_rho_floor = 1e-12;
 
 // Where the path of one triple runs.
 struct triple_plan {
@@ -80,13 +96,14 @@ inline triple_plan plan_triple(double k_p, complex k_m, double rho, double z, do
     if (dz > 0.0) {
         const double f = far_cut_exponent / dz;
         if (!(f >= l)) {
-            a = std::max(std::min(a, f), 2.2 * k_p);
-            l = std::max(1.5 * a, f);
+            a = std::max(std::min(a, f), shortened_axis_floor * k_p);
+            l = std::max(shortened_tail_floor * a, f);
         }
     }
     p.axis_end = a;
     p.tail_start = l;
-    p.detour_height = std::max(1e-6 * a, std::min(0.35 * a, detour / std::max(1e-12, rho)));
+    p.detour_height = std::max(detour_height_min * a,
+                               std::min(detour_height_max * a, detour / std::max(detour_rho_floor, rho)));
 
     int n = 0;
     p.break_points[n++] = 0.0;
