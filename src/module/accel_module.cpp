@@ -15,6 +15,10 @@
 
 namespace py = pybind11;
 
+#ifndef NIA_VERSION
+#define NIA_VERSION "0+unknown"
+#endif
+
 namespace {
 
 using real_array = py::array_t<double, py::array::c_style | py::array::forcecast>;
@@ -83,6 +87,7 @@ complex_array near_interface_six_batch(double k_p, std::complex<double> k_m, rea
 PYBIND11_MODULE(_near_interface_accel, m, py::mod_gil_not_used()) {
     m.doc() = module_doc;
     m.attr("near_interface_680") = true;
+    m.attr("__version__") = NIA_VERSION;
     m.def("near_interface_six_batch", &near_interface_six_batch, batch_doc, py::arg("k_p"),
           py::arg("k_m"), py::arg("rho"), py::arg("z"), py::arg("zp"), py::arg("rtol"),
           py::arg("lam_mult"), py::arg("depth"), py::arg("detour"), py::arg("gx"),

@@ -10,7 +10,7 @@
 
 namespace nia::pointwise {
 
-using spectral::complex;
+using core::complex;
 using spectral::six_sum;
 
 // The smallest scale of the tolerance test, so that an all-zero panel passes.
@@ -56,10 +56,10 @@ void adaptive_panel(const Rule& rule, const Ctx& ctx, double a, double b, double
         if (d > err) err = d;
         if (mag > scale) scale = mag;
     }
-    // Exhausted depth accepts S. So does a panel too narrow to halve in double
-    // precision (its midpoint is an end): splitting it would only repeat the same
-    // values, and with a tolerance that can never be met (rtol < 0) and a large
-    // depth it would recurse until the stack runs out.
+    // Exhausted depth accepts the two-half sum s. So does a panel too narrow to
+    // halve in double precision (its midpoint is an end): splitting it would
+    // only repeat the same values, and with a tolerance that can never be met
+    // (rtol < 0) and a large depth it would recurse until the stack runs out.
     if (depth <= 0 || m == a || m == b) {
         out = s;
         return;

@@ -1,11 +1,13 @@
 // ln Gamma(x) for x > 0: a table at the integers 1..100, Stirling's series
 // elsewhere (DLMF 5.11.1), with the argument shifted up to at least 7 so that
 // 22 terms reach full precision.
+#include "log_gamma.hpp"
+
 #include <array>
 #include <cmath>
 #include <limits>
 
-#include "hankel.hpp"
+#include "../core/numeric.hpp"
 
 namespace nia::special {
 
@@ -55,7 +57,7 @@ inline constexpr std::array<double, 22> dgamln_cf = {
 // ln(2 pi).
 inline constexpr double dgamln_con = 1.8378770664093456;
 // Relative size of the last Stirling term kept: 2^-52.
-inline constexpr double dgamln_wdtol = 2.220446049250313e-16;
+inline constexpr double dgamln_wdtol = core::unit_roundoff;
 // Smallest argument of the series: int(1.8 + 0.3875 (min(53 log10 2, 20) - 3)) + 1,
 // where 22 terms stay below the tolerance.
 inline constexpr double dgamln_zmin = 7.0;

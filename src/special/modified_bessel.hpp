@@ -17,11 +17,13 @@
 #include <cmath>
 #include <complex>
 
+#include "../core/numeric.hpp"
+
 namespace nia::special {
 
 namespace detail {
 
-using complex = std::complex<double>;
+using core::complex;
 
 // ---- Machine constants of IEEE binary64 --------------------------------
 // Smallest positive normal double.
@@ -29,7 +31,7 @@ inline constexpr double d1mach_tiny = 2.2250738585072014e-308;
 // Largest finite double.
 inline constexpr double d1mach_huge = 1.7976931348623157e308;
 // Unit roundoff 2^-52, the relative accuracy aimed at.
-inline constexpr double tol = 2.220446049250313e-16;
+inline constexpr double tol = core::unit_roundoff;
 // Largest |Re z| for which exp(+-z) stays inside the exponent range with
 // three decades to spare: 2.303 (1021 log10 2 - 3).
 inline constexpr double elim = 700.9217936944459;
@@ -62,8 +64,7 @@ inline constexpr double rtr1 = 4.7170688552396617e-153;
 inline constexpr double miller_start_scale = 1.0020841800044864e-292;
 
 // ---- Mathematical constants --------------------------------------------
-// pi.
-inline constexpr double pi = 3.14159265358979324;
+using core::pi;
 // pi/2.
 inline constexpr double hpi = 1.57079632679489662;
 // 1/(2 pi), the factor of 1/z under the square root of the I0 expansion.

@@ -11,14 +11,14 @@
 #include <cmath>
 #include <complex>
 
-#include "../special/complex_ops.hpp"
+#include "../core/numeric.hpp"
 #include "six_sum.hpp"
 
 namespace nia::spectral {
 
-using special::complex_exp;
-using special::principal_sqrt;
-using special::quotient;
+using core::complex_exp;
+using core::principal_sqrt;
+using core::quotient;
 
 namespace detail {
 
@@ -34,7 +34,6 @@ constexpr std::array<double, 82> make_reciprocal_table() {
 // Entry 0 is 0, entry k is 1/k: the series reads 1..79, hankel_pq 1..40.
 inline constexpr std::array<double, 82> reciprocal_table = detail::make_reciprocal_table();
 
-inline constexpr double pi = 3.141592653589793;
 // Below this squared modulus two terms of the series are exact to rounding.
 inline constexpr double j0_tiny_sq = 1e-12;
 // Squared switch radii: series below 8, recurrence below 25, expansion above.

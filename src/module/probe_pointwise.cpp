@@ -1,0 +1,235 @@
+// Probes of the per-point layer: where the path of a triple runs, the driver
+// with panel rules that count their calls, and the integrator and the rotated
+// tail over synthetic integrands whose integrals are known.
+#include <pybind11/stl.h>
+
+#include <cmath>
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+#include "../pointwise/evaluate_triple.hpp"
+#include "probe_common.hpp"
+
+namespace nia::probe {
+
+namespace {
+
+// A rule wrapper that counts its calls.
+template <class Rule>
+struct counted {
+    const Rule& rule;
+    std::int64_t* calls;
+    template <class Ctx>
+    void operator()(const Ctx& ctx, double a, double b, const double* gx, const double* gw,
+                    int n, six_sum& out) const noexcept {
+        ++*calls;
+        rule(ctx, a, b, gx, gw, n, out);
+    }
+};
+
+struct rule_counts {
+    std::int64_t detour = 0, axis = 0, ray = 0;
+};
+
+struct counting_rules {
+    rule_counts* counts;
+    counted<spectral::detour_panel_rule> detour() const noexcept {
+        return {spectral::detour_panel, &counts->detour};
+    }
+    counted<spectral::axis_panel_rule> axis() const noexcept {
+        return {spectral::axis_panel, &counts->axis};
+    }
+    counted<spectral::hankel_ray_rule_t> ray() const noexcept {
+        return {spectral::hankel_ray_rule, &counts->ray};
+    }
+};
+
+pointwise::batch_controls controls(double k_p, complex k_m, double rtol, double lam_mult,
+                                   int depth, double detour, const gauss_rule& g) {
+    return {k_p, k_m, rtol, lam_mult, depth, detour, g.gx.data(), g.gw.data(), g.n()};
+}
+
+// Synthetic integrand f_c(t) = coef_c exp(alpha_c t): a panel rule like the
+// spectral ones (the Gauss sum of the six channels over [a, b]), with a call
+// counter.
+struct exp_ctx {
+    complex coef[6];
+    complex alpha[6];
+    std::int64_t* calls;
+};
+
+struct exp_rule {
+    void operator()(const exp_ctx& ctx, double a, double b, const double* gx, const double* gw,
+                    int n, six_sum& out) const noexcept {
+        ++*ctx.calls;
+        spectral::set_zero(out);
+        const double mid = (a + b) * 0.5, half = (b - a) * 0.5;
+        for (int i = 0; i < n; ++i) {
+            const double t = mid + half * gx[i];
+            for (int c = 0; c < 6; ++c) {
+                out[c] += ctx.coef[c] * std::exp(ctx.alpha[c] * t) * (half * gw[i]);
+            }
+        }
+    }
+};
+
+// Synthetic tail integrand, constant on each doubling panel of the ray so that
+// panel j (covering [g (2^j - 1), g (2^(j+1) - 1)]) integrates to
+// scale_c * values[j] (the last value repeats beyond the list).
+struct step_ctx {
+    double g;
+    const complex* values;
+    int n_values;
+    complex scale[6];
+    std::int64_t* calls;
+};
+
+struct step_rule {
+    void operator()(const step_ctx& ctx, double a, double b, const double* gx, const double* gw,
+                    int n, six_sum& out) const noexcept {
+        ++*ctx.calls;
+        spectral::set_zero(out);
+        const double mid = (a + b) * 0.5, half = (b - a) * 0.5;
+        for (int i = 0; i < n; ++i) {
+            const double t = mid + half * gx[i];
+            double panel = std::floor(std::log2(t / ctx.g + 1.0));
+            if (!(panel >= 0.0)) panel = 0.0;
+            if (panel > 1000.0) panel = 1000.0;
+            const int j = static_cast<int>(panel);
+            const double length = ctx.g * std::ldexp(1.0, j);
+            const complex v = ctx.values[j < ctx.n_values ? j : ctx.n_values - 1] / length;
+            for (int c = 0; c < 6; ++c) out[c] += ctx.scale[c] * v * (half * gw[i]);
+        }
+    }
+};
+
+void copy6(const complex_array& src, complex* dst) {
+    if (src.size() != 6) throw std::invalid_argument("need six channel values");
+    for (int c = 0; c < 6; ++c) dst[c] = src.data()[c];
+}
+
+}  // namespace
+
+void register_pointwise_probes(py::module_& m) {
+    m.def(
+        "triple_plan",
+        [](double k_p, complex k_m, double rho, double z, double zp, double lam_mult,
+           double detour) {
+            const pointwise::triple_plan p =
+                pointwise::plan_triple(k_p, k_m, rho, z, zp, lam_mult, detour);
+            py::dict d;
+            d["k_max"] = p.k_max;
+            d["axis_end"] = p.axis_end;
+            d["tail_start"] = p.tail_start;
+            d["detour_height"] = p.detour_height;
+            d["tail_scale"] = p.tail_scale;
+            d["break_points"] =
+                std::vector<double>(p.break_points.begin(), p.break_points.begin() + p.n_break);
+            return d;
+        },
+        py::arg("k_p"), py::arg("k_m"), py::arg("rho"), py::arg("z"), py::arg("zp"),
+        py::arg("lam_mult"), py::arg("detour"),
+        "Where the path of one triple runs: axis_end, tail_start, detour height, break points.");
+
+    m.def(
+        "trace_triple",
+        [](double k_p, complex k_m, double rho, double z, double zp, double rtol, double lam_mult,
+           int depth, double detour, real_array gx, real_array gw) {
+            const gauss_rule g{gx, gw};
+            const auto ctl = controls(k_p, k_m, rtol, lam_mult, depth, detour, g);
+            rule_counts counts;
+            pointwise::triple_pieces p;
+            {
+                py::gil_scoped_release release;
+                p = pointwise::integrate_pieces(ctl, rho, z, zp, counting_rules{&counts});
+            }
+            py::dict d;
+            d["detour"] = to_array(p.detour);
+            d["segment"] = to_array(p.segment);
+            d["tail"] = to_array(p.tail);
+            d["ok"] = p.ok;
+            d["detour_calls"] = counts.detour;
+            d["axis_calls"] = counts.axis;
+            d["ray_calls"] = counts.ray;
+            return d;
+        },
+        py::arg("k_p"), py::arg("k_m"), py::arg("rho"), py::arg("z"), py::arg("zp"),
+        py::arg("rtol"), py::arg("lam_mult"), py::arg("depth"), py::arg("detour"), py::arg("gx"),
+        py::arg("gw"),
+        "The three piece sums of one triple, whether its tail went quiet, and rule calls per piece.");
+
+    m.def(
+        "rule_calls",
+        [](double k_p, complex k_m, real_array rho, real_array z, real_array zp, double rtol,
+           double lam_mult, int depth, double detour, real_array gx, real_array gw) {
+            const gauss_rule g{gx, gw};
+            const auto ctl = controls(k_p, k_m, rtol, lam_mult, depth, detour, g);
+            const py::ssize_t n = rho.size();
+            if (z.size() != n || zp.size() != n) throw std::invalid_argument("length mismatch");
+            py::array_t<std::int64_t> out({n, static_cast<py::ssize_t>(3)});
+            std::int64_t* o = out.mutable_data();
+            const double *r = rho.data(), *zz = z.data(), *zzp = zp.data();
+            {
+                py::gil_scoped_release release;
+#pragma omp parallel for schedule(dynamic, 1)
+                for (std::int64_t i = 0; i < n; ++i) {
+                    rule_counts counts;
+                    pointwise::integrate_pieces(ctl, r[i], zz[i], zzp[i], counting_rules{&counts});
+                    o[3 * i] = counts.detour;
+                    o[3 * i + 1] = counts.axis;
+                    o[3 * i + 2] = counts.ray;
+                }
+            }
+            return out;
+        },
+        py::arg("k_p"), py::arg("k_m"), py::arg("rho"), py::arg("z"), py::arg("zp"),
+        py::arg("rtol"), py::arg("lam_mult"), py::arg("depth"), py::arg("detour"), py::arg("gx"),
+        py::arg("gw"), "Panel-rule calls per triple: columns detour, segment, rays.");
+
+    m.def(
+        "synthetic_adaptive",
+        [](complex_array coef, complex_array alpha, double a, double b, double rtol, int depth,
+           real_array gx, real_array gw, double floor) {
+            const gauss_rule g{gx, gw};
+            std::int64_t calls = 0;
+            exp_ctx ctx{};
+            copy6(coef, ctx.coef);
+            copy6(alpha, ctx.alpha);
+            ctx.calls = &calls;
+            six_sum out;
+            pointwise::adaptive_panel(exp_rule{}, ctx, a, b, rtol, depth, g.gx.data(), g.gw.data(),
+                                      g.n(), nullptr, floor, out);
+            return py::make_tuple(to_array(out), calls);
+        },
+        py::arg("coef"), py::arg("alpha"), py::arg("a"), py::arg("b"), py::arg("rtol"),
+        py::arg("depth"), py::arg("gx"), py::arg("gw"), py::arg("floor") = 0.0,
+        "adaptive_panel over f_c(t) = coef_c exp(alpha_c t): (six values, rule calls).");
+
+    m.def(
+        "synthetic_tail",
+        [](complex_array values, complex_array scale, double start, double tail_scale,
+           double rtol, int depth, real_array gx, real_array gw) {
+            const gauss_rule g{gx, gw};
+            if (values.size() < 1) throw std::invalid_argument("need panel values");
+            std::int64_t calls = 0;
+            step_ctx ctx{};
+            ctx.g = pointwise::first_panel_length(start, tail_scale);
+            ctx.values = values.data();
+            ctx.n_values = static_cast<int>(values.size());
+            copy6(scale, ctx.scale);
+            ctx.calls = &calls;
+            six_sum out;
+            const bool ok = pointwise::rotated_tail(step_rule{}, ctx, start, tail_scale, rtol,
+                                                    depth, g.gx.data(), g.gw.data(), g.n(), out);
+            return py::make_tuple(to_array(out), ok, calls);
+        },
+        py::arg("values"), py::arg("scale"), py::arg("start"), py::arg("tail_scale"),
+        py::arg("rtol"), py::arg("depth"), py::arg("gx"), py::arg("gw"),
+        "rotated_tail over an integrand whose panel j integrates to scale_c * values[j]: "
+        "(six values, went quiet, rule calls).");
+
+    m.attr("panel_budget") = pointwise::panel_budget;
+}
+
+}  // namespace nia::probe
