@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -209,12 +210,14 @@ void register_pointwise_probes(py::module_& m) {
     m.def(
         "synthetic_tail",
         [](complex_array values, complex_array scale, double start, double tail_scale,
-           double rtol, int depth, real_array gx, real_array gw) {
+           double rtol, int depth, real_array gx, real_array gw,
+           std::optional<double> panel_length) {
             const gauss_rule g{gx, gw};
             if (values.size() < 1) throw std::invalid_argument("need panel values");
             std::int64_t calls = 0;
             step_ctx ctx{};
-            ctx.g = pointwise::first_panel_length(start, tail_scale);
+            ctx.g = panel_length ? *panel_length
+                                 : pointwise::first_panel_length(start, tail_scale);
             ctx.values = values.data();
             ctx.n_values = static_cast<int>(values.size());
             copy6(scale, ctx.scale);
@@ -226,8 +229,10 @@ void register_pointwise_probes(py::module_& m) {
         },
         py::arg("values"), py::arg("scale"), py::arg("start"), py::arg("tail_scale"),
         py::arg("rtol"), py::arg("depth"), py::arg("gx"), py::arg("gw"),
-        "rotated_tail over an integrand whose panel j integrates to scale_c * values[j]: "
-        "(six values, went quiet, rule calls).");
+        py::arg("panel_length") = py::none(),
+        "rotated_tail over an integrand constant on doubling panels [g (2^j - 1), "
+        "g (2^(j+1) - 1)], panel j integrating to scale_c * values[j]; g is panel_length, "
+        "by default the tail's own first panel: (six values, went quiet, rule calls).");
 
     m.attr("panel_budget") = pointwise::panel_budget;
 }

@@ -3,6 +3,7 @@
 // their own; the vectorised loops release the interpreter lock.
 #include <limits>
 #include <tuple>
+#include <utility>
 
 #include "../special/hankel.hpp"
 #include "../special/log_gamma.hpp"
@@ -51,6 +52,19 @@ void register_special_probes(py::module_& m) {
         "hankel_status",
         [](int nz, int ierr) { return static_cast<int>(special::hankel_status(nz, ierr)); },
         py::arg("nz"), py::arg("ierr"), "Status code of one ZBESH result.");
+    {
+        using special::zbesh_status;
+        py::dict names;
+        for (auto [name, code] : {std::pair{"normal", zbesh_status::normal},
+                                  {"underflow", zbesh_status::underflow},
+                                  {"overflow", zbesh_status::overflow},
+                                  {"reduced_accuracy", zbesh_status::reduced_accuracy},
+                                  {"not_computed", zbesh_status::not_computed},
+                                  {"bad_input", zbesh_status::bad_input}}) {
+            names[name] = static_cast<int>(code);
+        }
+        m.attr("zbesh_status") = names;
+    }
     m.def(
         "zbesh",
         [](complex z, int kind) {

@@ -51,12 +51,6 @@ void register_spectral_probes(py::module_& m) {
         },
         py::arg("x_or_z"), py::arg("mu"));
 
-    m.attr("reciprocal_table") = [] {
-        py::list l;
-        for (double v : spectral::reciprocal_table) l.append(v);
-        return l;
-    }();
-
     m.def(
         "detour_panel",
         [](double z, double zp, double k_p, complex k_m, double rho, double span, double height,
