@@ -18,8 +18,8 @@ inline constexpr double tolerance_scale_floor = 1e-300;
 
 namespace detail {
 
-// max that keeps the first operand only when it is larger: a NaN never wins
-// against a number, and a NaN first operand yields the second.
+// max that keeps the first operand only when it is larger: a NaN first operand
+// yields the second (the floors passed second are numbers).
 inline double larger(double x, double y) noexcept { return x > y ? x : y; }
 
 }  // namespace detail

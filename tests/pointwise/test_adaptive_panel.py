@@ -1,6 +1,4 @@
 """adaptive_panel through synthetic rules f_c(t) = coef_c exp(alpha_c t) that count their calls."""
-import math
-
 import numpy as np
 import pytest
 

@@ -6,9 +6,10 @@ import _near_interface_probe as probe
 
 GX, GW = np.polynomial.legendre.leggauss(3)
 CH = np.array([1, -2, 1j, 0.5, 3, 1 + 1j])
+SCALE = np.sqrt(2) / 2   # tail_scale at rho + (z - zp) = 2
 
 
-def tail(values, scale=CH, start=20.0, tail_scale=np.sqrt(2) / 2, rtol=1e-8, depth=0,
+def tail(values, scale=CH, start=20.0, tail_scale=SCALE, rtol=1e-8, depth=0,
          panel_length=None):
     out, ok, calls = probe.synthetic_tail(np.asarray(values, complex),
                                           np.asarray(scale, complex), start, tail_scale,

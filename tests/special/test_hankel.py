@@ -144,7 +144,9 @@ def test_k0_right_half_plane(w):
     assert abs(got - ref) <= RHP_BOUND * abs(ref)
 
 
-@pytest.mark.parametrize("w", [1e-200, 1.0 + 1j, 2.0, 2j, 2.0000000000000004, 8 + 8j, 15.0, RL, RL * (1 - 2**-52), 30j, 600.0])
+@pytest.mark.parametrize(
+    "w", [1e-200, 1.0 + 1j, 2.0, 2j, 2.0000000000000004, 8 + 8j, 15.0, RL, RL * (1 - 2**-52), 30j, 600.0]
+)
 def test_i0_right_half_plane(w):
     got, nz = probe.zbinu(w)
     ref = i0_value(w)
