@@ -55,19 +55,25 @@ int main(int argc, char** argv) {
         lam[i] = complex(0.05 + t, 0.1 * std::sin(t));
         ray[i] = complex(10.0 + 3.0 * t, 3.0 * t);
     }
-    const spectral::kernel_record r = spectral::make_kernel_record(0.5, -0.25, 1.0, complex(2.0, -0.5));
+    const spectral::kernel_record r =
+        spectral::make_kernel_record(0.5, -0.25, 1.0, complex(2.0, -0.5));
     const complex k(2.0, -0.5);
     struct figure {
         const char* name;
         double ns;
     };
     const figure figures[] = {
-        {"complex sqrt (standard)", ns_per_call(lam, passes, [&](complex x) { return std::sqrt(k - x); })},
-        {"complex sqrt (kernel)", ns_per_call(lam, passes, [&](complex x) { return core::principal_sqrt(k - x); })},
-        {"complex exp (standard)", ns_per_call(lam, passes, [&](complex x) { return std::exp(-x); })},
-        {"complex exp (kernel)", ns_per_call(lam, passes, [&](complex x) { return core::complex_exp(-x); })},
+        {"complex sqrt (standard)",
+         ns_per_call(lam, passes, [&](complex x) { return std::sqrt(k - x); })},
+        {"complex sqrt (kernel)",
+         ns_per_call(lam, passes, [&](complex x) { return core::principal_sqrt(k - x); })},
+        {"complex exp (standard)",
+         ns_per_call(lam, passes, [&](complex x) { return std::exp(-x); })},
+        {"complex exp (kernel)",
+         ns_per_call(lam, passes, [&](complex x) { return core::complex_exp(-x); })},
         {"complex quotient (standard)", ns_per_call(lam, passes, [&](complex x) { return k / x; })},
-        {"complex quotient (kernel)", ns_per_call(lam, passes, [&](complex x) { return core::quotient(k, x); })},
+        {"complex quotient (kernel)",
+         ns_per_call(lam, passes, [&](complex x) { return core::quotient(k, x); })},
         {"complex product", ns_per_call(lam, passes, [&](complex x) { return k * x; })},
         {"spectral_kernel", ns_per_call(lam, passes,
                                         [&](complex x) {
@@ -76,9 +82,13 @@ int main(int argc, char** argv) {
                                             return out[0] + out[4];
                                         })},
         {"bessel_j0 real argument",
-         ns_per_call(lam, passes, [&](complex x) { return spectral::bessel_j0(complex(10.0 * x.real(), 0.0)); })},
-        {"bessel_j0 complex argument", ns_per_call(lam, passes, [&](complex x) { return spectral::bessel_j0(x); })},
-        {"hankel0 on a tail ray", ns_per_call(ray, passes, [&](complex x) { return special::hankel0(1, x); })},
+         ns_per_call(
+             lam, passes,
+             [&](complex x) { return spectral::bessel_j0(complex(10.0 * x.real(), 0.0)); })},
+        {"bessel_j0 complex argument",
+         ns_per_call(lam, passes, [&](complex x) { return spectral::bessel_j0(x); })},
+        {"hankel0 on a tail ray",
+         ns_per_call(ray, passes, [&](complex x) { return special::hankel0(1, x); })},
     };
     std::printf("{");
     const char* sep = "";

@@ -22,8 +22,8 @@ struct counted {
     const Rule& rule;
     std::int64_t* calls;
     template <class Ctx>
-    void operator()(const Ctx& ctx, double a, double b, const double* gx, const double* gw,
-                    int n, six_sum& out) const noexcept {
+    void operator()(const Ctx& ctx, double a, double b, const double* gx, const double* gw, int n,
+                    six_sum& out) const noexcept {
         ++*calls;
         rule(ctx, a, b, gx, gw, n, out);
     }
@@ -46,8 +46,8 @@ struct counting_rules {
     }
 };
 
-pointwise::batch_controls controls(double k_p, complex k_m, double rtol, double lam_mult,
-                                   int depth, double detour, const gauss_rule& g) {
+pointwise::batch_controls controls(double k_p, complex k_m, double rtol, double lam_mult, int depth,
+                                   double detour, const gauss_rule& g) {
     return {k_p, k_m, rtol, lam_mult, depth, detour, g.gx.data(), g.gw.data(), g.n()};
 }
 
@@ -158,7 +158,8 @@ void register_pointwise_probes(py::module_& m) {
         py::arg("k_p"), py::arg("k_m"), py::arg("rho"), py::arg("z"), py::arg("zp"),
         py::arg("rtol"), py::arg("lam_mult"), py::arg("depth"), py::arg("detour"), py::arg("gx"),
         py::arg("gw"),
-        "The three piece sums of one triple, whether its tail went quiet, and rule calls per piece.");
+        "The three piece sums of one triple, whether its tail went quiet, and rule calls per "
+        "piece.");
 
     m.def(
         "rule_calls",
@@ -209,15 +210,13 @@ void register_pointwise_probes(py::module_& m) {
 
     m.def(
         "synthetic_tail",
-        [](complex_array values, complex_array scale, double start, double tail_scale,
-           double rtol, int depth, real_array gx, real_array gw,
-           std::optional<double> panel_length) {
+        [](complex_array values, complex_array scale, double start, double tail_scale, double rtol,
+           int depth, real_array gx, real_array gw, std::optional<double> panel_length) {
             const gauss_rule g{gx, gw};
             if (values.size() < 1) throw std::invalid_argument("need panel values");
             std::int64_t calls = 0;
             step_ctx ctx{};
-            ctx.g = panel_length ? *panel_length
-                                 : pointwise::first_panel_length(start, tail_scale);
+            ctx.g = panel_length ? *panel_length : pointwise::first_panel_length(start, tail_scale);
             ctx.values = values.data();
             ctx.n_values = static_cast<int>(values.size());
             copy6(scale, ctx.scale);

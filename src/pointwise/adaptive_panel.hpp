@@ -31,9 +31,9 @@ inline double larger(double x, double y) noexcept { return x > y ? x : y; }
 // The rule is a template parameter, so each instantiation is a plain
 // recursive function with the rule called directly.
 template <class Rule, class Ctx>
-void adaptive_panel(const Rule& rule, const Ctx& ctx, double a, double b, double rtol,
-                    int depth, const double* gx, const double* gw, int n_gauss,
-                    const six_sum* whole, double floor, six_sum& out) noexcept {
+void adaptive_panel(const Rule& rule, const Ctx& ctx, double a, double b, double rtol, int depth,
+                    const double* gx, const double* gw, int n_gauss, const six_sum* whole,
+                    double floor, six_sum& out) noexcept {
     six_sum w;
     if (whole != nullptr) {
         w = *whole;
@@ -64,8 +64,7 @@ void adaptive_panel(const Rule& rule, const Ctx& ctx, double a, double b, double
         out = s;
         return;
     }
-    const double tol =
-        detail::larger(detail::larger(scale, floor), tolerance_scale_floor) * rtol;
+    const double tol = detail::larger(detail::larger(scale, floor), tolerance_scale_floor) * rtol;
     if (err > tol) {
         six_sum lower, upper;
         adaptive_panel(rule, ctx, a, m, rtol, depth - 1, gx, gw, n_gauss, &left, floor, lower);

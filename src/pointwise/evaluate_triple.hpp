@@ -36,9 +36,11 @@ struct batch_controls {
 inline constexpr int break_capacity = 28;
 // Interior cuts of the detour at k/7 of its span, k = 1..6: each is k times the
 // double nearest 1/7 (so the fifth is 0.7142857142857142, not the double nearest 5/7).
+// clang-format off
 inline constexpr std::array<double, 6> break_fractions = {
     0.14285714285714285, 0.2857142857142857, 0.42857142857142855,
     0.5714285714285714,  0.7142857142857142, 0.8571428571428571};
+// clang-format on
 // Extra cuts around each branch point x: x itself and 15% and 40% either side.
 inline constexpr std::array<double, 5> branch_cut_factors = {1.0, 0.85, 1.15, 0.6, 1.4};
 // axis_end is this multiple of the larger wavenumber modulus.
@@ -102,8 +104,9 @@ inline triple_plan plan_triple(double k_p, complex k_m, double rho, double z, do
     }
     p.axis_end = a;
     p.tail_start = l;
-    p.detour_height = std::max(detour_height_min * a,
-                               std::min(detour_height_max * a, detour / std::max(detour_rho_floor, rho)));
+    p.detour_height =
+        std::max(detour_height_min * a,
+                 std::min(detour_height_max * a, detour / std::max(detour_rho_floor, rho)));
 
     int n = 0;
     p.break_points[n++] = 0.0;

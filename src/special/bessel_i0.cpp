@@ -23,8 +23,8 @@ static_assert(zasyi_terms == 45, "term limit of the large-argument expansion");
 
 }  // namespace detail
 
-int ZSERI(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y,
-          double tol, double elim, double alim) noexcept {
+int ZSERI(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y, double tol,
+          double elim, double alim) noexcept {
     using namespace detail;
     (void)elim;
     (void)alim;
@@ -141,8 +141,8 @@ int ZMLRI(std::complex<double> z, double fnu, int kode, int n, std::complex<doub
     return 0;
 }
 
-int ZASYI(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y,
-          double rl, double tol, double elim, double alim) noexcept {
+int ZASYI(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y, double rl,
+          double tol, double elim, double alim) noexcept {
     using namespace detail;
     (void)rl;
     (void)alim;
@@ -214,8 +214,8 @@ int ZASYI(std::complex<double> z, double fnu, int kode, int n, std::complex<doub
     return 0;
 }
 
-int ZBINU(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& cy,
-          double rl, double fnul, double tol, double elim, double alim) noexcept {
+int ZBINU(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& cy, double rl,
+          double fnul, double tol, double elim, double alim) noexcept {
     using namespace detail;
     (void)fnul;
     if (!order0_one_member(fnu, kode, n)) return -2;

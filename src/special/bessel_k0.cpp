@@ -20,10 +20,12 @@ namespace detail {
 // Taylor coefficients in x^2 of -(1/Gamma(1-x) - 1/Gamma(1+x)) / (2x) about
 // x = 0 (the first is Euler's constant): Temme's g1 = -sum cc_j x^{2j} for
 // small orders x.
+// clang-format off
 inline constexpr std::array<double, 8> zbknu_cc = {
     0.57721566490153287,     -0.042002635034095237,   -0.042197734555544333,
     0.0072189432466630999,   -0.00021524167411495098, -2.0134854780788239e-05,
     1.1330272319816959e-06,  6.1160951044814161e-09};
+// clang-format on
 // Radius up to which Temme's series is used.
 inline constexpr double zbknu_r1 = 2.0;
 // Step limit of the forward recurrence that finds the backward index.
@@ -86,8 +88,8 @@ inline int ZUCHK(complex y, double ascle_value, double tol_value) noexcept {
 
 }  // namespace detail
 
-int ZBKNU(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y,
-          double tol, double elim, double alim) noexcept {
+int ZBKNU(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y, double tol,
+          double elim, double alim) noexcept {
     using namespace detail;
     if (!order0_one_member(fnu, kode, n)) return -2;
 

@@ -95,26 +95,26 @@ inline bool order0_one_member(double fnu, int kode, int n) noexcept {
 // |z| <= 2, Miller's algorithm for the confluent hypergeometric function
 // above. Returns 1 with y = 0 when K0(z) underflows, -2 when the forward
 // recurrence for the backward index does not settle.
-int ZBKNU(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y,
-          double tol, double elim, double alim) noexcept;
+int ZBKNU(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y, double tol,
+          double elim, double alim) noexcept;
 
 // I_fnu(z) for Re z >= 0 (order 0, KODE 1, N 1): power series for
 // |z| <= 2, Miller's algorithm normalised by the Neumann series for
 // 2 < |z| < rl, the large-argument expansion for |z| >= rl.
-int ZBINU(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& cy,
-          double rl, double fnul, double tol, double elim, double alim) noexcept;
+int ZBINU(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& cy, double rl,
+          double fnul, double tol, double elim, double alim) noexcept;
 
 // Power series of I_fnu(z), |z| <= 2.
-int ZSERI(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y,
-          double tol, double elim, double alim) noexcept;
+int ZSERI(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y, double tol,
+          double elim, double alim) noexcept;
 
 // Miller's backward recurrence for I_fnu(z), normalised by e^z = I0 + 2 sum I_k.
 int ZMLRI(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y,
           double tol) noexcept;
 
 // Large-argument expansion of I_fnu(z), |z| >= rl.
-int ZASYI(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y,
-          double rl, double tol, double elim, double alim) noexcept;
+int ZASYI(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y, double rl,
+          double tol, double elim, double alim) noexcept;
 
 // K_fnu(z) for Re z < 0 by continuation from w = -z: with mr < 0 the
 // argument is read as z = w e^{-i pi}, with mr >= 0 as z = w e^{+i pi}.

@@ -83,9 +83,11 @@ inline void hankel_pq(T z, double mu, T& p, T& q) noexcept {
         const double s = std::norm(t);
         if (s >= previous) break;
         if (k & 1) {
-            if (((k - 1) / 2) % 2 == 0) q += t; else q -= t;
+            if (((k - 1) / 2) % 2 == 0) q += t;
+            else q -= t;
         } else {
-            if (k % 4 == 2) p -= t; else p += t;
+            if (k % 4 == 2) p -= t;
+            else p += t;
         }
         if (s < hankel_pq_stop) break;
         previous = s;
@@ -131,8 +133,8 @@ template <class T>
 inline T j0_recurrence(T z, double q) noexcept {
     const int n = 2 * static_cast<int>(0.75 * std::sqrt(q) + 16.0);
     const T r = divide(T(2.0), z);
-    T j_next(0.0);                  // J_{k+1}
-    T j_k(j0_miller_seed);          // J_k
+    T j_next(0.0);          // J_{k+1}
+    T j_k(j0_miller_seed);  // J_k
     T s(0.0);
     T j_0(0.0);
     for (int k = n; k >= 1; --k) {

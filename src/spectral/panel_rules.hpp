@@ -53,8 +53,8 @@ inline void add_weighted(six_sum& out, double w, const complex* v) noexcept {
 
 // Bessel form on the half-sine detour: K_c(lambda) J0(rho lambda) lambda'(t).
 struct detour_panel_rule {
-    void operator()(const detour_ctx& ctx, double a, double b, const double* gx,
-                    const double* gw, int n_gauss, six_sum& out) const noexcept {
+    void operator()(const detour_ctx& ctx, double a, double b, const double* gx, const double* gw,
+                    int n_gauss, six_sum& out) const noexcept {
         set_zero(out);
         const double half = (b - a) * 0.5;
         const double mid = (a + b) * 0.5;
@@ -87,8 +87,8 @@ struct detour_panel_rule {
 
 // Bessel form on the real axis: K_c(t) J0(rho t); J0 in real arithmetic.
 struct axis_panel_rule {
-    void operator()(const axis_ctx& ctx, double a, double b, const double* gx,
-                    const double* gw, int n_gauss, six_sum& out) const noexcept {
+    void operator()(const axis_ctx& ctx, double a, double b, const double* gx, const double* gw,
+                    int n_gauss, six_sum& out) const noexcept {
         set_zero(out);
         const double half = (b - a) * 0.5;
         const double mid = (a + b) * 0.5;
@@ -108,8 +108,8 @@ struct axis_panel_rule {
 // Hankel form on a tail ray: K_c(lambda) f(lambda), with the factor
 // f = direction H0^(kind)(rho lambda)/2 for kinds 1 and 2, f = direction otherwise.
 struct hankel_ray_rule_t {
-    void operator()(const tail_ray& ray, double a, double b, const double* gx,
-                    const double* gw, int n_gauss, six_sum& out) const noexcept {
+    void operator()(const tail_ray& ray, double a, double b, const double* gx, const double* gw,
+                    int n_gauss, six_sum& out) const noexcept {
         set_zero(out);
         const double mid = (a + b) * 0.5;
         const double half = (b - a) * 0.5;
