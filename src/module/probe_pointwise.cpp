@@ -51,27 +51,31 @@ pointwise::batch_controls controls(double k_p, complex k_m, double rtol, double 
     return {k_p, k_m, rtol, lam_mult, depth, detour, g.gx.data(), g.gw.data(), g.n()};
 }
 
-// Synthetic integrand f_c(t) = coef_c exp(alpha_c t): a panel rule like the
-// spectral ones (the Gauss sum of the six channels over [a, b]), with a call
+// A synthetic panel rule like the spectral ones: the Gauss sum over [a, b] of
+// the six channel values ctx.values_at(t, v) gives at each node, with a call
 // counter.
+struct synthetic_rule {
+    template <class Ctx>
+    void operator()(const Ctx& ctx, double a, double b, const double* gx, const double* gw, int n,
+                    six_sum& out) const noexcept {
+        ++*ctx.calls;
+        spectral::set_zero(out);
+        const double mid = (a + b) * 0.5, half = (b - a) * 0.5;
+        complex v[6];
+        for (int i = 0; i < n; ++i) {
+            ctx.values_at(mid + half * gx[i], v);
+            for (int c = 0; c < 6; ++c) out[c] += v[c] * (half * gw[i]);
+        }
+    }
+};
+
+// Synthetic integrand f_c(t) = coef_c exp(alpha_c t).
 struct exp_ctx {
     complex coef[6];
     complex alpha[6];
     std::int64_t* calls;
-};
-
-struct exp_rule {
-    void operator()(const exp_ctx& ctx, double a, double b, const double* gx, const double* gw,
-                    int n, six_sum& out) const noexcept {
-        ++*ctx.calls;
-        spectral::set_zero(out);
-        const double mid = (a + b) * 0.5, half = (b - a) * 0.5;
-        for (int i = 0; i < n; ++i) {
-            const double t = mid + half * gx[i];
-            for (int c = 0; c < 6; ++c) {
-                out[c] += ctx.coef[c] * std::exp(ctx.alpha[c] * t) * (half * gw[i]);
-            }
-        }
+    void values_at(double t, complex* v) const noexcept {
+        for (int c = 0; c < 6; ++c) v[c] = coef[c] * std::exp(alpha[c] * t);
     }
 };
 
@@ -84,24 +88,14 @@ struct step_ctx {
     int n_values;
     complex scale[6];
     std::int64_t* calls;
-};
-
-struct step_rule {
-    void operator()(const step_ctx& ctx, double a, double b, const double* gx, const double* gw,
-                    int n, six_sum& out) const noexcept {
-        ++*ctx.calls;
-        spectral::set_zero(out);
-        const double mid = (a + b) * 0.5, half = (b - a) * 0.5;
-        for (int i = 0; i < n; ++i) {
-            const double t = mid + half * gx[i];
-            double panel = std::floor(std::log2(t / ctx.g + 1.0));
-            if (!(panel >= 0.0)) panel = 0.0;
-            if (panel > 1000.0) panel = 1000.0;
-            const int j = static_cast<int>(panel);
-            const double length = ctx.g * std::ldexp(1.0, j);
-            const complex v = ctx.values[j < ctx.n_values ? j : ctx.n_values - 1] / length;
-            for (int c = 0; c < 6; ++c) out[c] += ctx.scale[c] * v * (half * gw[i]);
-        }
+    void values_at(double t, complex* v) const noexcept {
+        double panel = std::floor(std::log2(t / g + 1.0));
+        if (!(panel >= 0.0)) panel = 0.0;
+        if (panel > 1000.0) panel = 1000.0;
+        const int j = static_cast<int>(panel);
+        const double length = g * std::ldexp(1.0, j);
+        const complex value = values[j < n_values ? j : n_values - 1] / length;
+        for (int c = 0; c < 6; ++c) v[c] = scale[c] * value;
     }
 };
 
@@ -200,8 +194,8 @@ void register_pointwise_probes(py::module_& m) {
             copy6(alpha, ctx.alpha);
             ctx.calls = &calls;
             six_sum out;
-            pointwise::adaptive_panel(exp_rule{}, ctx, a, b, rtol, depth, g.gx.data(), g.gw.data(),
-                                      g.n(), nullptr, floor, out);
+            pointwise::adaptive_panel(synthetic_rule{}, ctx, a, b, rtol, depth, g.gx.data(),
+                                      g.gw.data(), g.n(), nullptr, floor, out);
             return py::make_tuple(to_array(out), calls);
         },
         py::arg("coef"), py::arg("alpha"), py::arg("a"), py::arg("b"), py::arg("rtol"),
@@ -222,7 +216,7 @@ void register_pointwise_probes(py::module_& m) {
             copy6(scale, ctx.scale);
             ctx.calls = &calls;
             six_sum out;
-            const bool ok = pointwise::rotated_tail(step_rule{}, ctx, start, tail_scale, rtol,
+            const bool ok = pointwise::rotated_tail(synthetic_rule{}, ctx, start, tail_scale, rtol,
                                                     depth, g.gx.data(), g.gw.data(), g.n(), out);
             return py::make_tuple(to_array(out), ok, calls);
         },

@@ -11,6 +11,18 @@
 
 namespace nia::probe {
 
+namespace {
+
+// (P, Q) of Hankel's expansion, real or complex as the argument.
+template <class T>
+py::tuple hankel_pq_tuple(T z, double mu) {
+    T p, q;
+    spectral::hankel_pq(z, mu, p, q);
+    return py::make_tuple(p, q);
+}
+
+}  // namespace
+
 void register_spectral_probes(py::module_& m) {
     m.def("vertical_wavenumber", py::vectorize(&spectral::vertical_wavenumber), py::arg("lam"),
           py::arg("k"));
@@ -34,22 +46,8 @@ void register_spectral_probes(py::module_& m) {
 
     m.def("bessel_j0", py::vectorize(&spectral::bessel_j0), py::arg("z"));
 
-    m.def(
-        "hankel_pq",
-        [](double x, double mu) {
-            double p, q;
-            spectral::hankel_pq(x, mu, p, q);
-            return py::make_tuple(p, q);
-        },
-        py::arg("x_or_z"), py::arg("mu"));
-    m.def(
-        "hankel_pq",
-        [](complex z, double mu) {
-            complex p, q;
-            spectral::hankel_pq(z, mu, p, q);
-            return py::make_tuple(p, q);
-        },
-        py::arg("x_or_z"), py::arg("mu"));
+    m.def("hankel_pq", &hankel_pq_tuple<double>, py::arg("x_or_z"), py::arg("mu"));
+    m.def("hankel_pq", &hankel_pq_tuple<complex>, py::arg("x_or_z"), py::arg("mu"));
 
     m.def(
         "detour_panel",
