@@ -4,7 +4,7 @@
 # compiler (the `dev` dependency group brings cmake and ninja).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bin=${CXX_TESTS_BIN:-.venv/bin}
+bin=$(cd "${CXX_TESTS_BIN:-.venv/bin}" && pwd)
 build=build/cxx-tests
 "$bin/cmake" -S . -B "$build" -G Ninja -DCMAKE_MAKE_PROGRAM="$bin/ninja" -DCMAKE_BUILD_TYPE=Debug \
     -DNIA_PYTHON=OFF -DNIA_CXX_TESTS=ON > /dev/null
