@@ -39,6 +39,9 @@ import time
 
 import numpy as np
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from benchlib import add_json_argument, cpu_name, load_average, usable_cores, write_json  # noqa: E402, F401
+
 K_P = 1.0
 K_LOSSY = cmath.sqrt(4 - 1j)
 K_LOSSLESS = 1.5 + 0j
@@ -64,31 +67,6 @@ PIECES = ("detour", "segment", "rays")
 
 SWEEP_RHO = [float(r) for r in np.logspace(-2, 3, 11)]
 SWEEP_DZ = [0.0, 0.1, 0.3, 1.0, 3.0, 10.0, 30.0]
-
-
-def cpu_name():
-    try:
-        with open("/proc/cpuinfo") as fh:
-            for line in fh:
-                if line.startswith("model name"):
-                    return line.split(":", 1)[1].strip()
-    except OSError:
-        pass
-    return platform.processor() or platform.machine()
-
-
-def usable_cores():
-    try:
-        return len(os.sched_getaffinity(0))
-    except AttributeError:  # pragma: no cover - not Linux
-        return os.cpu_count() or 1
-
-
-def load_average():
-    try:
-        return "%.2f %.2f %.2f" % os.getloadavg()
-    except OSError:  # pragma: no cover
-        return "n/a"
 
 
 def workload(name, n):
@@ -305,6 +283,10 @@ def bench_workloads(names, n, repeat, threads_all, workdir):
                                              "speed-up", "nodes/triple", "ns/node"))
     for label, r1, rn, s, nodes, ns in summary:
         print("  %-48s %12.0f %12.0f %9.2f %12.0f %9.0f" % (label, r1, rn, s, nodes, ns))
+    return [{"workload": label, "triples_per_s_1_thread": r1,
+             "triples_per_s_%d_threads" % threads_all: rn, "speed_up": s,
+             "nodes_per_triple": nodes, "ns_per_node": ns}
+            for label, r1, rn, s, nodes, ns in summary]
 
 
 def bench_memory(n, threads_all, workdir):
@@ -325,6 +307,7 @@ def bench_memory(n, threads_all, workdir):
     print("  growth over the call:                      %8.1f MiB" % (res["peak"] - res["after_inputs"]))
     print("  inputs (3 x float64) %.1f MiB + result (n x 6 complex128) %.1f MiB = %.1f MiB"
           % (inputs, result, inputs + result))
+    return dict(res, triples=n, growth_mib=res["peak"] - res["after_inputs"])
 
 
 def sweep_costs(rho_values, dz_values, m, repeat, threads, workdir, timer=None):
@@ -399,6 +382,7 @@ def main():
     parser.add_argument("--repeat", type=int, default=None, help="timed repeats (default 2)")
     parser.add_argument("--threads", type=int, default=None, help="the 'all threads' count (default: usable cores)")
     parser.add_argument("--worker", help=argparse.SUPPRESS)
+    add_json_argument(parser, "bench_batch")
     args = parser.parse_args()
     if args.worker:
         _worker(args.worker)
@@ -424,13 +408,19 @@ def main():
           " each in a fresh subprocess" % repeat)
 
     with tempfile.TemporaryDirectory() as workdir:
-        bench_workloads("abc", n, repeat, threads_all, workdir)
-        bench_memory(mem_n, threads_all, workdir)
+        workloads = bench_workloads("abc", n, repeat, threads_all, workdir)
+        memory = bench_memory(mem_n, threads_all, workdir)
         rows = sweep_costs(SWEEP_RHO, SWEEP_DZ, sweep_m, sweep_repeat, 1, workdir)
         print_sweep(rows, sweep_m)
 
     print()
     print("load average at end: %s; total run %.0f s" % (load_average(), time.perf_counter() - started))
+    sweep = [{"axis": a, "value": v, "us_wall": us, "us_cpu": us_cpu, "nodes_mean": mean,
+              "nodes_max": mx, "nodes_by_piece": dict(zip(PIECES, by_piece))}
+             for a, v, us, us_cpu, mean, mx, by_piece in rows]
+    write_json(args.json, "bench_batch", {
+        "controls": controls(), "triples_per_workload": n, "threads": [1, threads_all],
+        "workloads": workloads, "memory": memory, "sweep": sweep})
 
 
 if __name__ == "__main__":

@@ -20,7 +20,7 @@ import numpy as np
 import _near_interface_probe as probe
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from bench_batch import cpu_name  # noqa: E402
+from benchlib import add_json_argument, cpu_name, write_json  # noqa: E402
 
 
 def ray(n, rho, start, t_max, sign):
@@ -36,9 +36,9 @@ def regions(n):
     rng = np.random.default_rng(0)
     pi = math.pi
     return [
-        ("tail ray up, kind 1 (rho=1, L=2, t<=60)", 1, ray(n, 1.0, 2.0, 60.0, +1)),
-        ("tail ray down, kind 2 (rho=1, L=2, t<=60)", 2, ray(n, 1.0, 2.0, 60.0, -1)),
-        ("tail ray up, kind 1 (rho=30, L=5, t<=600)", 1, ray(n, 30.0, 5.0, 600.0, +1)),
+        ("tail ray up, kind 1 (rho=1, start 2, t<=60)", 1, ray(n, 1.0, 2.0, 60.0, +1)),
+        ("tail ray down, kind 2 (rho=1, start 2, t<=60)", 2, ray(n, 1.0, 2.0, 60.0, -1)),
+        ("tail ray up, kind 1 (rho=30, start 5, t<=600)", 1, ray(n, 30.0, 5.0, 600.0, +1)),
         ("positive real axis, |z| in (0.1, 1e3)", 1, 10 ** rng.uniform(-1, 3, n) + 0j),
         ("imaginary axis up, kind 1 (K0 on real w)", 1, 1j * 10 ** rng.uniform(-1, 2.5, n)),
         ("K0 series, |w| <= 2 (kind 1, Im z >= 0)", 1, annulus(rng, n, 0.1, 2.0, 0.0, pi)),
@@ -55,10 +55,12 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--n", type=int, default=200_000)
     parser.add_argument("--repeat", type=int, default=5)
+    add_json_argument(parser, "bench_hankel")
     args = parser.parse_args()
     print(f"CPU: {cpu_name()}; threads: 1 (serial probe loop); os.cpu_count() = {os.cpu_count()}")
     print(f"{args.n} arguments per region, best of {args.repeat}")
     print(f"{'region':48s} {'ns/call':>9s}")
+    figures = {}
     for name, kind, z in regions(args.n):
         z = np.ascontiguousarray(z, dtype=complex)
         probe.hankel0(kind, z[:1000])  # warm up
@@ -68,6 +70,8 @@ def main():
             probe.hankel0(kind, z)
             best = min(best, time.perf_counter() - t0)
         print(f"{name:48s} {1e9 * best / z.size:9.1f}")
+        figures[name] = 1e9 * best / z.size
+    write_json(args.json, "bench_hankel", {"arguments_per_region": args.n, "ns_per_call": figures})
 
 
 if __name__ == "__main__":

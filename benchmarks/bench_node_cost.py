@@ -5,10 +5,11 @@ Every node of the path costs one evaluation of the six interface kernels
 (four complex square roots, one complex exponential, two complex quotients
 and a dozen products) and one Bessel-type factor: J0 of a complex argument
 on the detour, J0 of a real argument on the real-axis segment, a Hankel
-function on the tail rays. The probe times the kernel and its parts in a tight C++ loop, and the
-Bessel-type factors on arguments sampled where the workload's nodes sit;
-the node counts by piece come from the probe's rule counter; the batch call
-is timed on one thread. The remainder (measured minus the sum) is the
+function on the tail rays. A C++ micro-benchmark (elementary_costs.cpp, built
+with cmake on first use) times the kernel and its parts in a tight loop; the
+probe times the Bessel-type factors on arguments sampled where the workload's
+nodes sit; the node counts by piece come from the probe's rule counter; the
+batch call is timed on one thread. The remainder (measured minus the sum) is the
 integrator's and the panel rules' own work: mapping nodes, weighting and
 summing the six channels, the tolerance tests, the recursion.
 
@@ -29,7 +30,8 @@ import time  # noqa: E402
 import numpy as np  # noqa: E402
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from bench_batch import cpu_name, load_average, workload  # noqa: E402
+from bench_batch import workload  # noqa: E402
+from benchlib import add_json_argument, cpu_name, elementary_costs, load_average, write_json  # noqa: E402
 
 import _near_interface_accel as accel  # noqa: E402
 import _near_interface_probe as probe  # noqa: E402
@@ -75,12 +77,13 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--n", type=int, default=2000, help="triples per workload")
     parser.add_argument("--repeat", type=int, default=3)
+    add_json_argument(parser, "bench_node_cost")
     args = parser.parse_args()
     gx, gw = np.polynomial.legendre.leggauss(NODES)
 
     print(f"CPU: {cpu_name()}; OMP_NUM_THREADS={os.environ['OMP_NUM_THREADS']}; "
           f"load average {load_average()}")
-    cost = probe.elementary_costs()
+    cost = elementary_costs()
     print("\nelementary operations, ns per call (best of 20 passes over 4096 arguments):")
     for name, ns in cost.items():
         print(f"  {name:32s} {ns:8.1f}")
@@ -90,6 +93,8 @@ def main():
           f"(4 sqrt + exp + 2 quotients + 12 products; measured whole: "
           f"{cost['spectral_kernel']:.1f})")
 
+    figures = {"elementary_ns_per_call": cost, "kernel_as_sum_of_parts": kernel_parts,
+               "workloads": []}
     for name in ("a", "b", "c"):
         label, k_p, k_m, rho, z, zp = workload(name, args.n)
         factor = factor_costs(k_p, k_m, rho, z, zp)
@@ -125,6 +130,13 @@ def main():
               f"operations {elementary / total_nodes:6.1f}, ratio {measured / elementary:.2f}")
         print("  elementary sum per node by piece (kernel + factor on this workload's "
               "arguments): " + ", ".join(f"{k} {v:.0f} ns" for k, v in per_piece.items()))
+        figures["workloads"].append({
+            "workload": label, "triples": args.n, "seconds_1_thread": best,
+            "nodes_by_piece": dict(zip(("detour", "segment", "rays"), nodes / args.n)),
+            "share_percent": {k: v / measured * 100 for k, v in share.items()},
+            "ns_per_node": measured / total_nodes, "elementary_ns_per_node": elementary / total_nodes,
+            "factor_ns": factor, "elementary_sum_by_piece": per_piece})
+    write_json(args.json, "bench_node_cost", figures)
 
 
 if __name__ == "__main__":

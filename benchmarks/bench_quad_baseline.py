@@ -117,6 +117,7 @@ def main():
     parser.add_argument("--quick", action="store_true", help="30 triples")
     parser.add_argument("--triples", type=int, default=None, help="default 200 (quick 30)")
     parser.add_argument("--repeat", type=int, default=5, help="timed calls of the module per thread count")
+    bb.add_json_argument(parser, "bench_quad_baseline")
     args = parser.parse_args()
     m = args.triples or (30 if args.quick else 200)
     threads_all = bb.usable_cores()
@@ -199,6 +200,15 @@ def main():
     if note:
         print(note)
     print("load average at end: %s; total run %.0f s" % (bb.load_average(), time.perf_counter() - started))
+    bb.write_json(args.json, "bench_quad_baseline", {
+        "workload": label, "triples": m, "scipy": scipy.__version__,
+        "module": {"rtol": bb.RTOL, "nodes": bb.NODES, "worst_error": mod_err.max(),
+                   "median_error": np.median(mod_err), "ms_per_triple_1_thread": 1e3 * t_one,
+                   "ms_per_triple_%d_threads" % threads_all: 1e3 * t_many},
+        "baselines": [{"method": name, "epsrel": epsrel, "worst_error": errs.max(),
+                       "median_error": np.median(errs), "ms_per_triple": 1e3 * per_triple,
+                       "evals_per_triple": evals.mean(), "warned": warned}
+                      for name, epsrel, errs, per_triple, evals, warned in results]})
 
 
 if __name__ == "__main__":

@@ -113,6 +113,7 @@ def main():
     parser.add_argument("--closed-form", action="store_true",
                         help="use the homogeneous closed form even if the data file exists")
     parser.add_argument("--output", default=str(DEFAULT_OUTPUT))
+    bb.add_json_argument(parser, "plot_accuracy_cost")
     args = parser.parse_args()
 
     if REFERENCE.exists() and not args.closed_form:
@@ -142,7 +143,8 @@ def main():
     pieces = np.array([c[6] for c in cost])
     print("cost per triple on the lossy ground, rtol %g, %d nodes, 1 thread, %d triples per rho:"
           % (bb.RTOL, bb.NODES, COST_TRIPLES))
-    print("  %10s %10s %10s %10s   %s" % ("rho", "us wall", "us CPU", "nodes", "nodes by piece (detour, segment, rays)"))
+    print("  %10s %10s %10s %10s   %s"
+          % ("rho", "us wall", "us CPU", "nodes", "nodes by piece (detour, segment, rays)"))
     for r, t, tc, nn, p in zip(rho, us, us_cpu, nodes, pieces):
         print("  %10.4g %10.0f %10.0f %10.0f   %s" % (r, t, tc, nn, " ".join("%8.0f" % x for x in p)))
 
@@ -183,6 +185,12 @@ def main():
     out.parent.mkdir(parents=True, exist_ok=True)
     fig.savefig(out, dpi=120)
     print("wrote %s" % out)
+    bb.write_json(args.json, "plot_accuracy_cost", {
+        "accuracy_against": source, "rtols": RTOLS,
+        "worst_error_by_medium": by_medium, "worst_error_all_rows": overall,
+        "cost": [{"rho": r, "us_wall": t, "us_cpu": tc, "nodes": nn,
+                  "nodes_by_piece": dict(zip(bb.PIECES, p))}
+                 for r, t, tc, nn, p in zip(rho, us, us_cpu, nodes, pieces)]})
 
 
 if __name__ == "__main__":

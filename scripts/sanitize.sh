@@ -12,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 venv=.venv-sanitizers
 python3 -m venv "$venv"
-"$venv/bin/pip" install -q -Ccmake.define.NIA_SANITIZERS=ON -Cbuild-dir=build/sanitizers '.[test]'
+"$venv/bin/pip" install -q -Ccmake.define.NIA_SANITIZERS=ON -Ccmake.define.NIA_PROBE=ON -Cbuild-dir=build/sanitizers '.[test]'
 # libstdc++ is preloaded too, so that the ASan runtime finds the C++ exception
 # functions it intercepts (the interpreter does not link libstdc++ itself).
 cxx=${CXX:-g++}

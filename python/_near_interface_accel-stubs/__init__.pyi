@@ -8,6 +8,7 @@ import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
 near_interface_680: Final[bool]
+__version__: Final[str]
 
 def near_interface_six_batch(
     k_p: float,

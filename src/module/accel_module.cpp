@@ -15,6 +15,10 @@
 
 namespace py = pybind11;
 
+#ifndef NIA_VERSION
+#define NIA_VERSION "0+unknown"
+#endif
+
 namespace {
 
 using real_array = py::array_t<double, py::array::c_style | py::array::forcecast>;
@@ -59,9 +63,9 @@ complex_array near_interface_six_batch(double k_p, std::complex<double> k_m, rea
     complex_array result({n, static_cast<py::ssize_t>(6)});
     auto out = result.mutable_unchecked<2>();
 
-    const nia::pointwise::batch_controls ctl{k_p,    k_m,       rtol,      lam_mult,
-                                             depth,  detour,    gx.data(), gw.data(),
-                                             static_cast<int>(gx.shape(0))};
+    const nia::pointwise::batch_controls ctl{k_p,       k_m,       rtol,
+                                             lam_mult,  depth,     detour,
+                                             gx.data(), gw.data(), static_cast<int>(gx.shape(0))};
     std::atomic<bool> failure_flag{false};
     {
         py::gil_scoped_release release;
@@ -83,8 +87,8 @@ complex_array near_interface_six_batch(double k_p, std::complex<double> k_m, rea
 PYBIND11_MODULE(_near_interface_accel, m, py::mod_gil_not_used()) {
     m.doc() = module_doc;
     m.attr("near_interface_680") = true;
+    m.attr("__version__") = NIA_VERSION;
     m.def("near_interface_six_batch", &near_interface_six_batch, batch_doc, py::arg("k_p"),
           py::arg("k_m"), py::arg("rho"), py::arg("z"), py::arg("zp"), py::arg("rtol"),
-          py::arg("lam_mult"), py::arg("depth"), py::arg("detour"), py::arg("gx"),
-          py::arg("gw"));
+          py::arg("lam_mult"), py::arg("depth"), py::arg("detour"), py::arg("gx"), py::arg("gw"));
 }

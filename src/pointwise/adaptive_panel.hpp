@@ -10,7 +10,7 @@
 
 namespace nia::pointwise {
 
-using spectral::complex;
+using core::complex;
 using spectral::six_sum;
 
 // The smallest scale of the tolerance test, so that an all-zero panel passes.
@@ -18,8 +18,8 @@ inline constexpr double tolerance_scale_floor = 1e-300;
 
 namespace detail {
 
-// max that keeps the first operand only when it is larger: a NaN never wins
-// against a number, and a NaN first operand yields the second.
+// max that keeps the first operand only when it is larger: a NaN first operand
+// yields the second (the floors passed second are numbers).
 inline double larger(double x, double y) noexcept { return x > y ? x : y; }
 
 }  // namespace detail
@@ -31,9 +31,9 @@ inline double larger(double x, double y) noexcept { return x > y ? x : y; }
 // The rule is a template parameter, so each instantiation is a plain
 // recursive function with the rule called directly.
 template <class Rule, class Ctx>
-void adaptive_panel(const Rule& rule, const Ctx& ctx, double a, double b, double rtol,
-                    int depth, const double* gx, const double* gw, int n_gauss,
-                    const six_sum* whole, double floor, six_sum& out) noexcept {
+void adaptive_panel(const Rule& rule, const Ctx& ctx, double a, double b, double rtol, int depth,
+                    const double* gx, const double* gw, int n_gauss, const six_sum* whole,
+                    double floor, six_sum& out) noexcept {
     six_sum w;
     if (whole != nullptr) {
         w = *whole;
@@ -56,16 +56,15 @@ void adaptive_panel(const Rule& rule, const Ctx& ctx, double a, double b, double
         if (d > err) err = d;
         if (mag > scale) scale = mag;
     }
-    // Exhausted depth accepts S. So does a panel too narrow to halve in double
-    // precision (its midpoint is an end): splitting it would only repeat the same
-    // values, and with a tolerance that can never be met (rtol < 0) and a large
-    // depth it would recurse until the stack runs out.
+    // Exhausted depth accepts the two-half sum s. So does a panel too narrow to
+    // halve in double precision (its midpoint is an end): splitting it would
+    // only repeat the same values, and with a tolerance that can never be met
+    // (rtol < 0) and a large depth it would recurse until the stack runs out.
     if (depth <= 0 || m == a || m == b) {
         out = s;
         return;
     }
-    const double tol =
-        detail::larger(detail::larger(scale, floor), tolerance_scale_floor) * rtol;
+    const double tol = detail::larger(detail::larger(scale, floor), tolerance_scale_floor) * rtol;
     if (err > tol) {
         six_sum lower, upper;
         adaptive_panel(rule, ctx, a, m, rtol, depth - 1, gx, gw, n_gauss, &left, floor, lower);

@@ -37,9 +37,11 @@ struct batch_controls {
 inline constexpr int break_capacity = 28;
 // Interior cuts of the detour at k/7 of its span, k = 1..6: each is k times the
 // double nearest 1/7 (so the fifth is 0.7142857142857142, not the double nearest 5/7).
+// clang-format off
 inline constexpr std::array<double, 6> break_fractions = {
     0.14285714285714285, 0.2857142857142857, 0.42857142857142855,
     0.5714285714285714,  0.7142857142857142, 0.8571428571428571};
+// clang-format on
 // Extra cuts around each branch point x: x itself and 15% and 40% either side.
 inline constexpr std::array<double, 5> branch_cut_factors = {1.0, 0.85, 1.15, 0.6, 1.4};
 // axis_end is this multiple of the larger wavenumber modulus.
@@ -48,6 +50,22 @@ inline constexpr double axis_end_factor = 1.1;
 // the far cut 60/dz shortens the path for well separated heights.
 inline constexpr double far_cut_exponent = 60.0;
 inline constexpr double sqrt2 = 1.4142135623730951;
+// The shortened axis_end stays at least this multiple of k_p, so that the
+// detour still arches over the upper branch point and its outer cut at 1.4 k_p.
+inline constexpr double shortened_axis_floor = 2.2;
+// The shortened tail_start lies at least this multiple of axis_end out, so
+// that the tail rays start well clear of the detour and the branch points.
+inline constexpr double shortened_tail_floor = 1.5;
+// The lowest detour, as a fraction of its span: the path never touches the
+// branch points on the real axis, however large rho or small detour.
+inline constexpr double detour_height_min = 1e-6;
+// The highest detour, as a fraction of its span: a shallow arch keeps the
+// growth of J0 off the real axis (like e^{rho Im lambda}) and the kernel's
+// behaviour near the branch cuts moderate.
+inline constexpr double detour_height_max = 0.35;
+// The smallest rho dividing detour: rho = 0 gives the highest detour instead
+// of a division by zero.
+inline constexpr double detour_rho_floor = 1e-12;
 
 // Where the path of one triple runs.
 struct triple_plan {
@@ -81,13 +99,15 @@ inline triple_plan plan_triple(double k_p, complex k_m, double rho, double z, do
     if (dz > 0.0) {
         const double f = far_cut_exponent / dz;
         if (!(f >= l)) {
-            a = std::max(std::min(a, f), 2.2 * k_p);
-            l = std::max(1.5 * a, f);
+            a = std::max(std::min(a, f), shortened_axis_floor * k_p);
+            l = std::max(shortened_tail_floor * a, f);
         }
     }
     p.axis_end = a;
     p.tail_start = l;
-    p.detour_height = std::max(1e-6 * a, std::min(0.35 * a, detour / std::max(1e-12, rho)));
+    p.detour_height =
+        std::max(detour_height_min * a,
+                 std::min(detour_height_max * a, detour / std::max(detour_rho_floor, rho)));
 
     int n = 0;
     p.break_points[n++] = 0.0;
@@ -160,8 +180,8 @@ triple_pieces integrate_pieces(const batch_controls& ctl, double rho, double z, 
     // The segment ends, and the rays start, where the rays sweep no branch cut
     // and no pole: the planned tail_start unless that is too early.
     const double tail_start = clear_tail_start(p.tail_start, p.k_max, ctl.k_p, ctl.k_m, rho);
-    adaptive_panel(rules.axis(), axis, p.axis_end, tail_start, ctl.rtol, ctl.depth, ctl.gx,
-                   ctl.gw, ctl.n_gauss, nullptr, 0.0, out.segment);
+    adaptive_panel(rules.axis(), axis, p.axis_end, tail_start, ctl.rtol, ctl.depth, ctl.gx, ctl.gw,
+                   ctl.n_gauss, nullptr, 0.0, out.segment);
 
     const complex d = std::exp(complex(0.0, spectral::pi / 4.0));
     const complex origin(tail_start, 0.0);
@@ -172,8 +192,8 @@ triple_pieces integrate_pieces(const batch_controls& ctl, double rho, double z, 
                               ctl.gx, ctl.gw, ctl.n_gauss, upper);
         if (out.ok) {
             const spectral::tail_ray ray2{kernel, origin, std::conj(d), rho, 2};
-            out.ok = rotated_tail(rules.ray(), ray2, tail_start, p.tail_scale, ctl.rtol,
-                                  ctl.depth, ctl.gx, ctl.gw, ctl.n_gauss, lower);
+            out.ok = rotated_tail(rules.ray(), ray2, tail_start, p.tail_scale, ctl.rtol, ctl.depth,
+                                  ctl.gx, ctl.gw, ctl.n_gauss, lower);
         }
         if (out.ok) {
             for (int c = 0; c < 6; ++c) out.tail[c] = upper[c] + lower[c];

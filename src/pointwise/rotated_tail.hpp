@@ -15,6 +15,12 @@ inline constexpr int panel_budget = 90;
 // The first panel is at most this fraction of the decay length of the integrand.
 inline constexpr double first_panel_fraction = 0.25;
 
+// Length of the first panel: first_panel_fraction of the decay length scale,
+// or start (the distance of the ray's origin from 0) when that is shorter.
+inline double first_panel_length(double start, double scale) noexcept {
+    return start < first_panel_fraction * scale ? start : first_panel_fraction * scale;
+}
+
 namespace detail {
 
 // Largest channel modulus, NaN channels passed over.
@@ -39,7 +45,7 @@ bool rotated_tail(const Rule& rule, const Ctx& ray, double start, double scale, 
                   int depth, const double* gx, const double* gw, int n_gauss,
                   six_sum& out) noexcept {
     spectral::set_zero(out);
-    double g = start < first_panel_fraction * scale ? start : first_panel_fraction * scale;
+    double g = first_panel_length(start, scale);
     double t = 0.0;
     int quiet = 0;
     for (int panel = 0; panel < panel_budget; ++panel) {

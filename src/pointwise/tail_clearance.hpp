@@ -22,7 +22,6 @@
 #include <cmath>
 #include <complex>
 
-#include "../spectral/bessel_j0.hpp"
 #include "../spectral/kernel.hpp"
 
 namespace nia::pointwise {

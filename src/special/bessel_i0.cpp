@@ -7,7 +7,6 @@
 #include <cmath>
 #include <complex>
 
-#include "hankel.hpp"
 #include "modified_bessel.hpp"
 
 namespace nia::special {
@@ -24,8 +23,8 @@ static_assert(zasyi_terms == 45, "term limit of the large-argument expansion");
 
 }  // namespace detail
 
-int ZSERI(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y,
-          double tol, double elim, double alim) noexcept {
+int ZSERI(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y, double tol,
+          double elim, double alim) noexcept {
     using namespace detail;
     (void)elim;
     (void)alim;
@@ -43,8 +42,8 @@ int ZSERI(std::complex<double> z, double fnu, int kode, int n, std::complex<doub
     if (az > rtr1) cz = hz * hz;
     const double acz = modulus(cz);
     const double fnup = fnu + 1.0;
-    // Leading factor exp(nu ln(z/2) - ln Gamma(nu + 1)) = 1.
-    const double coef = std::exp(-DGAMLN(fnup));
+    // The leading factor exp(nu ln(z/2) - ln Gamma(nu + 1)) is 1 at order 0
+    // and is left out.
     const double atol = tol * acz / fnup;
     complex s1(1.0, 0.0);
     if (acz >= tol * fnup) {
@@ -62,7 +61,7 @@ int ZSERI(std::complex<double> z, double fnu, int kode, int n, std::complex<doub
             aa *= acz * rs;
         } while (aa > atol);
     }
-    y = s1 * coef;
+    y = s1;
     return 0;
 }
 
@@ -114,29 +113,27 @@ int ZMLRI(std::complex<double> z, double fnu, int kode, int n, std::complex<doub
 
     // Backward recurrence I_{k-1} = I_{k+1} + (2k/z) I_k from kk, started at a
     // tiny value so nothing overflows, accumulating 2 sum_{k>=1} I_k.
+    // At order 0 the weights of the Neumann sum, Gamma(k + 2nu + 1) /
+    // (Gamma(k + 1) Gamma(2nu + 1)), and their ratios from one k to the next
+    // are all 1, so every term enters the sum twice.
     double fkk = kk;
-    constexpr double fnf = 0.0;
-    constexpr double tfnf = 0.0;
     p1 = complex(0.0, 0.0);
     p2 = complex(miller_start_scale, 0.0);
-    // Weight of the Neumann sum, Gamma(k + 2nu + 1) / (Gamma(k + 1) Gamma(2nu + 1)) = 1.
-    double bk = std::exp(DGAMLN(fkk + tfnf + 1.0) - DGAMLN(fkk + 1.0) - DGAMLN(tfnf + 1.0));
     complex sum(0.0, 0.0);
     const int km = kk - inu;
     for (int j = 1; j <= km; ++j) {
         const complex pt = p2;
-        p2 = p1 + (fkk + fnf) * rz * p2;
+        p2 = p1 + fkk * rz * p2;
         p1 = pt;
-        const double akk = 1.0 - tfnf / (fkk + tfnf);
-        const double ackk = bk * akk;
-        sum += (ackk + bk) * p1;
-        bk = ackk;
+        sum += 2.0 * p1;
         fkk -= 1.0;
     }
     // Normalise by e^z = I0(z) + 2 sum_{k>=1} I_k(z) (DLMF 10.35.5 at angle 0).
     // The quotient e^z / (p2 + sum) is formed as (e^z / |d|) (conj d / |d|) so
-    // that nothing is squared.
-    const complex pz = z - fnf * std::log(rz) - DGAMLN(1.0 + fnf);
+    // that nothing is squared. The published exponent z - nu ln(2/z) -
+    // ln Gamma(1 + nu) is z at order 0; the + 0.0 turns a real part of -0.0
+    // into +0.0 as the subtraction of 0 ln(2/z) (a -0.0, since |2/z| < 1) does.
+    const complex pz(z.real() + 0.0, z.imag());
     const complex d = p2 + sum;
     const double rd = 1.0 / modulus(d);
     const complex cnorm = (std::exp(pz) * rd) * (std::conj(d) * rd);
@@ -144,8 +141,8 @@ int ZMLRI(std::complex<double> z, double fnu, int kode, int n, std::complex<doub
     return 0;
 }
 
-int ZASYI(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y,
-          double rl, double tol, double elim, double alim) noexcept {
+int ZASYI(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y, double rl,
+          double tol, double elim, double alim) noexcept {
     using namespace detail;
     (void)rl;
     (void)alim;
@@ -217,8 +214,8 @@ int ZASYI(std::complex<double> z, double fnu, int kode, int n, std::complex<doub
     return 0;
 }
 
-int ZBINU(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& cy,
-          double rl, double fnul, double tol, double elim, double alim) noexcept {
+int ZBINU(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& cy, double rl,
+          double fnul, double tol, double elim, double alim) noexcept {
     using namespace detail;
     (void)fnul;
     if (!order0_one_member(fnu, kode, n)) return -2;

@@ -10,8 +10,7 @@
 #include <cmath>
 #include <complex>
 
-#include "complex_ops.hpp"
-#include "hankel.hpp"
+#include "../core/numeric.hpp"
 #include "modified_bessel.hpp"
 
 namespace nia::special {
@@ -21,10 +20,12 @@ namespace detail {
 // Taylor coefficients in x^2 of -(1/Gamma(1-x) - 1/Gamma(1+x)) / (2x) about
 // x = 0 (the first is Euler's constant): Temme's g1 = -sum cc_j x^{2j} for
 // small orders x.
+// clang-format off
 inline constexpr std::array<double, 8> zbknu_cc = {
     0.57721566490153287,     -0.042002635034095237,   -0.042197734555544333,
     0.0072189432466630999,   -0.00021524167411495098, -2.0134854780788239e-05,
     1.1330272319816959e-06,  6.1160951044814161e-09};
+// clang-format on
 // Radius up to which Temme's series is used.
 inline constexpr double zbknu_r1 = 2.0;
 // Step limit of the forward recurrence that finds the backward index.
@@ -87,17 +88,16 @@ inline int ZUCHK(complex y, double ascle_value, double tol_value) noexcept {
 
 }  // namespace detail
 
-int ZBKNU(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y,
-          double tol, double elim, double alim) noexcept {
+int ZBKNU(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y, double tol,
+          double elim, double alim) noexcept {
     using namespace detail;
     if (!order0_one_member(fnu, kode, n)) return -2;
 
     const double zr = z.real();
     const double zi = z.imag();
     const double caz = std::hypot(zr, zi);
-    // Order-zero values of the published set-up: dnu = fnu - [fnu + 1/2] = 0.
-    constexpr double dnu = 0.0;
-    constexpr double dnu2 = 0.0;
+    // At order 0 the published set-up has dnu = fnu - [fnu + 1/2] = 0; the
+    // terms in dnu and dnu^2 are left out below.
 
     if (caz <= zbknu_r1) {
         // Temme's series, DLMF 10.31.2 in Temme's recursive form:
@@ -108,36 +108,27 @@ int ZBKNU(std::complex<double> z, double fnu, int kode, int n, std::complex<doub
         // series cancels about tenfold and an error in ln(2/z) is carried by
         // every f_k, the logarithm adds no rounding of its own argument.
         const complex smu = -std::log(0.5 * z);
-        // Gamma(1 + dnu) = 1, so t1 = t2 = 1 and g2 = 1.
-        const double t2 = std::exp(-DGAMLN(1.0 + dnu));
-        const double t1 = 1.0 / t2;
-        // g1 from the Taylor series in dnu^2; at order 0 only the first
-        // coefficient survives, g1 = -gamma.
-        double ak = 1.0;
-        double s = zbknu_cc[0];
-        for (std::size_t k = 1; k < zbknu_cc.size(); ++k) {
-            ak *= dnu2;
-            const double tm = zbknu_cc[k] * ak;
-            s += tm;
-            if (std::abs(tm) < tol) break;
-        }
-        const double g1 = -s;
-        const double g2 = (t1 + t2) * 0.5;
-        complex f = g1 + smu * g2;
-        complex p(0.5 * t1, 0.0);
-        complex q(0.5 / t2, 0.0);
+        // At order 0 the published set-up reduces to constants: Gamma(1 + dnu)
+        // = 1 gives t1 = t2 = 1 and g2 = (t1 + t2) / 2 = 1 (exactly what
+        // exp(-DGAMLN(1)) and the products by them give), and of the Taylor
+        // series of g1 in dnu^2 only the first coefficient survives: g1 = -gamma.
+        const double g1 = -zbknu_cc[0];
+        complex f = g1 + smu;
+        complex p(0.5, 0.0);
+        complex q(0.5, 0.0);
         complex s1 = f;
         if (caz >= tol) {
             const complex cz = z * z * 0.25;
             const double t1sq = 0.25 * caz * caz;
             complex ck(1.0, 0.0);
             double a1 = 1.0;
-            double bk = 1.0 - dnu2;
-            ak = 1.0;
+            double bk = 1.0;
+            double ak = 1.0;
             do {
+                // f_k, p_k, q_k of the recursion above; bk = k^2 at order 0.
                 f = (f * ak + p + q) / bk;
-                p /= (ak - dnu);
-                q /= (ak + dnu);
+                p /= ak;
+                q /= ak;
                 const double rak = 1.0 / ak;
                 ck *= cz * rak;
                 s1 += ck * f;
@@ -153,14 +144,15 @@ int ZBKNU(std::complex<double> z, double fnu, int kode, int n, std::complex<doub
     // Miller's algorithm. K0(z) = sqrt(pi/(2z)) e^{-z} p_0 / sum_k p_k, the p_k
     // the minimal solution of the recurrence of U(k + 1/2, 1, 2z) (DLMF
     // 13.3.7) normalised so that the sum of the sequence is 1.
-    complex coef = quotient(complex(zbknu_rthpi, 0.0), principal_sqrt(z));
+    complex coef = core::quotient(complex(zbknu_rthpi, 0.0), core::principal_sqrt(z));
     // Beyond alim e^{-z} is within a precision of underflow: compute e^{z} K0
     // and rescale at the end with an underflow test.
     const bool scaled = zr > alim;
-    if (!scaled) coef *= complex_exp(-z);
+    if (!scaled) coef *= core::complex_exp(-z);
 
-    double ak = std::abs(std::cos(pi * dnu));
-    double fhs = std::abs(0.25 - dnu2);
+    // |cos(pi dnu)| = 1 and |1/4 - dnu^2| = 1/4 at order 0.
+    double ak = 1.0;
+    double fhs = 0.25;
     // Phase of z in [0, pi/2]; equals pi/2 on the imaginary axis.
     const double phase = std::abs(std::atan2(zi, zr));
     double fk = 1.0;
@@ -191,7 +183,7 @@ int ZBKNU(std::complex<double> z, double fnu, int kode, int n, std::complex<doub
             }
             if (!settled) return -2;
             fk += zbknu_spi * phase * std::sqrt(zbknu_t2 / caz);
-            fhs = std::abs(0.25 - dnu2);
+            fhs = 0.25;
         }
     } else {
         // Moderate |z|: empirical estimate of the backward index, fitted over

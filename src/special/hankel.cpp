@@ -11,6 +11,7 @@
 #include <limits>
 
 #include "modified_bessel.hpp"
+#include "zbesh.hpp"
 
 namespace nia::special {
 
@@ -18,8 +19,9 @@ namespace detail {
 
 // 2^52 and its reciprocal: a value this close to underflow is lifted before
 // the rotation so that its product with 2/pi keeps all its bits.
-inline constexpr double rotation_lift = 4503599627370496.0;
-inline constexpr double rotation_drop = 2.220446049250313e-16;
+inline constexpr double rotation_lift = 1.0 / core::unit_roundoff;
+inline constexpr double rotation_drop = core::unit_roundoff;
+static_assert(rotation_lift == 4503599627370496.0, "2^52");
 // The value returned for H0^(2)(0): infinite imaginary part, undefined real part.
 inline constexpr double hankel2_at_zero_imag = 1e300;
 
@@ -106,14 +108,14 @@ int ZBESH(std::complex<double> z, int m, std::complex<double>& cy, int& ierr) no
     return nz;
 }
 
-int hankel_status(int nz, int ierr) noexcept {
-    if (nz != 0) return 2;
+zbesh_status hankel_status(int nz, int ierr) noexcept {
+    if (nz != 0) return zbesh_status::underflow;
     switch (ierr) {
-        case 0: return 0;
-        case 1: return 7;
-        case 2: return 3;
-        case 3: return 5;
-        default: return 6;
+        case 0: return zbesh_status::normal;
+        case 1: return zbesh_status::bad_input;
+        case 2: return zbesh_status::overflow;
+        case 3: return zbesh_status::reduced_accuracy;
+        default: return zbesh_status::not_computed;
     }
 }
 
@@ -125,9 +127,14 @@ std::complex<double> hankel0(int kind, std::complex<double> z) noexcept {
     std::complex<double> cy(nan, nan);
     int ierr = 0;
     const int nz = ZBESH(z, kind, cy, ierr);
-    const int status = hankel_status(nz, ierr);
-    if (status == 3 || status == 6 || status == 7) return {nan, nan};
-    return cy;
+    // An underflow keeps its zero (or the NaN preset when K0 did not
+    // converge) and a value of reduced accuracy is still returned.
+    switch (hankel_status(nz, ierr)) {
+        case zbesh_status::overflow:
+        case zbesh_status::not_computed:
+        case zbesh_status::bad_input: return {nan, nan};
+        default: return cy;
+    }
 }
 
 }  // namespace nia::special

@@ -1,11 +1,13 @@
 // ln Gamma(x) for x > 0: a table at the integers 1..100, Stirling's series
 // elsewhere (DLMF 5.11.1), with the argument shifted up to at least 7 so that
 // 22 terms reach full precision.
+#include "log_gamma.hpp"
+
 #include <array>
 #include <cmath>
 #include <limits>
 
-#include "hankel.hpp"
+#include "../core/numeric.hpp"
 
 namespace nia::special {
 
@@ -13,6 +15,7 @@ namespace detail {
 
 // ln Gamma(k) = ln((k-1)!) for k = 1..100, the exact values rounded to the
 // nearest double (evaluated in 300-bit arithmetic).
+// clang-format off
 inline constexpr std::array<double, 100> dgamln_gln = {
     0.0, 0.0, 0.69314718055994529, 1.791759469228055,
     3.1780538303479458, 4.7874917427820458, 6.5792512120101012, 8.5251613610654147,
@@ -39,9 +42,11 @@ inline constexpr std::array<double, 100> dgamln_gln = {
     309.1641935801469, 313.65282994987905, 318.1526396202093, 322.66349912672615,
     327.1852877037752, 331.71788719692847, 336.26118197919845, 340.81505887079902,
     345.37940706226686, 349.95411804077025, 354.53908551944079, 359.1342053695754};
+// clang-format on
 
 // Stirling coefficients B_2j / (2j (2j-1)), j = 1..22, of
 // ln Gamma(x) ~ (x - 1/2) ln x - x + ln(2 pi)/2 + sum_j c_j / x^{2j-1}.
+// clang-format off
 inline constexpr std::array<double, 22> dgamln_cf = {
     0.083333333333333329, -0.0027777777777777779, 0.00079365079365079365,
     -0.00059523809523809529, 0.00084175084175084171, -0.0019175269175269176,
@@ -51,11 +56,12 @@ inline constexpr std::array<double, 22> dgamln_cf = {
     -15238221.539407415, 382900751.39141417, -10882266035.784391,
     347320283765.00226, -12369602142269.275, 488788064793079.31,
     -21320333960919372.0};
+// clang-format on
 
 // ln(2 pi).
 inline constexpr double dgamln_con = 1.8378770664093456;
 // Relative size of the last Stirling term kept: 2^-52.
-inline constexpr double dgamln_wdtol = 2.220446049250313e-16;
+inline constexpr double dgamln_wdtol = core::unit_roundoff;
 // Smallest argument of the series: int(1.8 + 0.3875 (min(53 log10 2, 20) - 3)) + 1,
 // where 22 terms stay below the tolerance.
 inline constexpr double dgamln_zmin = 7.0;

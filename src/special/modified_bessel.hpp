@@ -17,11 +17,13 @@
 #include <cmath>
 #include <complex>
 
+#include "../core/numeric.hpp"
+
 namespace nia::special {
 
 namespace detail {
 
-using complex = std::complex<double>;
+using core::complex;
 
 // ---- Machine constants of IEEE binary64 --------------------------------
 // Smallest positive normal double.
@@ -29,7 +31,7 @@ inline constexpr double d1mach_tiny = 2.2250738585072014e-308;
 // Largest finite double.
 inline constexpr double d1mach_huge = 1.7976931348623157e308;
 // Unit roundoff 2^-52, the relative accuracy aimed at.
-inline constexpr double tol = 2.220446049250313e-16;
+inline constexpr double tol = core::unit_roundoff;
 // Largest |Re z| for which exp(+-z) stays inside the exponent range with
 // three decades to spare: 2.303 (1021 log10 2 - 3).
 inline constexpr double elim = 700.9217936944459;
@@ -62,8 +64,7 @@ inline constexpr double rtr1 = 4.7170688552396617e-153;
 inline constexpr double miller_start_scale = 1.0020841800044864e-292;
 
 // ---- Mathematical constants --------------------------------------------
-// pi.
-inline constexpr double pi = 3.14159265358979324;
+using core::pi;
 // pi/2.
 inline constexpr double hpi = 1.57079632679489662;
 // 1/(2 pi), the factor of 1/z under the square root of the I0 expansion.
@@ -94,26 +95,26 @@ inline bool order0_one_member(double fnu, int kode, int n) noexcept {
 // |z| <= 2, Miller's algorithm for the confluent hypergeometric function
 // above. Returns 1 with y = 0 when K0(z) underflows, -2 when the forward
 // recurrence for the backward index does not settle.
-int ZBKNU(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y,
-          double tol, double elim, double alim) noexcept;
+int ZBKNU(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y, double tol,
+          double elim, double alim) noexcept;
 
 // I_fnu(z) for Re z >= 0 (order 0, KODE 1, N 1): power series for
 // |z| <= 2, Miller's algorithm normalised by the Neumann series for
 // 2 < |z| < rl, the large-argument expansion for |z| >= rl.
-int ZBINU(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& cy,
-          double rl, double fnul, double tol, double elim, double alim) noexcept;
+int ZBINU(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& cy, double rl,
+          double fnul, double tol, double elim, double alim) noexcept;
 
 // Power series of I_fnu(z), |z| <= 2.
-int ZSERI(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y,
-          double tol, double elim, double alim) noexcept;
+int ZSERI(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y, double tol,
+          double elim, double alim) noexcept;
 
 // Miller's backward recurrence for I_fnu(z), normalised by e^z = I0 + 2 sum I_k.
 int ZMLRI(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y,
           double tol) noexcept;
 
 // Large-argument expansion of I_fnu(z), |z| >= rl.
-int ZASYI(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y,
-          double rl, double tol, double elim, double alim) noexcept;
+int ZASYI(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y, double rl,
+          double tol, double elim, double alim) noexcept;
 
 // K_fnu(z) for Re z < 0 by continuation from w = -z: with mr < 0 the
 // argument is read as z = w e^{-i pi}, with mr >= 0 as z = w e^{+i pi}.

@@ -11,14 +11,14 @@
 #include <cmath>
 #include <complex>
 
-#include "../special/complex_ops.hpp"
+#include "../core/numeric.hpp"
 #include "six_sum.hpp"
 
 namespace nia::spectral {
 
-using special::complex_exp;
-using special::principal_sqrt;
-using special::quotient;
+using core::complex_exp;
+using core::principal_sqrt;
+using core::quotient;
 
 namespace detail {
 
@@ -34,7 +34,6 @@ constexpr std::array<double, 82> make_reciprocal_table() {
 // Entry 0 is 0, entry k is 1/k: the series reads 1..79, hankel_pq 1..40.
 inline constexpr std::array<double, 82> reciprocal_table = detail::make_reciprocal_table();
 
-inline constexpr double pi = 3.141592653589793;
 // Below this squared modulus two terms of the series are exact to rounding.
 inline constexpr double j0_tiny_sq = 1e-12;
 // Squared switch radii: series below 8, recurrence below 25, expansion above.
@@ -84,9 +83,11 @@ inline void hankel_pq(T z, double mu, T& p, T& q) noexcept {
         const double s = std::norm(t);
         if (s >= previous) break;
         if (k & 1) {
-            if (((k - 1) / 2) % 2 == 0) q += t; else q -= t;
+            if (((k - 1) / 2) % 2 == 0) q += t;
+            else q -= t;
         } else {
-            if (k % 4 == 2) p -= t; else p += t;
+            if (k % 4 == 2) p -= t;
+            else p += t;
         }
         if (s < hankel_pq_stop) break;
         previous = s;
@@ -132,8 +133,8 @@ template <class T>
 inline T j0_recurrence(T z, double q) noexcept {
     const int n = 2 * static_cast<int>(0.75 * std::sqrt(q) + 16.0);
     const T r = divide(T(2.0), z);
-    T j_next(0.0);                  // J_{k+1}
-    T j_k(j0_miller_seed);          // J_k
+    T j_next(0.0);          // J_{k+1}
+    T j_k(j0_miller_seed);  // J_k
     T s(0.0);
     T j_0(0.0);
     for (int k = n; k >= 1; --k) {

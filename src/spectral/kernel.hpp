@@ -2,14 +2,14 @@
 // value of the spectral variable lambda.
 #pragma once
 
-#include "../special/complex_ops.hpp"
+#include "../core/numeric.hpp"
 #include "six_sum.hpp"
 
 namespace nia::spectral {
 
-using special::complex_exp;
-using special::principal_sqrt;
-using special::quotient;
+using core::complex_exp;
+using core::principal_sqrt;
+using core::quotient;
 
 // Per-triple parameters of the kernel; filled once per triple, read-only after.
 struct kernel_record {
@@ -31,11 +31,12 @@ inline complex vertical_wavenumber(complex lam, complex k) noexcept {
     return principal_sqrt(u) * principal_sqrt(v);
 }
 
-// The six kernel values, written into K[0..5]. The factor S is the product of
-// the upward decay in the upper medium and the downward decay in the lower one;
-// the denominators are the sum of the vertical wavenumbers (channel 0) and the
-// wavenumber-squared weighted sum k_m^2 gamma_p + k_p^2 gamma_m (channels 1-5).
-// Vanishing denominators are not guarded: they give non-finite channels.
+// The six kernel values, written into K[0..5]. The factor s = exp(zp gm - z gp)
+// is the product of the upward decay in the upper medium and the downward decay
+// in the lower one; the denominators are the sum of the vertical wavenumbers,
+// gp + gm (K[0]), and the wavenumber-squared weighted sum k_m^2 gp + k_p^2 gm
+// (K[1] to K[5]). Vanishing denominators are not guarded: they give
+// non-finite values.
 inline void spectral_kernel(const kernel_record& r, complex lam, complex* K) noexcept {
     const complex gp = vertical_wavenumber(lam, r.k_p);
     const complex gm = vertical_wavenumber(lam, r.k_m);

@@ -53,24 +53,25 @@ inline void add_weighted(six_sum& out, double w, const complex* v) noexcept {
 
 // Bessel form on the half-sine detour: K_c(lambda) J0(rho lambda) lambda'(t).
 struct detour_panel_rule {
-    void operator()(const detour_ctx& ctx, double a, double b, const double* gx,
-                    const double* gw, int n_gauss, six_sum& out) const noexcept {
+    void operator()(const detour_ctx& ctx, double a, double b, const double* gx, const double* gw,
+                    int n_gauss, six_sum& out) const noexcept {
         set_zero(out);
         const double half = (b - a) * 0.5;
         const double mid = (a + b) * 0.5;
         const kernel_record& kernel = ctx.axis.kernel;
         const double rho = ctx.axis.rho;
-        const double n_span = ctx.span;
-        const double m_height = ctx.height;
-        // (pi / N) M, the slope's amplitude, the same for every node
-        const double slope_amplitude = (pi / n_span) * m_height;
+        const double span = ctx.span;
+        const double height = ctx.height;
+        // lambda'(t) = 1 + i (pi / span) height cos(theta): the slope's
+        // amplitude, the same for every node
+        const double slope_amplitude = (pi / span) * height;
         complex k[6];
         complex v[6];
         for (int i = 0; i < n_gauss; ++i) {
             const double t = std::fma(half, gx[i], mid);
             // theta = pi t / span, formed from the panel ends to keep t's rounding out of it
-            const double theta = (pi / 2.0) * ((a + b) + gx[i] * (b - a)) / n_span;
-            const complex lam(t, m_height * std::sin(theta));
+            const double theta = (pi / 2.0) * ((a + b) + gx[i] * (b - a)) / span;
+            const complex lam(t, height * std::sin(theta));
             const double slope = slope_amplitude * std::cos(theta);
             spectral_kernel(kernel, lam, k);
             const complex j = bessel_j0(complex(rho * lam.real(), rho * lam.imag()));
@@ -86,8 +87,8 @@ struct detour_panel_rule {
 
 // Bessel form on the real axis: K_c(t) J0(rho t); J0 in real arithmetic.
 struct axis_panel_rule {
-    void operator()(const axis_ctx& ctx, double a, double b, const double* gx,
-                    const double* gw, int n_gauss, six_sum& out) const noexcept {
+    void operator()(const axis_ctx& ctx, double a, double b, const double* gx, const double* gw,
+                    int n_gauss, six_sum& out) const noexcept {
         set_zero(out);
         const double half = (b - a) * 0.5;
         const double mid = (a + b) * 0.5;
@@ -104,11 +105,11 @@ struct axis_panel_rule {
     }
 };
 
-// Hankel form on a tail ray: K_c(lambda) F(lambda), F = direction H0^(kind)(rho lambda)/2
-// for kinds 1 and 2, F = direction otherwise.
+// Hankel form on a tail ray: K_c(lambda) f(lambda), with the factor
+// f = direction H0^(kind)(rho lambda)/2 for kinds 1 and 2, f = direction otherwise.
 struct hankel_ray_rule_t {
-    void operator()(const tail_ray& ray, double a, double b, const double* gx,
-                    const double* gw, int n_gauss, six_sum& out) const noexcept {
+    void operator()(const tail_ray& ray, double a, double b, const double* gx, const double* gw,
+                    int n_gauss, six_sum& out) const noexcept {
         set_zero(out);
         const double mid = (a + b) * 0.5;
         const double half = (b - a) * 0.5;

@@ -2,13 +2,15 @@
 #pragma once
 
 #include <array>
-#include <complex>
+
+#include "../core/numeric.hpp"
 
 namespace nia::spectral {
 
-using complex = std::complex<double>;
+using core::complex;
+using core::pi;
 
-// Channels 0..5 in the order of the spectral kernel's channel table.
+// Channels 0..5 in the order in which spectral_kernel writes them.
 using six_sum = std::array<complex, 6>;
 
 inline void set_zero(six_sum& s) noexcept {

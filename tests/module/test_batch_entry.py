@@ -154,26 +154,29 @@ def test_negative_rtol_never_goes_quiet():
 
 
 def test_interpreter_lock_is_released_during_the_loop():
+    # The main thread takes a fixed number of steps, each of which needs the
+    # interpreter lock, while the call runs in another thread; with the lock
+    # held for the whole loop it could take them only after the call returned.
+    # This measures progress, not time, so a slow or loaded machine only makes
+    # the call longer.
     n = 400
     rho = np.zeros(n)
     z = np.linspace(0.01, 0.02, n)
     zp = np.zeros(n)
-    done = threading.Event()
-    ticks = []
+    started, done = threading.Event(), threading.Event()
 
     def work():
+        started.set()
         call(rho, z, zp, rtol=1e-13, depth=25)
         done.set()
 
     worker = threading.Thread(target=work)
-    start = time.perf_counter()
     worker.start()
-    while not done.is_set():
-        ticks.append(time.perf_counter())
-        time.sleep(0.001)
+    assert started.wait(60)
+    steps = 0
+    while steps < 200 and not done.is_set():
+        time.sleep(0)           # give the lock up; taking it back needs the worker to let go
+        steps += 1
+    finished_first = done.is_set()
     worker.join()
-    elapsed = time.perf_counter() - start
-    assert elapsed > 0.1, "workload too small to observe the lock"
-    # the main thread kept running while the call was busy
-    assert len(ticks) > 10
-    assert ticks[-1] - ticks[0] > 0.5 * elapsed
+    assert not finished_first, "the call ended before the main thread took %d steps" % steps

@@ -20,10 +20,6 @@ import pytest
 import _near_interface_accel as accel
 
 RTOL = 1e-10
-GX, GW = np.polynomial.legendre.leggauss(8)
-
-_WORST = {}
-
 
 def closed_form(k, rho, dz):
     r = math.hypot(rho, dz)
@@ -50,38 +46,23 @@ TRIPLES = [
 
 
 @pytest.fixture(scope="module", params=[1.0, 2 * math.pi], ids=["k=1", "k=2pi"])
-def homogeneous(request):
+def homogeneous(request, gauss):
     k = request.param
     rho, z, zp = (np.array(v) for v in zip(*TRIPLES))
-    got = accel.near_interface_six_batch(k, complex(k), rho, z, zp, RTOL, 10.0, 20, 0.1, GX, GW)
+    got = accel.near_interface_six_batch(k, complex(k), rho, z, zp, RTOL, 10.0, 20, 0.1,
+                                         *gauss(8))
     return k, dict(zip(TRIPLES, got))
-
-
-@pytest.fixture(scope="module", autouse=True)
-def _report_worst(request):
-    yield
-    reporter = request.config.pluginmanager.get_plugin("terminalreporter")
-    if reporter is None or not _WORST:
-        return
-    reporter.write_line("")
-    reporter.write_line("homogeneous closed forms, rtol %g, GL8: worst error relative to the row" % RTOL)
-    for (k, ch), (err, triple) in sorted(_WORST.items()):
-        reporter.write_line("  k = %-8.5g channel %-7s %.2e at (rho, z, zp) = %s" % (k, ch, err, triple))
-
-
-def _record(k, channel, err, triple):
-    key = (k, channel)
-    _WORST[key] = max(_WORST.get(key, (-1.0, ())), (err, triple))
 
 
 @pytest.mark.parametrize("triple", TRIPLES)
 @pytest.mark.parametrize("channel", [0, 1, 4], ids=["sommerfeld", "over_k2", "d2_dz2"])
-def test_channel_matches_closed_form(homogeneous, triple, channel):
+def test_channel_matches_closed_form(homogeneous, triple, channel, worst_errors):
     k, rows = homogeneous
     got = rows[triple]
     ref = closed_form(k, triple[0], triple[1] - triple[2])
     err = abs(got[channel] - ref[channel]) / np.max(np.abs(ref))
-    _record(k, channel, err, triple)
+    worst_errors.record("k = %-8.5g channel %d, rtol %g, GL8, relative to the row"
+                        % (k, channel, RTOL), err, "(rho, z, zp) = %s" % (triple,))
     assert err <= 10 * RTOL, (got[channel], ref[channel])
 
 

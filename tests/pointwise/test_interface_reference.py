@@ -27,9 +27,6 @@ DEPTH = 20
 LAM_MULT = 10.0
 DETOUR = 0.1
 
-# (test, regime, rtol, nodes) -> (worst relative error, worst triple)
-_WORST = {}
-
 
 def _values(row):
     return np.array([complex(re, im) for re, im in row["values"]])
@@ -64,34 +61,14 @@ def _row_errors(rows, rtol, nodes, lam_mult=LAM_MULT, detour=DETOUR):
     return out
 
 
-def _check(label, rows, rtol, nodes):
+def _check(worst_errors, label, rows, rtol, nodes):
     errors = _row_errors(rows, rtol, nodes)
-    by_regime = defaultdict(list)
     for row, err in errors:
-        by_regime[row["regime"]].append((err, (row["rho"], row["z"], row["zp"])))
-    for regime, errs in by_regime.items():
-        _WORST[(label, regime, rtol, nodes)] = max(errs)
+        worst_errors.record("%-14s %-22s rtol %-6g GL%-3d" % (label, row["regime"], rtol, nodes),
+                            err, "(rho, z, zp) = %s" % ((row["rho"], row["z"], row["zp"]),))
     bad = [(row["regime"], row["rho"], row["z"], row["zp"], "%.2e" % err)
            for row, err in errors if not err <= 10 * rtol]
     assert not bad, "error above 10 * rtol = %g relative to the row: %s" % (10 * rtol, bad)
-
-
-@pytest.fixture(scope="module", autouse=True)
-def _report_worst(request):
-    yield
-    if not _WORST:
-        return
-    lines = ["worst error relative to the row's largest channel (module vs reference):"]
-    for (label, regime, rtol, nodes), (err, triple) in sorted(_WORST.items()):
-        lines.append("  %-14s %-22s rtol %-6g GL%-3d %.2e at (rho, z, zp) = %s"
-                     % (label, regime, rtol, nodes, err, triple))
-    reporter = request.config.pluginmanager.get_plugin("terminalreporter")
-    if reporter is not None:
-        reporter.write_line("")
-        for line in lines:
-            reporter.write_line(line)
-    else:  # pragma: no cover
-        print("\n".join(lines))
 
 
 def _select(regimes, on_axis):
@@ -112,24 +89,24 @@ def test_reference_contours_agree():
 
 
 @pytest.mark.parametrize("regime", ["lossy 2-0.5j", "lossless 1.5"])
-def test_on_axis_rows(regime):
+def test_on_axis_rows(regime, worst_errors):
     # rho = 0: one tail ray without a Bessel factor.
-    _check("rho = 0", _select([regime], on_axis=True), 1e-8, 8)
+    _check(worst_errors, "rho = 0", _select([regime], on_axis=True), 1e-8, 8)
 
 
 @pytest.mark.parametrize("regime", ["lossy 2-0.5j", "lossless 1.5", "lower than upper 0.7"])
-def test_off_axis_rows(regime):
+def test_off_axis_rows(regime, worst_errors):
     # rho > 0: J0 on the detour and the axis, Hankel functions on the rays.
     rows = [r for r in _select([regime], on_axis=False)
             if 0.3 <= r["rho"] <= 40 and r["z"] - r["zp"] <= 30]
-    _check("rho > 0", rows, 1e-8, 8)
+    _check(worst_errors, "rho > 0", rows, 1e-8, 8)
 
 
 @pytest.mark.parametrize("nodes", [6, 12])
 @pytest.mark.parametrize("rtol", [1e-6, 1e-10])
 @pytest.mark.parametrize("regime", sorted({r["regime"] for r in ROWS}))
-def test_every_row(regime, rtol, nodes):
-    _check("all rows", [r for r in ROWS if r["regime"] == regime], rtol, nodes)
+def test_every_row(regime, rtol, nodes, worst_errors):
+    _check(worst_errors, "all rows", [r for r in ROWS if r["regime"] == regime], rtol, nodes)
 
 
 @pytest.mark.parametrize("detour", [0.02, 1.0])

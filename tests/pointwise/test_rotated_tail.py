@@ -6,12 +6,14 @@ import _near_interface_probe as probe
 
 GX, GW = np.polynomial.legendre.leggauss(3)
 CH = np.array([1, -2, 1j, 0.5, 3, 1 + 1j])
+SCALE = np.sqrt(2) / 2   # tail_scale at rho + (z - zp) = 2
 
 
-def tail(values, scale=CH, start=20.0, tail_scale=np.sqrt(2) / 2, rtol=1e-8, depth=0):
+def tail(values, scale=CH, start=20.0, tail_scale=SCALE, rtol=1e-8, depth=0,
+         panel_length=None):
     out, ok, calls = probe.synthetic_tail(np.asarray(values, complex),
                                           np.asarray(scale, complex), start, tail_scale,
-                                          rtol, depth, GX, GW)
+                                          rtol, depth, GX, GW, panel_length)
     return out, ok, calls // 3  # depth 0: three rule calls per panel
 
 
@@ -24,8 +26,8 @@ def test_zero_integrand_quiet_after_two_panels():
     ([1, 1e-12, 1e-12], 3),                  # loud, then two quiet
     ([1, 1e-12, 1, 1e-12, 1e-12], 5),        # a loud panel restarts the count
     ([1, 1e-12, 1e-3, 1e-12, 1e-12], 5),
-    ([1, 1, 1, 1e-9, 1e-9], 5),              # M below rtol * S counts as quiet
-    ([1, 1, 1, 1e-7, 1e-9, 1e-9], 6),        # M above rtol * S is loud
+    ([1, 1, 1, 1e-9, 1e-9], 5),              # a panel below rtol times the sum is quiet
+    ([1, 1, 1, 1e-7, 1e-9, 1e-9], 6),        # a panel above it is loud
 ])
 def test_two_consecutive_quiet_panels_end_the_ray(values, panels):
     out, ok, used = tail(values)
@@ -50,8 +52,19 @@ def test_nan_channel_is_passed_over_by_the_quiet_test():
     (0.1, 2.0, 0.1),                         # start below a quarter of the scale
 ])
 def test_first_panel_length(start, tail_scale, first):
-    # panel j spans [g (2^j - 1), g (2^(j+1) - 1)]; a value pinned to panel 0
-    # integrates to values[0] only if the panel boundaries sit where expected
-    out, ok, panels = tail([1.0, 1e-20, 1e-20], start=start, tail_scale=tail_scale)
+    # The integrand is constant on [first (2^j - 1), first (2^(j+1) - 1)]: the
+    # Gauss sums of the tail's panels are exact only if its panels are these,
+    # and a value pinned to panel 0 then integrates to values[0] alone.
+    out, ok, panels = tail([1.0, 1e-20, 1e-20], start=start, tail_scale=tail_scale,
+                           panel_length=first)
     assert ok and panels == 3
     np.testing.assert_allclose(out, CH * (1 + 2e-20), rtol=1e-13)
+
+
+@pytest.mark.parametrize("factor", [0.8, 1.25])
+def test_first_panel_of_another_length_is_seen(factor):
+    # the same integrand with its panels a little shorter or longer than the
+    # tail's: a jump inside a Gauss panel, so the sum is visibly off (a factor
+    # of two would hide, since the tail's panels are halved)
+    out, ok, _ = tail([1.0, 1e-20, 1e-20], panel_length=factor * np.sqrt(2) / 8)
+    assert np.abs(out - CH).max() > 1e-3

@@ -1,6 +1,10 @@
 """Packaging: `pip wheel .` builds a wheel that carries the compiled module, its
-stubs and the package, declares complete metadata, and works in a fresh virtual
-environment; the cibuildwheel configuration selects the intended builds."""
+stubs and the package (and not the test probe), declares complete metadata,
+and works in a fresh virtual environment; the cibuildwheel configuration
+selects the intended builds.
+
+Building the wheel takes about a minute, so the module is marked slow (run it
+with -m slow; CI does)."""
 import json
 import os
 import subprocess
@@ -14,6 +18,8 @@ import numpy as np
 import pytest
 
 import near_interface_accel as nia
+
+pytestmark = pytest.mark.slow
 
 ROOT = Path(__file__).resolve().parents[2]
 VERSIONS = ["3.11", "3.12", "3.13", "3.14", "3.15"]
@@ -44,6 +50,7 @@ def test_wheel_carries_module_stubs_and_package(wheel):
             "near_interface_accel/py.typed", "near_interface_accel/_batch.py",
             "near_interface_accel/_dask.py", "near_interface_accel/_media.py"} <= set(names)
     assert not any(n.startswith(("tests/", "src/", "python/")) for n in names)
+    assert not any(n.startswith("_near_interface_probe") for n in names)
     assert {t for t in top if not t.endswith(".so")} == {
         "_near_interface_accel-stubs", "near_interface_accel",
         f"near_interface_accel-{nia.__version__}.dist-info"}
@@ -74,7 +81,7 @@ CHECK = """
     import _near_interface_accel as accel
     import near_interface_accel as nia
     assert accel.__file__.startswith(sys.prefix) and nia.__file__.startswith(sys.prefix)
-    assert accel.near_interface_680 is True
+    assert accel.near_interface_680 is True and accel.__version__ == nia.__version__
     out = nia.six_integrals(1.0, nia.wavenumber(1.0, 4 - 1j), [0.0, 2.0], 0.5, -0.1,
                             workers=1)
     print(json.dumps({"version": nia.__version__, "shape": out.shape,

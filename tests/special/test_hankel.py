@@ -38,7 +38,7 @@ CONT_BOUND = 3e-14  # worst seen 8.5e-15 (Miller's I0 in the oscillatory region)
 
 
 def _ray_points(rng, count):
-    """Tail-ray arguments rho * (L + t e^{+-i pi/4}), kind 1 up, kind 2 down."""
+    """Tail-ray arguments rho * (tail_start + t e^{+-i pi/4}), kind 1 up, kind 2 down."""
     rho = 10 ** rng.uniform(-3, 3, count)
     start = 10 ** rng.uniform(-1, 2, count)
     t = 10 ** rng.uniform(-3, 3, count)
@@ -144,7 +144,9 @@ def test_k0_right_half_plane(w):
     assert abs(got - ref) <= RHP_BOUND * abs(ref)
 
 
-@pytest.mark.parametrize("w", [1e-200, 1.0 + 1j, 2.0, 2j, 2.0000000000000004, 8 + 8j, 15.0, RL, RL * (1 - 2**-52), 30j, 600.0])
+@pytest.mark.parametrize(
+    "w", [1e-200, 1.0 + 1j, 2.0, 2j, 2.0000000000000004, 8 + 8j, 15.0, RL, RL * (1 - 2**-52), 30j, 600.0]
+)
 def test_i0_right_half_plane(w):
     got, nz = probe.zbinu(w)
     ref = i0_value(w)
@@ -205,13 +207,35 @@ def test_zbesh_leaves_preset_on_refusal():
         assert math.isnan(cy.real) and math.isnan(cy.imag)
 
 
+# One argument for each outcome of ZBESH: its status, and what hankel0 makes of it.
 @pytest.mark.parametrize(
-    "nz,ierr,status",
-    [(0, 0, 0), (0, 1, 7), (0, 2, 3), (0, 3, 5), (0, 4, 6), (0, 5, 6),
-     (1, 0, 2), (1, 3, 2), (-2, 0, 2), (-2, 3, 2), (-1, 5, 2)],
+    "kind,z,status,value",
+    [
+        (1, 5.0 + 0j, "normal", "finite"),
+        (1, 800j, "underflow", "zero"),
+        (1, complex(0, LOSS_LIMIT * 1.5), "underflow", "zero"),  # nz decides over ierr 3
+        (1, complex(1e-306, 0), "overflow", "nan"),
+        (1, -800j, "overflow", "nan"),  # the continuation overflows
+        (2, complex(-LOSS_LIMIT * 1.5, 0), "reduced_accuracy", "finite"),
+        (2, complex(RANGE_LIMIT * 2, 0), "not_computed", "nan"),
+        (1, 0j, "bad_input", "nan"),
+    ],
 )
-def test_hankel_status(nz, ierr, status):
-    assert probe.hankel_status(nz, ierr) == status
+def test_status_of_each_outcome_decides_the_value(kind, z, status, value):
+    _, nz, ierr = probe.zbesh(z, kind)
+    assert probe.hankel_status(nz, ierr) == probe.zbesh_status[status]
+    got = complex(probe.hankel0(kind, z))
+    if value == "nan":
+        assert math.isnan(got.real) and math.isnan(got.imag)
+    elif value == "zero":
+        assert got == 0
+    else:
+        assert np.isfinite(got) and got != 0
+
+
+def test_an_unknown_kind_is_bad_input():
+    _, nz, ierr = probe.zbesh(3.0 + 0j, 3)
+    assert probe.hankel_status(nz, ierr) == probe.zbesh_status["bad_input"]
 
 
 def _rotate(kind, k0):

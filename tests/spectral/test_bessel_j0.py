@@ -105,7 +105,18 @@ def test_hankel_pq_other_orders(nu):
         assert (p, q) == (1.0, 0.0)
 
 
-def test_reciprocal_table():
-    t = probe.reciprocal_table
-    assert len(t) == 82 and t[0] == 0.0
-    assert all(t[k] == 1.0 / k for k in range(1, 82))
+@pytest.mark.parametrize("n", [1, 2, 5, 12])
+def test_hankel_pq_terminates_for_half_integer_orders(n):
+    # For order n + 1/2 the expansion ends after n + 1 terms, so P and Q are
+    # exact (DLMF 10.17.3-4 inverted: P = sqrt(pi x/2) (J cos w + Y sin w),
+    # Q = sqrt(pi x/2) (Y cos w - J sin w), w = x - (2 nu + 1) pi/4); x is large
+    # enough that the terms fall from the first on and none is cut off.
+    nu = n + 0.5
+    mu = 4 * nu * nu
+    x = 4.0 * mu
+    w = x - (2 * nu + 1) * mp.pi / 4
+    j, y = mp.besselj(nu, x), mp.bessely(nu, x)
+    f = mp.sqrt(mp.pi * x / 2)
+    p, q = probe.hankel_pq(x, mu)
+    assert abs(p - float(f * (j * mp.cos(w) + y * mp.sin(w)))) < 2e-16
+    assert abs(q - float(f * (y * mp.cos(w) - j * mp.sin(w)))) < 2e-16

@@ -78,9 +78,9 @@ def test_kernel_against_mpmath_along_the_path(z, zp, k_p, k_m):
     got = probe.spectral_kernel(z, zp, k_p, k_m, lam)
     assert got.shape == (lam.size, 6)
     mp.mp.dps = 30
-    for row, l in zip(got, lam):
+    for row, value in zip(got, lam):
         ref = np.array(kernel_reference(mp.mpf(z), mp.mpf(zp), mp.mpf(k_p), mp.mpc(k_m),
-                                        mp.mpc(l)))
+                                        mp.mpc(value)))
         scale = np.abs(ref).max()
         assert np.abs(row - ref).max() <= 1e-13 * scale
 

@@ -1,9 +1,10 @@
-// Complex square root, quotient and exponential for the inner loops (the
-// spectral kernel, J0, K0).
+// What every layer of the numeric core shares: the complex type, pi, the unit
+// roundoff of binary64, and the complex square root, quotient and exponential
+// of the inner loops (the spectral kernel, J0, K0).
 //
-// Each takes a short path in plain double arithmetic where its operands are
-// finite and moderate (where that path cannot overflow, underflow or lose
-// precision beyond the last bit), and hands every other case (zeros,
+// Each function takes a short path in plain double arithmetic where its
+// operands are finite and moderate (where that path cannot overflow, underflow
+// or lose precision beyond the last bit), and hands every other case (zeros,
 // infinities, NaN, extreme magnitudes) to the standard complex functions, so
 // that the special values behave exactly as the standard type specifies.
 #pragma once
@@ -11,13 +12,25 @@
 #include <cmath>
 #include <complex>
 
-namespace nia::special {
+namespace nia::core {
+
+using complex = std::complex<double>;
+
+// pi, the double nearest.
+inline constexpr double pi = 3.141592653589793;
+// 2^-52: the spacing of doubles at 1, the relative accuracy aimed at.
+inline constexpr double unit_roundoff = 0x1p-52;
 
 namespace detail {
 
 // Magnitudes whose squares and products stay well inside double range.
 inline constexpr double moderate_high = 1e150;
 inline constexpr double moderate_low = 1e-150;
+// The short path of complex_exp: below exp_magnitude_limit e^x is normal and
+// finite; below exp_phase_limit the phase is moderate (the inner loops stay
+// far below it), larger ones go to the standard function.
+inline constexpr double exp_magnitude_limit = 700.0;
+inline constexpr double exp_phase_limit = 1e9;
 
 // Both parts below moderate_high and at least one above moderate_low; false
 // when either part is NaN.
@@ -30,7 +43,7 @@ inline bool moderate(double x, double y) noexcept {
 
 // Principal square root: real part >= 0, imaginary part with the sign of the
 // argument's imaginary part (signed zero included).
-inline std::complex<double> principal_sqrt(std::complex<double> w) noexcept {
+inline complex principal_sqrt(complex w) noexcept {
     const double x = w.real(), y = w.imag();
     if (!detail::moderate(x, y)) return std::sqrt(w);
     const double r = std::sqrt(x * x + y * y);
@@ -43,7 +56,7 @@ inline std::complex<double> principal_sqrt(std::complex<double> w) noexcept {
 }
 
 // Quotient a / b.
-inline std::complex<double> quotient(std::complex<double> a, std::complex<double> b) noexcept {
+inline complex quotient(complex a, complex b) noexcept {
     const double c = b.real(), d = b.imag();
     if (detail::moderate(c, d) && detail::moderate(a.real(), a.imag())) {
         const double inv = 1.0 / (c * c + d * d);
@@ -55,13 +68,14 @@ inline std::complex<double> quotient(std::complex<double> a, std::complex<double
 }
 
 // exp(x + iy) = e^x (cos y + i sin y).
-inline std::complex<double> complex_exp(std::complex<double> e) noexcept {
+inline complex complex_exp(complex e) noexcept {
     const double x = e.real(), y = e.imag();
-    if (x > -700.0 && x < 700.0 && std::fabs(y) < 1e9) {
+    if (x > -detail::exp_magnitude_limit && x < detail::exp_magnitude_limit &&
+        std::fabs(y) < detail::exp_phase_limit) {
         const double m = std::exp(x);
         return {m * std::cos(y), m * std::sin(y)};
     }
     return std::exp(e);
 }
 
-}  // namespace nia::special
+}  // namespace nia::core

@@ -1,0 +1,98 @@
+// Probes of the spectral layer: the vertical wavenumber, the six kernels, J0
+// and Hankel's P, Q, and the three panel rules on one panel each.
+#include <pybind11/stl.h>
+
+#include <vector>
+
+#include "../spectral/bessel_j0.hpp"
+#include "../spectral/kernel.hpp"
+#include "../spectral/panel_rules.hpp"
+#include "probe_common.hpp"
+
+namespace nia::probe {
+
+namespace {
+
+// (P, Q) of Hankel's expansion, real or complex as the argument.
+template <class T>
+py::tuple hankel_pq_tuple(T z, double mu) {
+    T p, q;
+    spectral::hankel_pq(z, mu, p, q);
+    return py::make_tuple(p, q);
+}
+
+}  // namespace
+
+void register_spectral_probes(py::module_& m) {
+    m.def("vertical_wavenumber", py::vectorize(&spectral::vertical_wavenumber), py::arg("lam"),
+          py::arg("k"));
+
+    m.def(
+        "spectral_kernel",
+        [](double z, double zp, double k_p, complex k_m, complex_array lam) {
+            const spectral::kernel_record r = spectral::make_kernel_record(z, zp, k_p, k_m);
+            std::vector<py::ssize_t> shape(lam.shape(), lam.shape() + lam.ndim());
+            shape.push_back(6);
+            py::array_t<complex> out(shape);
+            complex* o = out.mutable_data();
+            const complex* l = lam.data();
+            for (py::ssize_t i = 0; i < lam.size(); ++i) {
+                spectral::spectral_kernel(r, l[i], o + 6 * i);
+            }
+            return out;
+        },
+        py::arg("z"), py::arg("zp"), py::arg("k_p"), py::arg("k_m"), py::arg("lam"),
+        "The six kernel values at each lam (shape lam.shape + (6,)).");
+
+    m.def("bessel_j0", py::vectorize(&spectral::bessel_j0), py::arg("z"));
+
+    m.def("hankel_pq", &hankel_pq_tuple<double>, py::arg("x_or_z"), py::arg("mu"));
+    m.def("hankel_pq", &hankel_pq_tuple<complex>, py::arg("x_or_z"), py::arg("mu"));
+
+    m.def(
+        "detour_panel",
+        [](double z, double zp, double k_p, complex k_m, double rho, double span, double height,
+           double a, double b, real_array gx, real_array gw) {
+            const gauss_rule g{gx, gw};
+            const spectral::kernel_record r = spectral::make_kernel_record(z, zp, k_p, k_m);
+            const spectral::axis_ctx axis{r, rho};
+            const spectral::detour_ctx ctx{axis, span, height};
+            six_sum out;
+            spectral::detour_panel(ctx, a, b, g.gx.data(), g.gw.data(), g.n(), out);
+            return to_array(out);
+        },
+        py::arg("z"), py::arg("zp"), py::arg("k_p"), py::arg("k_m"), py::arg("rho"),
+        py::arg("span"), py::arg("height"), py::arg("a"), py::arg("b"), py::arg("gx"),
+        py::arg("gw"));
+
+    m.def(
+        "axis_panel",
+        [](double z, double zp, double k_p, complex k_m, double rho, double a, double b,
+           real_array gx, real_array gw) {
+            const gauss_rule g{gx, gw};
+            const spectral::kernel_record r = spectral::make_kernel_record(z, zp, k_p, k_m);
+            const spectral::axis_ctx ctx{r, rho};
+            six_sum out;
+            spectral::axis_panel(ctx, a, b, g.gx.data(), g.gw.data(), g.n(), out);
+            return to_array(out);
+        },
+        py::arg("z"), py::arg("zp"), py::arg("k_p"), py::arg("k_m"), py::arg("rho"), py::arg("a"),
+        py::arg("b"), py::arg("gx"), py::arg("gw"));
+
+    m.def(
+        "hankel_ray_rule",
+        [](double z, double zp, double k_p, complex k_m, complex origin, complex direction,
+           double rho, int kind, double a, double b, real_array gx, real_array gw) {
+            const gauss_rule g{gx, gw};
+            const spectral::kernel_record r = spectral::make_kernel_record(z, zp, k_p, k_m);
+            const spectral::tail_ray ray{r, origin, direction, rho, kind};
+            six_sum out;
+            spectral::hankel_ray_rule(ray, a, b, g.gx.data(), g.gw.data(), g.n(), out);
+            return to_array(out);
+        },
+        py::arg("z"), py::arg("zp"), py::arg("k_p"), py::arg("k_m"), py::arg("origin"),
+        py::arg("direction"), py::arg("rho"), py::arg("kind"), py::arg("a"), py::arg("b"),
+        py::arg("gx"), py::arg("gw"));
+}
+
+}  // namespace nia::probe
