@@ -35,6 +35,9 @@ inline constexpr double tail_clearance_margin = 0.1;
 // The detour passes below a singularity of the first quadrant at no more than
 // this fraction of its height.
 inline constexpr double detour_clearance = 0.5;
+// Relative distance from the real axis below which a singularity counts as
+// lying on it (rounding leaves a pole of a lossless medium some 1e-17 off).
+inline constexpr double axis_tolerance = 1e-12;
 // A zero of the interface denominator counts as a pole of this sheet when the
 // denominator there is this small against its two terms (the other root of
 // the pole equation leaves the denominator at twice its terms' size).
@@ -129,18 +132,24 @@ inline double clear_tail_start(double tail_start, double k_max, double k_p, comp
 // of its height (down to the real axis itself for a point on the axis).
 inline double clear_detour_height(double height, double span, double k_p, complex k_m) noexcept {
     double h = height;
+    // A point within this bound of the axis is on it, whatever the rounding of
+    // its imaginary part: a branch point there is passed below (on the axis),
+    // a pole there is passed above, as on the defining path.
+    const auto on_axis = [](complex s) {
+        return std::fabs(s.imag()) <= axis_tolerance * std::abs(s);
+    };
     const auto pass_below = [&](complex s) {
-        if (s.real() > 0.0 && s.real() < span && s.imag() >= 0.0) {
-            const double cap =
-                detour_clearance * s.imag() / std::sin(spectral::pi * s.real() / span);
+        if (s.real() > 0.0 && s.real() < span) {
+            const double above = std::fmax(s.imag(), 0.0);
+            const double cap = detour_clearance * above / std::sin(spectral::pi * s.real() / span);
             if (cap < h) h = cap;
         }
     };
-    if (k_m.real() < 0.0) pass_below(-k_m);
+    if (k_m.real() < 0.0 && (-k_m.imag() > 0.0 || on_axis(k_m))) pass_below(-k_m);
     complex p;
     if (detail::interface_pole(k_p, k_m, p)) {
         for (const complex q : {p, -p}) {
-            if (q.imag() > 0.0) pass_below(q);
+            if (q.imag() > 0.0 && !on_axis(q)) pass_below(q);
         }
     }
     return h;

@@ -41,7 +41,8 @@ def test_guide_dipole_table_is_what_the_example_prints():
 
 @pytest.mark.parametrize("command", [
     "python3 -m venv .venv && .venv/bin/pip install . && .venv/bin/python examples/lossy_half_space.py",
-    "python3 -m venv .venv && .venv/bin/pip install '.[test]' && .venv/bin/python -m pytest",
+    "python3 -m venv .venv && .venv/bin/pip install -Ccmake.define.NIA_PROBE=ON '.[test]' "
+    "&& .venv/bin/python -m pytest",
 ])
 def test_readme_keeps_the_two_set_up_commands_and_ci_runs_the_test_one(command):
     readme = (ROOT / "README.md").read_text()

@@ -1,6 +1,8 @@
 """The friendly call checks the points itself before any chunk runs; whatever
 the points, it must refuse exactly those the compiled call refuses, with the
-compiled call's message, and otherwise return the compiled call's rows."""
+compiled call's message, and beyond them only the non-finite points the
+compiled call would turn into silent rows of NaN or zeros; otherwise it must
+return the compiled call's rows."""
 import math
 
 import numpy as np
@@ -37,8 +39,24 @@ def test_friendly_and_compiled_validation_agree(pts):
         K_P, K_M, rho, z, zp, RTOL, 10.0, DEPTH, 0.1, np.array([0.0]), np.array([2.0])))
     friendly = outcome(lambda: nia.six_integrals(K_P, K_M, rho, z, zp, rtol=RTOL,
                                                  gauss_nodes=1, depth=DEPTH))
-    assert friendly[0] == compiled[0], (friendly, compiled)
-    if compiled[0] == "ok":
-        np.testing.assert_array_equal(friendly[1], compiled[1])
+    # the first point that the compiled call refuses on its own, or that is not
+    # finite, decides the friendly call's message
+    first = None
+    for i in range(rho.size):
+        alone = outcome(lambda i=i: accel.near_interface_six_batch(
+            K_P, K_M, rho[i:i + 1], z[i:i + 1], zp[i:i + 1], RTOL, 10.0, DEPTH, 0.1,
+            np.array([0.0]), np.array([2.0])))
+        if alone[0] == "ValueError":
+            first = alone[1]
+            break
+        if not np.isfinite([rho[i], z[i], zp[i]]).all():
+            first = "must be finite"
+            break
+    if first is None:
+        assert friendly[0] == compiled[0], (friendly, compiled)
+        if compiled[0] == "ok":
+            np.testing.assert_array_equal(friendly[1], compiled[1])
     else:
-        assert compiled[1] in friendly[1]
+        assert friendly[0] == "ValueError" and first in friendly[1], (friendly, first)
+        if first != "must be finite":
+            assert compiled == ("ValueError", first)
