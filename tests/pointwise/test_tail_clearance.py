@@ -111,3 +111,49 @@ def test_pole_is_not_swept():
 def test_non_finite_media_keep_the_planned_start(k_m):
     p = plan(k_m, 1.0, 0.0, -14.0)
     assert p["clear_tail_start"] == p["tail_start"] or math.isnan(p["tail_start"])
+
+
+def _pole_swept(k_m, start, rho):
+    p = cheap_reference.interface_pole(1.0, k_m)
+    if p is None:
+        return False
+    below = p.imag <= 0 and start <= p.real + p.imag
+    above = p.imag > 0 and start <= p.real - p.imag
+    return above or (below and rho != 0)
+
+
+@pytest.mark.parametrize("seed", range(2))
+def test_the_planned_start_is_kept_exactly_when_it_is_clear(seed):
+    # whether the planned rays cross a cut is found by following the sheet
+    # along them, independently of how the driver decides it
+    rng = np.random.default_rng(100 + seed)
+    for _ in range(40):
+        k_m = complex(10 ** rng.uniform(-1, 1.5), -10 ** rng.uniform(-3, 1))
+        rho = 0.0 if rng.random() < 0.2 else 10 ** rng.uniform(-2, 2)
+        z, zp = rng.uniform(0, 3), -10 ** rng.uniform(-2, 1.7)
+        lam_mult = rng.choice([10.0, rng.uniform(0.2, 3.0)])
+        p = plan(k_m, rho, z, zp, lam_mult)
+        start = p["tail_start"]
+        rays = [cmath.exp(1j * math.pi / 4)] + ([cmath.exp(-1j * math.pi / 4)] if rho else [])
+        reach = 3 * max(abs(k_m), 1.0) + start
+        crossing = any(_crosses_a_cut(_ray_points(start, d, reach), k)
+                       for d in rays for k in (1.0, k_m))
+        expected = crossing or _pole_swept(k_m, start, rho)
+        assert (p["clear_tail_start"] != start) is expected, (k_m, rho, z, zp, lam_mult)
+        assert p["clear_detour_height"] == p["detour_height"]
+
+
+# eps_r = -4 - 0.2j, mu_r = -1 - 0.05j: the branch point -k_m = 2 + 0.1j lies
+# above the real axis, and the surface-wave pole near 0.89 + 0.009j too
+NEGATIVE_INDEX = -2.0 - 0.1j
+
+
+@pytest.mark.parametrize("rho, z, zp", [(0.0, 1.0, -1.0), (1.0, 1.0, -1.0), (0.5, 0.0, -3.0)])
+def test_negative_index_rows_pass_below_the_raised_singularities(rho, z, zp):
+    p = plan(NEGATIVE_INDEX, rho, z, zp)
+    assert p["clear_detour_height"] < p["detour_height"]
+    got = accel.near_interface_six_batch(1.0, NEGATIVE_INDEX, [rho], [z], [zp], 1e-8, 10.0, 20,
+                                         0.1, GX, GW)[0]
+    # a trapezoid low enough to pass below the pole and the branch point
+    ref = cheap_reference.integrals(1.0, NEGATIVE_INDEX, rho, z, zp, height=0.004)
+    assert np.abs(got - ref).max() <= 1e-7 * np.abs(ref).max()

@@ -9,8 +9,8 @@ adaptive Gauss-Legendre rule of its own.
 The contour:
 
 * a trapezoid through the upper half-plane from 0 to ``Lambda``, with a flat
-  top of height ``min(0.3 Lambda, 5 / rho)`` (so that J0 grows by at most
-  e**5 along it), where ``Lambda`` lies half as far again beyond the largest
+  top of height ``min(0.3 Lambda, 5 / (rho + z - zp))`` (so that J0 and the
+  vertical factor grow by at most about e**5 along it), where ``Lambda`` lies half as far again beyond the largest
   singularity: the branch points k_p and k_m and, on a plasmonic lower
   medium, the interface pole (the zero of k_m**2 gamma_p + k_p**2 gamma_m);
 * from ``Lambda``, rays at +-60 degrees with J0 = (H0(1) + H0(2)) / 2, or
@@ -145,9 +145,10 @@ def _uniform(a, b, step):
 def integrals(k_p, k_m, rho, z, zp, tol=1e-12, height=None):
     """The six integrals I_0 ... I_5 at one triple, as a complex array.
 
-    height 0 takes the real axis itself up to ``Lambda`` instead of the
-    trapezoid: the defining path, for media with singularities above the
-    axis (a negative-index lower medium puts the branch point -k_m there)."""
+    height sets the height of the trapezoid's top: a medium with singularities
+    above the real axis (a negative-index lower medium puts the branch point
+    -k_m there, and may put the surface-wave pole there) needs a top below
+    them, as the defining real-axis path passes below them."""
     k_p, k_m = float(k_p), complex(k_m)
     dz = z - zp
     marks = [k_p, abs(k_m.real)]
@@ -158,7 +159,8 @@ def integrals(k_p, k_m, rho, z, zp, tol=1e-12, height=None):
         scale = max(scale, abs(p))
     big = 1.5 * scale + 0.5
     if height is None:
-        height = 0.3 * big if rho == 0 else min(0.3 * big, 5.0 / rho)
+        # J0 and the vertical factor grow by at most about e**5 along the top
+        height = min(0.3 * big, 5.0 / (rho + dz))
     # about a quarter of an oscillation of J0 or of the vertical factor per panel
     step = min(big / 8, 1.5 / (rho + dz))
     left = 0.5 * min(m for m in marks if m > 0) if any(m > 0 for m in marks) else 0.25 * big
