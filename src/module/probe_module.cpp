@@ -19,6 +19,7 @@ using nia::spectral::complex;
 using nia::spectral::six_sum;
 
 void register_special_probes(py::module_& m);
+void register_simd_probes(py::module_& m);
 
 namespace {
 
@@ -417,4 +418,5 @@ PYBIND11_MODULE(_near_interface_probe, m, py::mod_gil_not_used()) {
     m.attr("panel_budget") = pointwise::panel_budget;
 
     register_special_probes(m);
+    register_simd_probes(m);
 }

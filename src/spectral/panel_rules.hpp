@@ -12,6 +12,7 @@
 #include "bessel_j0.hpp"
 #include "kernel.hpp"
 #include "six_sum.hpp"
+#include "simd/dispatch.hpp"
 
 namespace nia::spectral {
 
@@ -64,15 +65,27 @@ struct detour_panel_rule {
         const double m_height = ctx.height;
         // (pi / N) M, the slope's amplitude, the same for every node
         const double slope_amplitude = (pi / n_span) * m_height;
-        complex k[6];
+        const simd::lane_functions& lanes = simd::lanes();
+        constexpr int bw = simd::block_width;
+        double lam_re[bw], lam_im[bw], slopes[bw];
+        complex kb[bw][6];
         complex v[6];
-        for (int i = 0; i < n_gauss; ++i) {
-            const double t = std::fma(half, gx[i], mid);
+        for (int i0 = 0; i0 < n_gauss; i0 += bw) {
+          const int nb = n_gauss - i0 < bw ? n_gauss - i0 : bw;
+          for (int l = 0; l < nb; ++l) {
+            const int i = i0 + l;
+            lam_re[l] = std::fma(half, gx[i], mid);
             // theta = pi t / span, formed from the panel ends to keep t's rounding out of it
             const double theta = (pi / 2.0) * ((a + b) + gx[i] * (b - a)) / n_span;
-            const complex lam(t, m_height * std::sin(theta));
-            const double slope = slope_amplitude * std::cos(theta);
-            spectral_kernel(kernel, lam, k);
+            lam_im[l] = m_height * std::sin(theta);
+            slopes[l] = slope_amplitude * std::cos(theta);
+          }
+          lanes.kernel_block(kernel, lam_re, lam_im, nb, kb[0]);
+          for (int l = 0; l < nb; ++l) {
+            const int i = i0 + l;
+            const complex lam(lam_re[l], lam_im[l]);
+            const double slope = slopes[l];
+            const complex* k = kb[l];
             const complex j = bessel_j0(complex(rho * lam.real(), rho * lam.imag()));
             for (int c = 0; c < 6; ++c) {
                 const complex jk = j * k[c];
@@ -80,6 +93,7 @@ struct detour_panel_rule {
                 v[c] = complex(jk.real() - slope * jk.imag(), jk.imag() + slope * jk.real());
             }
             detail::add_weighted(out, half * gw[i], v);
+          }
         }
     }
 };
@@ -91,15 +105,26 @@ struct axis_panel_rule {
         set_zero(out);
         const double half = (b - a) * 0.5;
         const double mid = (a + b) * 0.5;
-        complex k[6];
+        const simd::lane_functions& lanes = simd::lanes();
+        constexpr int bw = simd::block_width;
+        double lam_re[bw], lam_im[bw];
+        complex kb[bw][6];
         complex v[6];
-        for (int i = 0; i < n_gauss; ++i) {
-            const double t = std::fma(half, gx[i], mid);
-            const complex lam(t, 0.0);
-            spectral_kernel(ctx.kernel, lam, k);
+        for (int i0 = 0; i0 < n_gauss; i0 += bw) {
+          const int nb = n_gauss - i0 < bw ? n_gauss - i0 : bw;
+          for (int l = 0; l < nb; ++l) {
+            lam_re[l] = std::fma(half, gx[i0 + l], mid);
+            lam_im[l] = 0.0;
+          }
+          lanes.kernel_block(ctx.kernel, lam_re, lam_im, nb, kb[0]);
+          for (int l = 0; l < nb; ++l) {
+            const int i = i0 + l;
+            const double t = lam_re[l];
+            const complex* k = kb[l];
             const complex j = bessel_j0(complex(ctx.rho * t, ctx.rho * 0.0));
             for (int c = 0; c < 6; ++c) v[c] = j * k[c];
             detail::add_weighted(out, half * gw[i], v);
+          }
         }
     }
 };
@@ -114,11 +139,22 @@ struct hankel_ray_rule_t {
         const double half = (b - a) * 0.5;
         const complex o = ray.origin, d = ray.direction;
         const bool with_hankel = ray.kind == 1 || ray.kind == 2;
-        complex k[6];
-        for (int i = 0; i < n_gauss; ++i) {
-            const double t = mid + half * gx[i];
-            const complex lam(o.real() + t * d.real(), o.imag() + t * d.imag());
-            spectral_kernel(ray.kernel, lam, k);
+        const simd::lane_functions& lanes = simd::lanes();
+        constexpr int bw = simd::block_width;
+        double lam_re[bw], lam_im[bw];
+        complex kb[bw][6];
+        for (int i0 = 0; i0 < n_gauss; i0 += bw) {
+          const int nb = n_gauss - i0 < bw ? n_gauss - i0 : bw;
+          for (int l = 0; l < nb; ++l) {
+            const double t = mid + half * gx[i0 + l];
+            lam_re[l] = o.real() + t * d.real();
+            lam_im[l] = o.imag() + t * d.imag();
+          }
+          lanes.kernel_block(ray.kernel, lam_re, lam_im, nb, kb[0]);
+          for (int l = 0; l < nb; ++l) {
+            const int i = i0 + l;
+            const complex lam(lam_re[l], lam_im[l]);
+            const complex* k = kb[l];
             complex f = d;
             if (with_hankel) {
                 const complex zeta(ray.rho * lam.real(), ray.rho * lam.imag());
@@ -127,6 +163,7 @@ struct hankel_ray_rule_t {
             }
             const double w = half * gw[i];
             for (int c = 0; c < 6; ++c) out[c] += (f * k[c]) * w;
+          }
         }
     }
 };
