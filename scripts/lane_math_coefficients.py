@@ -8,6 +8,9 @@ left after the argument reduction, rounded to double:
   sin(r) = r + r^3 S(r^2)                      |r| <= pi/4 (plus a margin)
   cos(r) = 1 - r^2/2 + r^4 C(r^2)              |r| <= pi/4 (plus a margin)
 
+  atan(u) = u + u^3 A(u^2)                     |u| <= tan(pi/8) (plus a margin)
+  log(m) = 2u + u^3 L(u^2), u = (m-1)/(m+1)    m in [sqrt(1/2), sqrt(2)]
+
 and the split constants of the Cody-Waite reductions by ln 2 and pi/2.
 
 Regenerate the header with
@@ -65,6 +68,23 @@ def constant(name, note, value):
     return f"// {note}\ninline constexpr double {name} = {value!r};\n"
 
 
+def atan_coefficients():
+    s_max = (mp.tan(mp.pi / 8) * MARGIN) ** 2
+    def g(s):
+        u = mp.sqrt(s)
+        return (mp.atan(u) - u) / (s * u)
+    return fit(g, mp.mpf(0), s_max, 11)
+
+
+def log_coefficients():
+    # log(m) = 2 atanh(u), u = (m - 1)/(m + 1), m in [sqrt(1/2), sqrt(2)]
+    u_max = (mp.sqrt(2) - 1) / (mp.sqrt(2) + 1) * MARGIN
+    def g(s):
+        u = mp.sqrt(s)
+        return (2 * mp.atanh(u) - 2 * u) / (s * u)
+    return fit(g, mp.mpf(0), u_max ** 2, 9)
+
+
 def table(name, note, values):
     body = ",\n    ".join(repr(v) for v in values)
     return (f"// {note}\ninline constexpr std::array<double, {len(values)}> {name} = {{\n"
@@ -89,6 +109,10 @@ def main():
     print(table("exp_poly", f"exp(r) on |r| <= ln(2)/2; fit error {mp.nstr(e_err, 3)}", e))
     print(table("sin_poly", f"S(s), sin(r) = r + r^3 S(r^2) on |r| <= pi/4; fit error {mp.nstr(s_err, 3)}", s))
     print(table("cos_poly", f"C(s), cos(r) = 1 - r^2/2 + r^4 C(r^2) on |r| <= pi/4; fit error {mp.nstr(c_err, 3)}", c))
+    a, a_err = atan_coefficients()
+    g, g_err = log_coefficients()
+    print(table("atan_poly", f"A(s), atan(u) = u + u^3 A(u^2) on |u| <= tan(pi/8); fit error {mp.nstr(a_err, 3)}", a))
+    print(table("log_poly", f"L(s), log(m) = 2u + u^3 L(u^2), u = (m - 1)/(m + 1), m in [sqrt(1/2), sqrt(2)]; fit error {mp.nstr(g_err, 3)}", g))
     print("}  // namespace nia::spectral::simd")
 
 

@@ -141,24 +141,26 @@ struct hankel_ray_rule_t {
         const bool with_hankel = ray.kind == 1 || ray.kind == 2;
         const simd::lane_functions& lanes = simd::lanes();
         constexpr int bw = simd::block_width;
-        double lam_re[bw], lam_im[bw];
+        double lam_re[bw], lam_im[bw], zeta_re[bw], zeta_im[bw];
         complex kb[bw][6];
+        complex hb[bw];
         for (int i0 = 0; i0 < n_gauss; i0 += bw) {
           const int nb = n_gauss - i0 < bw ? n_gauss - i0 : bw;
           for (int l = 0; l < nb; ++l) {
             const double t = mid + half * gx[i0 + l];
             lam_re[l] = o.real() + t * d.real();
             lam_im[l] = o.imag() + t * d.imag();
+            zeta_re[l] = ray.rho * lam_re[l];
+            zeta_im[l] = ray.rho * lam_im[l];
           }
           lanes.kernel_block(ray.kernel, lam_re, lam_im, nb, kb[0]);
+          if (with_hankel) lanes.hankel_block(ray.kind, zeta_re, zeta_im, nb, hb);
           for (int l = 0; l < nb; ++l) {
             const int i = i0 + l;
-            const complex lam(lam_re[l], lam_im[l]);
             const complex* k = kb[l];
             complex f = d;
             if (with_hankel) {
-                const complex zeta(ray.rho * lam.real(), ray.rho * lam.imag());
-                const complex h = special::hankel0(ray.kind, zeta);
+                const complex h = hb[l];
                 f = 0.5 * (d * h);
             }
             const double w = half * gw[i];

@@ -1,6 +1,8 @@
 // The scalar lane table and the once-per-process choice of target.
 #include "dispatch.hpp"
 
+#include "../../special/hankel.hpp"
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -33,11 +35,21 @@ void scalar_kernel_node(const kernel_record& r, double lam_re, double lam_im, do
     }
 }
 
+void scalar_hankel_node(int kind, double z_re, double z_im, double* out) noexcept {
+    const complex h = special::hankel0(kind, complex(z_re, z_im));
+    out[0] = h.real();
+    out[1] = h.imag();
+}
+
 namespace {
 
 void scalar_kernel_block(const kernel_record& r, const double* lam_re, const double* lam_im,
                          int n, complex* k) {
     for (int i = 0; i < n; ++i) spectral_kernel(r, complex(lam_re[i], lam_im[i]), k + 6 * i);
+}
+
+void scalar_hankel_block(int kind, const double* z_re, const double* z_im, int n, complex* h) {
+    for (int i = 0; i < n; ++i) h[i] = special::hankel0(kind, complex(z_re[i], z_im[i]));
 }
 
 void scalar_exp_block(const double* x, double* y, int n) {
@@ -51,8 +63,8 @@ void scalar_sincos_block(const double* x, double* s, double* c, int n) {
     }
 }
 
-const lane_functions scalar_functions{"scalar", scalar_kernel_block, scalar_exp_block,
-                                      scalar_sincos_block};
+const lane_functions scalar_functions{"scalar", scalar_kernel_block, scalar_hankel_block,
+                                      scalar_exp_block, scalar_sincos_block};
 
 bool cpu_has(const char* target) noexcept {
 #if defined(__x86_64__) || defined(__i386__)

@@ -25,6 +25,9 @@ inline constexpr int block_width = 8;
 // k[6 i .. 6 i + 5].
 using kernel_block_fn = void (*)(const kernel_record& r, const double* lam_re,
                                  const double* lam_im, int n, complex* k);
+// h[i] = H0^(kind)(z_re[i] + i z_im[i]), i < n, as special::hankel0 defines it.
+using hankel_block_fn = void (*)(int kind, const double* z_re, const double* z_im, int n,
+                                 complex* h);
 // y[i] = e^x[i]; s[i] = sin x[i], c[i] = cos x[i] (tests of the lane arithmetic).
 using exp_block_fn = void (*)(const double* x, double* y, int n);
 using sincos_block_fn = void (*)(const double* x, double* s, double* c, int n);
@@ -32,6 +35,7 @@ using sincos_block_fn = void (*)(const double* x, double* s, double* c, int n);
 struct lane_functions {
     const char* target;  // "scalar", "avx2", "avx512" or "neon"
     kernel_block_fn kernel_block;
+    hankel_block_fn hankel_block;
     exp_block_fn exp_block;
     sincos_block_fn sincos_block;
 };
@@ -48,6 +52,10 @@ namespace detail {
 // The scalar kernel at one node, for the lanes the lane code hands back;
 // out receives the six values as twelve doubles.
 void scalar_kernel_node(const kernel_record& r, double lam_re, double lam_im, double* out) noexcept;
+
+// special::hankel0 at one argument, for the lanes the lane code hands back;
+// out receives the real and imaginary parts.
+void scalar_hankel_node(int kind, double z_re, double z_im, double* out) noexcept;
 
 }  // namespace detail
 
