@@ -31,7 +31,12 @@ inline constexpr int vector_width = NIA_LANE_VECTOR;
 typedef double vd __attribute__((vector_size(8 * NIA_LANE_VECTOR)));
 typedef std::int64_t vi __attribute__((vector_size(8 * NIA_LANE_VECTOR)));
 
-inline vd splat(double x) noexcept { return vd{} + x; }
+// x in every lane (not vd{} + x, which would turn -0.0 into +0.0)
+inline vd splat(double x) noexcept {
+    vd v;
+    for (int i = 0; i < NIA_LANE_VECTOR; ++i) v[i] = x;
+    return v;
+}
 inline vd load(const double* p) noexcept {
     vd v;
     __builtin_memcpy(&v, p, sizeof v);
