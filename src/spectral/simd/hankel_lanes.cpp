@@ -1,6 +1,7 @@
 // H0^(1) and H0^(2) on blocks of SIMD lanes along the route of the tail rays:
 // the rotation of ZBESH onto K0(w), w = -i z (kind 1) or i z (kind 2), with
-// Re w > 0, and ZBKNU's Miller algorithm for 2 < |w|, unscaled (Re w <= alim).
+// Re w > 0, and ZBKNU unscaled (Re w <= alim): Temme's series for |w| < 2,
+// Miller's algorithm for |w| > 2.
 // Compiled once per target like kernel_lanes.cpp.
 //
 // Each lane repeats ZBKNU's operations in ZBKNU's order. The backward index
@@ -9,13 +10,14 @@
 // whose estimate lies within 1e-9 of an integer is handed back, so that every
 // lane kept sweeps from exactly the scalar index. The sweep runs from the
 // largest index of the block down to 1, each lane joining at its own index.
-// Lanes on the other routes (the series for |w| <= 2, the continuation for
-// Re w <= 0, the scaled path), near the switch radii, with a NaN or an
+// Lanes on the other routes (the continuation for Re w <= 0, the scaled
+// path), below |w| = 1e-6, near the switch radii, with a NaN or an
 // argument beyond the loss limit, or whose value is not finite or close to
 // underflow, go through the scalar hankel0.
 #include <cmath>
 #include <cstdint>
 
+#include "../../special/hankel.hpp"
 #include "../../special/modified_bessel.hpp"
 #include "dispatch.hpp"
 #include "lane_complex.hpp"
@@ -30,6 +32,10 @@ namespace sd = special::detail;
 
 // ZBKNU's constants for order 0 (values as in bessel_k0.cpp).
 constexpr double rthpi = 1.25331413731550025;    // sqrt(pi/2)
+constexpr double zbknu_euler = 0.57721566490153287;  // Euler's constant, Temme's g1 = -gamma
+// Smallest |w| the series lanes take (the scalar code keeps the rest, down to
+// the first-term-only arguments).
+constexpr double series_low = 1e-6;
 constexpr double fpi = 1.89769999331517738;      // empirical constant of the index estimate
 constexpr double spi = 1.90985931710274403;      // 6/pi
 constexpr double r2_switch = 28.666666666666664; // R2 = (2/3) 52 - 6
@@ -62,15 +68,74 @@ constexpr coefficients make_coefficients() {
 }
 constexpr coefficients backward = make_coefficients();
 
+// Temme's series of ZBKNU for order 0 at the lanes of w with |w| < 2, in
+// ZBKNU's operations and order: K0(w) = sum_k (w^2/4)^k / k!^2 f_k,
+// f_0 = -gamma - ln(w/2), f_k = (k f_{k-1} + p_{k-1} + q_{k-1}) / k^2, with
+// p and q the same for every lane. ln(w/2) from the lane logarithm of |w/2|^2
+// and the lane phase; each lane stops at its own term.
+inline void series_vector(vd wr, vd wi, vd caz, vi run, double t2, vd& kr, vd& ki) noexcept {
+    const double t1 = 1.0 / t2;
+    const double g1 = -zbknu_euler;
+    const double g2 = (t1 + t2) * 0.5;
+    const vd ur = 0.5 * wr, ui = 0.5 * wi;
+    // -ln(w/2); the phase lies in (-pi/2, pi/2) as Re w > 0. |w/2|^2 is
+    // carried as an unevaluated sum hi + lo (exact squares and sum), and
+    // ln(hi + lo) = ln hi + lo/hi: near |w| = 2, where ln|w/2| is small and
+    // the series cancels about tenfold, the rounding of |w/2|^2 would
+    // otherwise cost several units in the last place of K0.
+    const vd a2 = ur * ur, b2 = ui * ui;
+    const vd ea = fma(ur, ur, -a2), eb = fma(ui, ui, -b2);
+    const vd hi = a2 + b2;
+    const vd bb = hi - a2;
+    const vd lo = ((a2 - (hi - bb)) + (b2 - bb)) + (ea + eb);
+    const vd smu_r = -(0.5 * (log_lane(hi) + lo / hi));
+    const vd smu_i = -copysign(phase_lane(ur, fabs(ui)), ui);
+    vd fr = g1 + smu_r * g2, fi = smu_i * g2;
+    double p = 0.5 * t1, q = 0.5 / t2;
+    vd s1r = fr, s1i = fi;
+    vd czr, czi;
+    mul(wr, wi, wr, wi, czr, czi);
+    czr = czr * 0.25;
+    czi = czi * 0.25;
+    const vd t1sq = 0.25 * caz * caz;
+    vd ckr = splat(1.0), cki = vd{}, a1 = splat(1.0);
+    double bk = 1.0, ak = 1.0;
+    while (any(run)) {
+        const vd nfr = (fr * ak + p + q) / bk, nfi = (fi * ak + 0.0 + 0.0) / bk;
+        p /= ak;
+        q /= ak;
+        const double rak = 1.0 / ak;
+        vd nckr, ncki;
+        mul(ckr, cki, czr * rak, czi * rak, nckr, ncki);
+        vd tr, ti;
+        mul(nckr, ncki, nfr, nfi, tr, ti);
+        fr = select(run, nfr, fr);
+        fi = select(run, nfi, fi);
+        ckr = select(run, nckr, ckr);
+        cki = select(run, ncki, cki);
+        s1r = select(run, s1r + tr, s1r);
+        s1i = select(run, s1i + ti, s1i);
+        const vd na1 = a1 * (t1sq * rak);
+        a1 = select(run, na1, a1);
+        bk += ak + ak + 1.0;
+        ak += 1.0;
+        run = run & (a1 > sd::tol);
+    }
+    kr = s1r;
+    ki = s1i;
+}
+
 // ZBKNU and ZBESH at V arguments z; ok marks the lanes computed here.
 inline vi hankel_vector(int kind, vd zr, vd zi, vd& hr, vd& hi) noexcept {
     const double fmm = 3.0 - 2.0 * kind;
     // w = -i fmm z, the argument of K0
     const vd xr = fmm * zi, xi = -fmm * zr;
     const vd c = sqrt(xr * xr + xi * xi);
-    vi ok = (xr > 0.0) & (xr <= sd::alim) & (c > 2.0 * (1.0 + switch_margin)) &
-            (c < sd::loss_limit) & (fabs(c - r2_switch) > switch_margin * r2_switch) &
-            (fabs(xi) <= trig_lane_limit);
+    const vi route = (xr > 0.0) & (xr <= sd::alim) & (c < sd::loss_limit) &
+                     (fabs(xi) <= trig_lane_limit);
+    const vi series = route & (c < 2.0 * (1.0 - switch_margin)) & (c > series_low);
+    vi ok = route & (c > 2.0 * (1.0 + switch_margin)) &
+            (fabs(c - r2_switch) > switch_margin * r2_switch);
     // sanitised operands for the lanes handed back
     const vd wr = select(ok, xr, splat(3.0)), wi = select(ok, xi, vd{});
     const vd caz = select(ok, c, splat(3.0));
@@ -147,6 +212,15 @@ inline vi hankel_vector(int kind, vd zr, vd zi, vd& hr, vd& hi) noexcept {
     vd xr2, xi2, cyr, cyi;
     mul(rtm * p2r, rtm * p2i, csr * rtm, -csi * rtm, xr2, xi2);
     mul(cfr, cfi, xr2, xi2, cyr, cyi);
+    if (any(series)) {
+        vd kr, ki;
+        const vd sr_ = select(series, xr, splat(1.0)), si_ = select(series, xi, vd{});
+        series_vector(sr_, si_, select(series, c, splat(1.0)), series,
+                      std::exp(-special::DGAMLN(1.0)), kr, ki);
+        cyr = select(series, kr, cyr);
+        cyi = select(series, ki, cyi);
+        ok = ok | series;
+    }
     // ZBESH's lift of values near underflow is left to the scalar code
     const vd big = select(fabs(cyr) > fabs(cyi), fabs(cyr), fabs(cyi));
     ok = ok & (big > sd::ascle);
