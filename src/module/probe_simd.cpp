@@ -99,6 +99,27 @@ void register_simd_probes(py::module_& m) {
         "H0^(kind)(z) by the lane code of target (default: this process's).");
 
     m.def(
+        "lane_j0",
+        [](const complex_array& z, const std::string& target) {
+            const simd::lane_functions& f = table(target);
+            py::array_t<complex> out(shape_of(z));
+            const py::ssize_t n = z.size();
+            std::vector<double> re(static_cast<std::size_t>(n)), im(re.size());
+            for (py::ssize_t i = 0; i < n; ++i) {
+                re[static_cast<std::size_t>(i)] = z.data()[i].real();
+                im[static_cast<std::size_t>(i)] = z.data()[i].imag();
+            }
+            complex* o = out.mutable_data();
+            {
+                py::gil_scoped_release release;
+                f.j0_block(re.data(), im.data(), static_cast<int>(n), o);
+            }
+            return out;
+        },
+        py::arg("z"), py::arg("target") = "",
+        "J0(z) by the lane code of target (default: this process's).");
+
+    m.def(
         "lane_exp",
         [](const real_array& x, const std::string& target) {
             const simd::lane_functions& f = table(target);

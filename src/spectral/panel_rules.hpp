@@ -67,8 +67,9 @@ struct detour_panel_rule {
         const double slope_amplitude = (pi / n_span) * m_height;
         const simd::lane_functions& lanes = simd::lanes();
         constexpr int bw = simd::block_width;
-        double lam_re[bw], lam_im[bw], slopes[bw];
+        double lam_re[bw], lam_im[bw], slopes[bw], zeta_re[bw], zeta_im[bw];
         complex kb[bw][6];
+        complex jb[bw];
         complex v[6];
         for (int i0 = 0; i0 < n_gauss; i0 += bw) {
           const int nb = n_gauss - i0 < bw ? n_gauss - i0 : bw;
@@ -79,14 +80,16 @@ struct detour_panel_rule {
             const double theta = (pi / 2.0) * ((a + b) + gx[i] * (b - a)) / n_span;
             lam_im[l] = m_height * std::sin(theta);
             slopes[l] = slope_amplitude * std::cos(theta);
+            zeta_re[l] = rho * lam_re[l];
+            zeta_im[l] = rho * lam_im[l];
           }
           lanes.kernel_block(kernel, lam_re, lam_im, nb, kb[0]);
+          lanes.j0_block(zeta_re, zeta_im, nb, jb);
           for (int l = 0; l < nb; ++l) {
             const int i = i0 + l;
-            const complex lam(lam_re[l], lam_im[l]);
             const double slope = slopes[l];
             const complex* k = kb[l];
-            const complex j = bessel_j0(complex(rho * lam.real(), rho * lam.imag()));
+            const complex j = jb[l];
             for (int c = 0; c < 6; ++c) {
                 const complex jk = j * k[c];
                 // times lambda'(t) = 1 + i slope
@@ -107,21 +110,24 @@ struct axis_panel_rule {
         const double mid = (a + b) * 0.5;
         const simd::lane_functions& lanes = simd::lanes();
         constexpr int bw = simd::block_width;
-        double lam_re[bw], lam_im[bw];
+        double lam_re[bw], lam_im[bw], zeta_re[bw], zeta_im[bw];
         complex kb[bw][6];
+        complex jb[bw];
         complex v[6];
         for (int i0 = 0; i0 < n_gauss; i0 += bw) {
           const int nb = n_gauss - i0 < bw ? n_gauss - i0 : bw;
           for (int l = 0; l < nb; ++l) {
             lam_re[l] = std::fma(half, gx[i0 + l], mid);
             lam_im[l] = 0.0;
+            zeta_re[l] = ctx.rho * lam_re[l];
+            zeta_im[l] = ctx.rho * 0.0;
           }
           lanes.kernel_block(ctx.kernel, lam_re, lam_im, nb, kb[0]);
+          lanes.j0_block(zeta_re, zeta_im, nb, jb);
           for (int l = 0; l < nb; ++l) {
             const int i = i0 + l;
-            const double t = lam_re[l];
             const complex* k = kb[l];
-            const complex j = bessel_j0(complex(ctx.rho * t, ctx.rho * 0.0));
+            const complex j = jb[l];
             for (int c = 0; c < 6; ++c) v[c] = j * k[c];
             detail::add_weighted(out, half * gw[i], v);
           }

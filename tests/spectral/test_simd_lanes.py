@@ -226,6 +226,42 @@ def test_lane_hankel_special_values_exact(target, special, kind):
         assert same_bits(got, ref)
 
 
+# ---------------------------------------------------------------- J0
+
+def j0_arguments(n=4000, seed=4):
+    """The detour's complex and the segment's real arguments, every method's
+    range and both sides of the switch radii 8 and 25."""
+    rng = np.random.default_rng(seed)
+    real = np.concatenate([10.0 ** rng.uniform(-5.9, 5, n), rng.uniform(0, 40, n)])
+    ring = np.array([8.0, 25.0])
+    ring = np.concatenate([ring * (1 + d) for d in (-1e-15, 0.0, 1e-15, 1e-9)])
+    cplx = 10.0 ** rng.uniform(-5.9, np.log10(25.0), n) * np.exp(1j * rng.uniform(-np.pi, np.pi, n))
+    detour = rng.uniform(0, 30, n) + 1j * rng.uniform(0, 3, n)
+    return real, np.concatenate([cplx, detour, ring * np.exp(0.3j), -ring * np.exp(0.3j)])
+
+
+@pytest.mark.parametrize("target", LANES)
+def test_lane_j0_against_scalar(target):
+    real, cplx = j0_arguments()
+    # every method repeats the scalar operations, the expansion with libm's
+    # sine and cosine: bit for bit the scalar values
+    got, ref = probe.lane_j0(real + 0j, target), probe.bessel_j0(real + 0j)
+    assert same_bits(got, ref)
+    got, ref = probe.lane_j0(cplx, target), probe.bessel_j0(cplx)
+    assert same_bits(got, ref)
+
+
+@pytest.mark.parametrize("target", LANES)
+@pytest.mark.parametrize("special", [complex(np.nan, 0), complex(0, np.nan), complex(np.inf, 0),
+                                     complex(1, np.inf), 0j, complex(-0.0, 0.0), 1e-7 + 0j,
+                                     1e-7 + 1e-7j, -3 + 0j, complex(-3, -0.0), 1e160 + 0j,
+                                     2e5 + 0j, 30 + 1j, -8 + 1e-300j, complex(1e-200, 1e-200)])
+def test_lane_j0_special_values_exact(target, special):
+    z = np.linspace(0.5, 20.0, 11) + 0.1j
+    z[3] = special
+    assert same_bits(probe.lane_j0(z, target), probe.bessel_j0(z))
+
+
 # ---------------------------------------------------------------- whole rows
 
 ROWS_CHILD = textwrap.dedent("""

@@ -2,6 +2,7 @@
 #include "dispatch.hpp"
 
 #include "../../special/hankel.hpp"
+#include "../bessel_j0.hpp"
 
 #include <cmath>
 #include <cstdlib>
@@ -41,6 +42,19 @@ void scalar_hankel_node(int kind, double z_re, double z_im, double* out) noexcep
     out[1] = h.imag();
 }
 
+void scalar_j0_node(double z_re, double z_im, double* out) noexcept {
+    const complex j = bessel_j0(complex(z_re, z_im));
+    out[0] = j.real();
+    out[1] = j.imag();
+}
+
+void scalar_j0_normalise(double j_re, double j_im, double total_re, double total_im,
+                         double* out) noexcept {
+    const complex j = spectral::detail::normalise(complex(j_re, j_im), complex(total_re, total_im));
+    out[0] = j.real();
+    out[1] = j.imag();
+}
+
 namespace {
 
 void scalar_kernel_block(const kernel_record& r, const double* lam_re, const double* lam_im,
@@ -50,6 +64,10 @@ void scalar_kernel_block(const kernel_record& r, const double* lam_re, const dou
 
 void scalar_hankel_block(int kind, const double* z_re, const double* z_im, int n, complex* h) {
     for (int i = 0; i < n; ++i) h[i] = special::hankel0(kind, complex(z_re[i], z_im[i]));
+}
+
+void scalar_j0_block(const double* z_re, const double* z_im, int n, complex* j) {
+    for (int i = 0; i < n; ++i) j[i] = bessel_j0(complex(z_re[i], z_im[i]));
 }
 
 void scalar_exp_block(const double* x, double* y, int n) {
@@ -64,7 +82,7 @@ void scalar_sincos_block(const double* x, double* s, double* c, int n) {
 }
 
 const lane_functions scalar_functions{"scalar", scalar_kernel_block, scalar_hankel_block,
-                                      scalar_exp_block, scalar_sincos_block};
+                                      scalar_j0_block, scalar_exp_block, scalar_sincos_block};
 
 bool cpu_has(const char* target) noexcept {
 #if defined(__x86_64__) || defined(__i386__)

@@ -28,6 +28,8 @@ using kernel_block_fn = void (*)(const kernel_record& r, const double* lam_re,
 // h[i] = H0^(kind)(z_re[i] + i z_im[i]), i < n, as special::hankel0 defines it.
 using hankel_block_fn = void (*)(int kind, const double* z_re, const double* z_im, int n,
                                  complex* h);
+// j[i] = J0(z_re[i] + i z_im[i]), i < n, as bessel_j0 defines it.
+using j0_block_fn = void (*)(const double* z_re, const double* z_im, int n, complex* j);
 // y[i] = e^x[i]; s[i] = sin x[i], c[i] = cos x[i] (tests of the lane arithmetic).
 using exp_block_fn = void (*)(const double* x, double* y, int n);
 using sincos_block_fn = void (*)(const double* x, double* s, double* c, int n);
@@ -36,6 +38,7 @@ struct lane_functions {
     const char* target;  // "scalar", "avx2", "avx512" or "neon"
     kernel_block_fn kernel_block;
     hankel_block_fn hankel_block;
+    j0_block_fn j0_block;
     exp_block_fn exp_block;
     sincos_block_fn sincos_block;
 };
@@ -56,6 +59,14 @@ void scalar_kernel_node(const kernel_record& r, double lam_re, double lam_im, do
 // special::hankel0 at one argument, for the lanes the lane code hands back;
 // out receives the real and imaginary parts.
 void scalar_hankel_node(int kind, double z_re, double z_im, double* out) noexcept;
+
+// bessel_j0 at one argument, likewise.
+void scalar_j0_node(double z_re, double z_im, double* out) noexcept;
+
+// The last step of J0's complex recurrence, j / total, as the scalar code
+// takes it, for totals beyond the fast quotient's range.
+void scalar_j0_normalise(double j_re, double j_im, double total_re, double total_im,
+                         double* out) noexcept;
 
 }  // namespace detail
 

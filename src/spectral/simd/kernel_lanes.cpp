@@ -139,13 +139,14 @@ void sincos_block(const double* x, double* s, double* c, int n) {
 
 }  // namespace
 
-// in hankel_lanes.cpp
+// in hankel_lanes.cpp and j0_lanes.cpp
 void hankel_block(int kind, const double* z_re, const double* z_im, int n, complex* h);
+void j0_block(const double* z_re, const double* z_im, int n, complex* j);
 
 #define NIA_STRINGIFY2(x) #x
 #define NIA_STRINGIFY(x) NIA_STRINGIFY2(x)
 extern const lane_functions functions;
 const lane_functions functions{NIA_STRINGIFY(NIA_SIMD_TARGET), kernel_block, hankel_block,
-                               exp_block, sincos_block};
+                               j0_block, exp_block, sincos_block};
 
 }  // namespace nia::spectral::simd::NIA_SIMD_TARGET
