@@ -4,6 +4,10 @@
 // Every rule overwrites its output with the Gauss sum of its six channels:
 // with m = (a + b)/2 and h = (b - a)/2, node i sits at t_i = m + h gx[i] and
 // carries weight h gw[i]. n_gauss <= 0 gives zeros.
+//
+// The nodes go to the kernel and the Bessel-type factor in blocks of SIMD
+// lanes (simd/dispatch.hpp: the target chosen for the process, or the scalar
+// code under NIA_SCALAR); the Gauss sums still run over the nodes in order.
 #pragma once
 
 #include <cmath>

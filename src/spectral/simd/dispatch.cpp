@@ -84,7 +84,7 @@ void scalar_sincos_block(const double* x, double* s, double* c, int n) {
 const lane_functions scalar_functions{"scalar", scalar_kernel_block, scalar_hankel_block,
                                       scalar_j0_block, scalar_exp_block, scalar_sincos_block};
 
-bool cpu_has(const char* target) noexcept {
+[[maybe_unused]] bool cpu_has(const char* target) noexcept {
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_cpu_init();
     if (std::strcmp(target, "avx512") == 0) {
