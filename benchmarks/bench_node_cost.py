@@ -51,9 +51,12 @@ def ns_per_value(fn, values, repeat=5):
     return best / values.size * 1e9
 
 
-def factor_costs(k_p, k_m, rho, z, zp, sample=200):
+def factor_costs(k_p, k_m, rho, z, zp, sample=200, j0=None, hankel=None):
     """ns per Bessel-type factor on arguments where the workload's nodes sit:
-    rho times lambda on the detour, on the segment and on the tail rays."""
+    rho times lambda on the detour, on the segment and on the tail rays
+    (j0(z) and hankel(z) default to the probe's bessel_j0 and hankel0(1, z))."""
+    j0 = j0 or probe.bessel_j0
+    hankel = hankel or (lambda v: probe.hankel0(1, v))
     rng = np.random.default_rng(0)
     pick = rng.choice(rho.size, min(sample, rho.size), replace=False)
     detour, segment, rays = [], [], []
@@ -67,9 +70,9 @@ def factor_costs(k_p, k_m, rho, z, zp, sample=200):
         s = p["tail_scale"] * np.geomspace(0.05, 40.0, 24)
         rays.append(rho[i] * (lam_end + s * np.exp(0.25j * np.pi)))
     return {
-        "detour": ns_per_value(probe.bessel_j0, np.concatenate(detour)),
-        "segment": ns_per_value(probe.bessel_j0, np.concatenate(segment)),
-        "rays": ns_per_value(lambda v: probe.hankel0(1, v), np.concatenate(rays)),
+        "detour": ns_per_value(j0, np.concatenate(detour)),
+        "segment": ns_per_value(j0, np.concatenate(segment)),
+        "rays": ns_per_value(hankel, np.concatenate(rays)),
     }
 
 

@@ -12,6 +12,9 @@
 #define NIA_COMPILER "unknown"
 #endif
 
+// The SIMD lane probes (probe_simd.cpp).
+void register_simd_probes(pybind11::module_& m);
+
 PYBIND11_MODULE(_near_interface_probe, m, pybind11::mod_gil_not_used()) {
     m.doc() = "Test-only probe of the internal numerics of _near_interface_accel.";
     m.attr("__version__") = NIA_VERSION;
@@ -20,4 +23,5 @@ PYBIND11_MODULE(_near_interface_probe, m, pybind11::mod_gil_not_used()) {
     nia::probe::register_special_probes(m);
     nia::probe::register_spectral_probes(m);
     nia::probe::register_pointwise_probes(m);
+    register_simd_probes(m);
 }

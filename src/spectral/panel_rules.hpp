@@ -4,6 +4,10 @@
 // Every rule overwrites its output with the Gauss sum of its six channels:
 // with m = (a + b)/2 and h = (b - a)/2, node i sits at t_i = m + h gx[i] and
 // carries weight h gw[i]. n_gauss <= 0 gives zeros.
+//
+// The nodes go to the kernel and the Bessel-type factor in blocks of SIMD
+// lanes (simd/dispatch.hpp: the target chosen for the process, or the scalar
+// code under NIA_SCALAR); the Gauss sums still run over the nodes in order.
 #pragma once
 
 #include <cmath>
@@ -11,6 +15,7 @@
 #include "../special/hankel.hpp"
 #include "bessel_j0.hpp"
 #include "kernel.hpp"
+#include "simd/dispatch.hpp"
 #include "six_sum.hpp"
 
 namespace nia::spectral {
@@ -65,22 +70,38 @@ struct detour_panel_rule {
         // lambda'(t) = 1 + i (pi / span) height cos(theta): the slope's
         // amplitude, the same for every node
         const double slope_amplitude = (pi / span) * height;
-        complex k[6];
+        const simd::lane_functions& lanes = simd::lanes();
+        constexpr int bw = simd::block_width;
+        double lam_re[bw], lam_im[bw], slopes[bw], zeta_re[bw], zeta_im[bw];
+        complex kb[bw][6];
+        complex jb[bw];
         complex v[6];
-        for (int i = 0; i < n_gauss; ++i) {
-            const double t = std::fma(half, gx[i], mid);
-            // theta = pi t / span, formed from the panel ends to keep t's rounding out of it
-            const double theta = (pi / 2.0) * ((a + b) + gx[i] * (b - a)) / span;
-            const complex lam(t, height * std::sin(theta));
-            const double slope = slope_amplitude * std::cos(theta);
-            spectral_kernel(kernel, lam, k);
-            const complex j = bessel_j0(complex(rho * lam.real(), rho * lam.imag()));
-            for (int c = 0; c < 6; ++c) {
-                const complex jk = j * k[c];
-                // times lambda'(t) = 1 + i slope
-                v[c] = complex(jk.real() - slope * jk.imag(), jk.imag() + slope * jk.real());
+        for (int i0 = 0; i0 < n_gauss; i0 += bw) {
+            const int nb = n_gauss - i0 < bw ? n_gauss - i0 : bw;
+            for (int l = 0; l < nb; ++l) {
+                const int i = i0 + l;
+                lam_re[l] = std::fma(half, gx[i], mid);
+                // theta = pi t / span, formed from the panel ends to keep t's rounding out of it
+                const double theta = (pi / 2.0) * ((a + b) + gx[i] * (b - a)) / span;
+                lam_im[l] = height * std::sin(theta);
+                slopes[l] = slope_amplitude * std::cos(theta);
+                zeta_re[l] = rho * lam_re[l];
+                zeta_im[l] = rho * lam_im[l];
             }
-            detail::add_weighted(out, half * gw[i], v);
+            lanes.kernel_block(kernel, lam_re, lam_im, nb, kb[0]);
+            lanes.j0_block(zeta_re, zeta_im, nb, jb);
+            for (int l = 0; l < nb; ++l) {
+                const int i = i0 + l;
+                const double slope = slopes[l];
+                const complex* k = kb[l];
+                const complex j = jb[l];
+                for (int c = 0; c < 6; ++c) {
+                    const complex jk = j * k[c];
+                    // times lambda'(t) = 1 + i slope
+                    v[c] = complex(jk.real() - slope * jk.imag(), jk.imag() + slope * jk.real());
+                }
+                detail::add_weighted(out, half * gw[i], v);
+            }
         }
     }
 };
@@ -92,15 +113,29 @@ struct axis_panel_rule {
         set_zero(out);
         const double half = (b - a) * 0.5;
         const double mid = (a + b) * 0.5;
-        complex k[6];
+        const simd::lane_functions& lanes = simd::lanes();
+        constexpr int bw = simd::block_width;
+        double lam_re[bw], lam_im[bw], zeta_re[bw], zeta_im[bw];
+        complex kb[bw][6];
+        complex jb[bw];
         complex v[6];
-        for (int i = 0; i < n_gauss; ++i) {
-            const double t = std::fma(half, gx[i], mid);
-            const complex lam(t, 0.0);
-            spectral_kernel(ctx.kernel, lam, k);
-            const complex j = bessel_j0(complex(ctx.rho * t, ctx.rho * 0.0));
-            for (int c = 0; c < 6; ++c) v[c] = j * k[c];
-            detail::add_weighted(out, half * gw[i], v);
+        for (int i0 = 0; i0 < n_gauss; i0 += bw) {
+            const int nb = n_gauss - i0 < bw ? n_gauss - i0 : bw;
+            for (int l = 0; l < nb; ++l) {
+                lam_re[l] = std::fma(half, gx[i0 + l], mid);
+                lam_im[l] = 0.0;
+                zeta_re[l] = ctx.rho * lam_re[l];
+                zeta_im[l] = ctx.rho * 0.0;
+            }
+            lanes.kernel_block(ctx.kernel, lam_re, lam_im, nb, kb[0]);
+            lanes.j0_block(zeta_re, zeta_im, nb, jb);
+            for (int l = 0; l < nb; ++l) {
+                const int i = i0 + l;
+                const complex* k = kb[l];
+                const complex j = jb[l];
+                for (int c = 0; c < 6; ++c) v[c] = j * k[c];
+                detail::add_weighted(out, half * gw[i], v);
+            }
         }
     }
 };
@@ -115,19 +150,33 @@ struct hankel_ray_rule_t {
         const double half = (b - a) * 0.5;
         const complex o = ray.origin, d = ray.direction;
         const bool with_hankel = ray.kind == 1 || ray.kind == 2;
-        complex k[6];
-        for (int i = 0; i < n_gauss; ++i) {
-            const double t = mid + half * gx[i];
-            const complex lam(o.real() + t * d.real(), o.imag() + t * d.imag());
-            spectral_kernel(ray.kernel, lam, k);
-            complex f = d;
-            if (with_hankel) {
-                const complex zeta(ray.rho * lam.real(), ray.rho * lam.imag());
-                const complex h = special::hankel0(ray.kind, zeta);
-                f = 0.5 * (d * h);
+        const simd::lane_functions& lanes = simd::lanes();
+        constexpr int bw = simd::block_width;
+        double lam_re[bw], lam_im[bw], zeta_re[bw], zeta_im[bw];
+        complex kb[bw][6];
+        complex hb[bw];
+        for (int i0 = 0; i0 < n_gauss; i0 += bw) {
+            const int nb = n_gauss - i0 < bw ? n_gauss - i0 : bw;
+            for (int l = 0; l < nb; ++l) {
+                const double t = mid + half * gx[i0 + l];
+                lam_re[l] = o.real() + t * d.real();
+                lam_im[l] = o.imag() + t * d.imag();
+                zeta_re[l] = ray.rho * lam_re[l];
+                zeta_im[l] = ray.rho * lam_im[l];
             }
-            const double w = half * gw[i];
-            for (int c = 0; c < 6; ++c) out[c] += (f * k[c]) * w;
+            lanes.kernel_block(ray.kernel, lam_re, lam_im, nb, kb[0]);
+            if (with_hankel) lanes.hankel_block(ray.kind, zeta_re, zeta_im, nb, hb);
+            for (int l = 0; l < nb; ++l) {
+                const int i = i0 + l;
+                const complex* k = kb[l];
+                complex f = d;
+                if (with_hankel) {
+                    const complex h = hb[l];
+                    f = 0.5 * (d * h);
+                }
+                const double w = half * gw[i];
+                for (int c = 0; c < 6; ++c) out[c] += (f * k[c]) * w;
+            }
         }
     }
 };

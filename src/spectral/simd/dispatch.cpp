@@ -1,0 +1,147 @@
+// The scalar lane table and the once-per-process choice of target.
+#include "dispatch.hpp"
+
+#include "../../special/hankel.hpp"
+#include "../bessel_j0.hpp"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace nia::spectral::simd {
+
+#define NIA_DECLARE_TARGET(name)           \
+    namespace name {                       \
+    extern const lane_functions functions; \
+    }
+#ifdef NIA_SIMD_HAVE_AVX512
+NIA_DECLARE_TARGET(avx512)
+#endif
+#ifdef NIA_SIMD_HAVE_AVX2
+NIA_DECLARE_TARGET(avx2)
+#endif
+#ifdef NIA_SIMD_HAVE_NEON
+NIA_DECLARE_TARGET(neon)
+#endif
+#undef NIA_DECLARE_TARGET
+
+namespace detail {
+
+void scalar_kernel_node(const kernel_record& r, double lam_re, double lam_im,
+                        double* out) noexcept {
+    complex k[6];
+    spectral_kernel(r, complex(lam_re, lam_im), k);
+    for (int c = 0; c < 6; ++c) {
+        out[2 * c] = k[c].real();
+        out[2 * c + 1] = k[c].imag();
+    }
+}
+
+void scalar_hankel_node(int kind, double z_re, double z_im, double* out) noexcept {
+    const complex h = special::hankel0(kind, complex(z_re, z_im));
+    out[0] = h.real();
+    out[1] = h.imag();
+}
+
+void scalar_j0_node(double z_re, double z_im, double* out) noexcept {
+    const complex j = bessel_j0(complex(z_re, z_im));
+    out[0] = j.real();
+    out[1] = j.imag();
+}
+
+void scalar_j0_normalise(double j_re, double j_im, double total_re, double total_im,
+                         double* out) noexcept {
+    const complex j = spectral::detail::normalise(complex(j_re, j_im), complex(total_re, total_im));
+    out[0] = j.real();
+    out[1] = j.imag();
+}
+
+namespace {
+
+void scalar_kernel_block(const kernel_record& r, const double* lam_re, const double* lam_im, int n,
+                         complex* k) {
+    for (int i = 0; i < n; ++i) spectral_kernel(r, complex(lam_re[i], lam_im[i]), k + 6 * i);
+}
+
+void scalar_hankel_block(int kind, const double* z_re, const double* z_im, int n, complex* h) {
+    for (int i = 0; i < n; ++i) h[i] = special::hankel0(kind, complex(z_re[i], z_im[i]));
+}
+
+void scalar_j0_block(const double* z_re, const double* z_im, int n, complex* j) {
+    for (int i = 0; i < n; ++i) j[i] = bessel_j0(complex(z_re[i], z_im[i]));
+}
+
+void scalar_exp_block(const double* x, double* y, int n) {
+    for (int i = 0; i < n; ++i) y[i] = std::exp(x[i]);
+}
+
+void scalar_sincos_block(const double* x, double* s, double* c, int n) {
+    for (int i = 0; i < n; ++i) {
+        s[i] = std::sin(x[i]);
+        c[i] = std::cos(x[i]);
+    }
+}
+
+const lane_functions scalar_functions{"scalar",        scalar_kernel_block, scalar_hankel_block,
+                                      scalar_j0_block, scalar_exp_block,    scalar_sincos_block};
+
+[[maybe_unused]] bool cpu_has(const char* target) noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_cpu_init();
+    if (std::strcmp(target, "avx512") == 0) {
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+               __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx2") &&
+               __builtin_cpu_supports("fma");
+    }
+    if (std::strcmp(target, "avx2") == 0) {
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    }
+    return false;
+#elif defined(__aarch64__)
+    // Advanced SIMD with fused multiply-add is part of every aarch64 CPU.
+    return std::strcmp(target, "neon") == 0;
+#else
+    (void)target;
+    return false;
+#endif
+}
+
+bool scalar_forced() noexcept {
+    const char* s = std::getenv("NIA_SCALAR");
+    return s != nullptr && s[0] != '\0' && std::strcmp(s, "0") != 0;
+}
+
+const lane_functions& choose() noexcept {
+    if (!scalar_forced()) {
+        // best first
+        for (const char* t : {"avx512", "avx2", "neon"}) {
+            if (const lane_functions* f = lanes_for(t)) return *f;
+        }
+    }
+    return scalar_functions;
+}
+
+}  // namespace
+}  // namespace detail
+
+const lane_functions* lanes_for(const char* target) noexcept {
+    if (std::strcmp(target, "scalar") == 0) return &detail::scalar_functions;
+#ifdef NIA_SIMD_HAVE_AVX512
+    if (std::strcmp(target, "avx512") == 0 && detail::cpu_has(target)) return &avx512::functions;
+#endif
+#ifdef NIA_SIMD_HAVE_AVX2
+    if (std::strcmp(target, "avx2") == 0 && detail::cpu_has(target)) return &avx2::functions;
+#endif
+#ifdef NIA_SIMD_HAVE_NEON
+    if (std::strcmp(target, "neon") == 0 && detail::cpu_has(target)) return &neon::functions;
+#endif
+    return nullptr;
+}
+
+const lane_functions& lanes() noexcept {
+    // chosen at the first call, read-only afterwards (thread-safe initialisation)
+    static const lane_functions& chosen = detail::choose();
+    return chosen;
+}
+
+}  // namespace nia::spectral::simd

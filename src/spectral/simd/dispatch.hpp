@@ -1,0 +1,73 @@
+// Runtime choice of the SIMD lane code that evaluates blocks of Gauss nodes.
+//
+// The lane sources are compiled once per instruction-set target (AVX-512,
+// AVX2 with FMA on x86-64; Advanced SIMD on aarch64) into one build; the
+// first call of lanes() picks the best target the CPU supports and keeps it
+// for the life of the process. The scalar table runs today's per-node code:
+// it is chosen on CPUs without a lane target, and always when the environment
+// variable NIA_SCALAR is set to anything but "" or "0" (read once, at that
+// first call), so that tests can compare the two paths.
+//
+// Every lane whose operands leave the ranges of the lane arithmetic (NaN,
+// infinities, huge or tiny moduli, the cut-over points of the fast complex
+// helpers) is recomputed by the scalar code, so special values behave
+// exactly as on the scalar path.
+#pragma once
+
+#include "../kernel.hpp"
+
+namespace nia::spectral::simd {
+
+// Nodes per block: one AVX-512 register, two AVX2 or four Advanced SIMD ones.
+inline constexpr int block_width = 8;
+
+// The six kernel values at lam_re[i] + i lam_im[i], i < n, written to
+// k[6 i .. 6 i + 5].
+using kernel_block_fn = void (*)(const kernel_record& r, const double* lam_re, const double* lam_im,
+                                 int n, complex* k);
+// h[i] = H0^(kind)(z_re[i] + i z_im[i]), i < n, as special::hankel0 defines it.
+using hankel_block_fn = void (*)(int kind, const double* z_re, const double* z_im, int n,
+                                 complex* h);
+// j[i] = J0(z_re[i] + i z_im[i]), i < n, as bessel_j0 defines it.
+using j0_block_fn = void (*)(const double* z_re, const double* z_im, int n, complex* j);
+// y[i] = e^x[i]; s[i] = sin x[i], c[i] = cos x[i] (tests of the lane arithmetic).
+using exp_block_fn = void (*)(const double* x, double* y, int n);
+using sincos_block_fn = void (*)(const double* x, double* s, double* c, int n);
+
+struct lane_functions {
+    const char* target;  // "scalar", "avx2", "avx512" or "neon"
+    kernel_block_fn kernel_block;
+    hankel_block_fn hankel_block;
+    j0_block_fn j0_block;
+    exp_block_fn exp_block;
+    sincos_block_fn sincos_block;
+};
+
+// The table chosen for this process.
+const lane_functions& lanes() noexcept;
+
+// The table of one target by name, or nullptr when this build or this CPU
+// lacks it ("scalar" always exists).
+const lane_functions* lanes_for(const char* target) noexcept;
+
+namespace detail {
+
+// The scalar kernel at one node, for the lanes the lane code hands back;
+// out receives the six values as twelve doubles.
+void scalar_kernel_node(const kernel_record& r, double lam_re, double lam_im, double* out) noexcept;
+
+// special::hankel0 at one argument, for the lanes the lane code hands back;
+// out receives the real and imaginary parts.
+void scalar_hankel_node(int kind, double z_re, double z_im, double* out) noexcept;
+
+// bessel_j0 at one argument, likewise.
+void scalar_j0_node(double z_re, double z_im, double* out) noexcept;
+
+// The last step of J0's complex recurrence, j / total, as the scalar code
+// takes it, for totals beyond the fast quotient's range.
+void scalar_j0_normalise(double j_re, double j_im, double total_re, double total_im,
+                         double* out) noexcept;
+
+}  // namespace detail
+
+}  // namespace nia::spectral::simd

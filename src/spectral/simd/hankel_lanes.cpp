@@ -1,0 +1,274 @@
+// H0^(1) and H0^(2) on blocks of SIMD lanes along the route of the tail rays:
+// the rotation of ZBESH onto K0(w), w = -i z (kind 1) or i z (kind 2), with
+// Re w > 0, and ZBKNU unscaled (Re w <= alim): Temme's series for |w| < 2,
+// Miller's algorithm for |w| > 2.
+// Compiled once per target like kernel_lanes.cpp.
+//
+// Each lane repeats ZBKNU's operations in ZBKNU's order. The backward index
+// comes from the same formulas (the empirical estimate below R2, the forward
+// recurrence from R2 on) with the lane phase, logarithm and cosine; a lane
+// whose estimate lies within 1e-9 of an integer is handed back, so that every
+// lane kept sweeps from exactly the scalar index. The sweep runs from the
+// largest index of the block down to 1, each lane joining at its own index.
+// Lanes on the other routes (the continuation for Re w <= 0, the scaled
+// path), below |w| = 1e-6, near the switch radii, with a NaN or an
+// argument beyond the loss limit, or whose value is not finite or close to
+// underflow, go through the scalar hankel0.
+#include <cmath>
+#include <cstdint>
+
+#include "../../special/hankel.hpp"
+#include "../../special/modified_bessel.hpp"
+#include "dispatch.hpp"
+#include "lane_complex.hpp"
+
+namespace nia::spectral::simd::NIA_SIMD_TARGET {
+
+namespace {
+
+constexpr int W = block_width;
+constexpr int V = vector_width;
+namespace sd = special::detail;
+
+// ZBKNU's constants for order 0 (values as in bessel_k0.cpp).
+constexpr double rthpi = 1.25331413731550025;        // sqrt(pi/2)
+constexpr double zbknu_euler = 0.57721566490153287;  // Euler's constant, Temme's g1 = -gamma
+// Smallest |w| the series lanes take (the scalar code keeps the rest, down to
+// the first-term-only arguments).
+constexpr double series_low = 1e-6;
+constexpr double fpi = 1.89769999331517738;       // empirical constant of the index estimate
+constexpr double spi = 1.90985931710274403;       // 6/pi
+constexpr double r2_switch = 28.666666666666664;  // R2 = (2/3) 52 - 6
+constexpr int kmax = 30;                          // steps of the forward recurrence
+// Indices the lanes sweep from: the range of the backward coefficient table.
+constexpr int table_size = 256;
+// Relative distance from a switch radius inside which a lane is handed back
+// (the lane modulus may differ from hypot's in the last bit).
+constexpr double switch_margin = 1e-12;
+// Distance of an index estimate from an integer inside which a lane is handed
+// back (the lane estimate agrees with the scalar one to far better).
+constexpr double index_margin = 1e-9;
+
+// akk = (fk^2 + fk) / (fk^2 - fk + 1/4), rak = 2 / (fk + 1): the backward
+// sweep's coefficients, formed as ZBKNU forms them.
+struct coefficients {
+    double akk[table_size];
+    double rak[table_size];
+};
+constexpr coefficients make_coefficients() {
+    coefficients t{};
+    for (int j = 1; j < table_size; ++j) {
+        const double fk = j;
+        const double fks = fk * fk;
+        const double a1 = fks - fk;
+        t.akk[j] = (fks + fk) / (a1 + 0.25);
+        t.rak[j] = 2.0 / (fk + 1.0);
+    }
+    return t;
+}
+constexpr coefficients backward = make_coefficients();
+
+// Temme's series of ZBKNU for order 0 at the lanes of w with |w| < 2, in
+// ZBKNU's operations and order: K0(w) = sum_k (w^2/4)^k / k!^2 f_k,
+// f_0 = -gamma - ln(w/2), f_k = (k f_{k-1} + p_{k-1} + q_{k-1}) / k^2, with
+// p and q the same for every lane. ln(w/2) from the lane logarithm of |w/2|^2
+// and the lane phase; each lane stops at its own term.
+inline void series_vector(vd wr, vd wi, vd caz, vi run, double t2, vd& kr, vd& ki) noexcept {
+    const double t1 = 1.0 / t2;
+    const double g1 = -zbknu_euler;
+    const double g2 = (t1 + t2) * 0.5;
+    const vd ur = 0.5 * wr, ui = 0.5 * wi;
+    // -ln(w/2); the phase lies in (-pi/2, pi/2) as Re w > 0. |w/2|^2 is
+    // carried as an unevaluated sum hi + lo (exact squares and sum), and
+    // ln(hi + lo) = ln hi + lo/hi: near |w| = 2, where ln|w/2| is small and
+    // the series cancels about tenfold, the rounding of |w/2|^2 would
+    // otherwise cost several units in the last place of K0.
+    const vd a2 = ur * ur, b2 = ui * ui;
+    const vd ea = fma(ur, ur, -a2), eb = fma(ui, ui, -b2);
+    const vd hi = a2 + b2;
+    const vd bb = hi - a2;
+    const vd lo = ((a2 - (hi - bb)) + (b2 - bb)) + (ea + eb);
+    const vd smu_r = -(0.5 * (log_lane(hi) + lo / hi));
+    const vd smu_i = -copysign(phase_lane(ur, fabs(ui)), ui);
+    vd fr = g1 + smu_r * g2, fi = smu_i * g2;
+    double p = 0.5 * t1, q = 0.5 / t2;
+    vd s1r = fr, s1i = fi;
+    vd czr, czi;
+    mul(wr, wi, wr, wi, czr, czi);
+    czr = czr * 0.25;
+    czi = czi * 0.25;
+    const vd t1sq = 0.25 * caz * caz;
+    vd ckr = splat(1.0), cki = vd{}, a1 = splat(1.0);
+    double bk = 1.0, ak = 1.0;
+    while (any(run)) {
+        const vd nfr = (fr * ak + p + q) / bk, nfi = (fi * ak + 0.0 + 0.0) / bk;
+        p /= ak;
+        q /= ak;
+        const double rak = 1.0 / ak;
+        vd nckr, ncki;
+        mul(ckr, cki, czr * rak, czi * rak, nckr, ncki);
+        vd tr, ti;
+        mul(nckr, ncki, nfr, nfi, tr, ti);
+        fr = select(run, nfr, fr);
+        fi = select(run, nfi, fi);
+        ckr = select(run, nckr, ckr);
+        cki = select(run, ncki, cki);
+        s1r = select(run, s1r + tr, s1r);
+        s1i = select(run, s1i + ti, s1i);
+        const vd na1 = a1 * (t1sq * rak);
+        a1 = select(run, na1, a1);
+        bk += ak + ak + 1.0;
+        ak += 1.0;
+        run = run & (a1 > sd::tol);
+    }
+    kr = s1r;
+    ki = s1i;
+}
+
+// ZBKNU and ZBESH at V arguments z; ok marks the lanes computed here.
+inline vi hankel_vector(int kind, vd zr, vd zi, vd& hr, vd& hi) noexcept {
+    const double fmm = 3.0 - 2.0 * kind;
+    // w = -i fmm z, the argument of K0
+    const vd xr = fmm * zi, xi = -fmm * zr;
+    const vd c = sqrt(xr * xr + xi * xi);
+    const vi route =
+        (xr > 0.0) & (xr <= sd::alim) & (c < sd::loss_limit) & (fabs(xi) <= trig_lane_limit);
+    const vi series = route & (c < 2.0 * (1.0 - switch_margin)) & (c > series_low);
+    vi ok = route & (c > 2.0 * (1.0 + switch_margin)) &
+            (fabs(c - r2_switch) > switch_margin * r2_switch);
+    // sanitised operands for the lanes handed back
+    const vd wr = select(ok, xr, splat(3.0)), wi = select(ok, xi, vd{});
+    const vd caz = select(ok, c, splat(3.0));
+    // coef = sqrt(pi/2) / sqrt(w) * e^{-w}
+    vd sr, si;
+    sqrt_lane(wr, wi, sr, si);
+    vd qr, qi;
+    div(splat(rthpi), vd{}, sr, si, qr, qi);
+    const vd m = exp_lane(-wr);
+    vd sn, cs;
+    sincos_lane(-wi, sn, cs);
+    vd cfr, cfi;
+    mul(qr, qi, m * cs, m * sn, cfr, cfi);
+    const vd phase = phase_lane(wr, fabs(wi));
+    // the empirical backward index (|w| < R2)
+    const vd a2 = sqrt(caz);
+    const vd ak = fpi * 1.0 / (sd::tol * sqrt(a2));
+    vd sa, ca, sb, cb;
+    sincos_lane(3.0 * phase / (1.0 + caz), sa, ca);
+    sincos_lane(14.7 * phase / (28.0 + caz), sb, cb);
+    const vd ake = (log_lane(ak) + caz * ca / (1.0 + 0.008 * caz)) / cb;
+    vd fk = 0.12125 * ake * ake / caz + 1.5;
+    // the forward recurrence on |w| for the lanes from R2 on, each stopping at
+    // its own step
+    const vi forward = ok & (caz >= r2_switch);
+    if (any(forward)) {
+        const vd etest = 1.0 / (sd::pi * caz * sd::tol);
+        vd fks = splat(2.0), ckr = caz + caz + 2.0, p1 = vd{}, p2 = splat(1.0);
+        vd f = splat(1.0), fhs = splat(0.25);
+        vi running = forward;
+        for (int i = 1; i <= kmax && any(running); ++i) {
+            const vd a = fhs / fks;
+            const vd cbr = ckr / (f + 1.0);
+            const vd np2 = cbr * p2 - p1 * a;
+            p1 = select(running, p2, p1);
+            p2 = select(running, np2, p2);
+            ckr = select(running, ckr + 2.0, ckr);
+            fks = select(running, fks + (f + f + 2.0), fks);
+            fhs = select(running, fhs + (f + f), fhs);
+            f = select(running, f + 1.0, f);
+            running = running & ~(etest < fabs(p2) * f);
+        }
+        // a lane that did not settle is handed back (ZBKNU fails there)
+        ok = ok & ~running;
+        fk = select(forward, f + spi * phase * sqrt(r2_switch / caz), fk);
+    }
+    // the backward index, exactly the scalar one for every lane kept
+    const vd fl = floor(fk);
+    ok = ok & (fk >= 1.0) & (fk < table_size - 1.0) & (fk - fl > index_margin) &
+         (fl + 1.0 - fk > index_margin);
+    const vd kk = select(ok, fl, vd{});
+    double top = 0.0;
+    for (int l = 0; l < V; ++l) top = kk[l] > top ? kk[l] : top;
+    // backward sweep from tol: p_{k-1} = (p_k cb - p_{k+1}) akk, summed in cs
+    vd p1r = vd{}, p1i = vd{}, p2r = splat(sd::tol), p2i = vd{};
+    vd csr = splat(sd::tol), csi = vd{};
+    for (int j = static_cast<int>(top); j >= 1; --j) {
+        const double akk = backward.akk[j], rak = backward.rak[j];
+        const double fj = j;
+        const vi act = kk >= fj;
+        const vd cbr = (fj + wr) * rak, cbi = wi * rak;
+        const vd nr = (p2r * cbr - p2i * cbi - p1r) * akk;
+        const vd ni = (p2r * cbi + p2i * cbr - p1i) * akk;
+        p1r = select(act, p2r, p1r);
+        p1i = select(act, p2i, p1i);
+        p2r = select(act, nr, p2r);
+        p2i = select(act, ni, p2i);
+        csr = select(act, csr + nr, csr);
+        csi = select(act, csi + ni, csi);
+    }
+    ok = ok & moderate(csr, csi);
+    const vd rtm = 1.0 / sqrt(csr * csr + csi * csi);
+    // coef ((rtm p2) (conj(cs) rtm))
+    vd xr2, xi2, cyr, cyi;
+    mul(rtm * p2r, rtm * p2i, csr * rtm, -csi * rtm, xr2, xi2);
+    mul(cfr, cfi, xr2, xi2, cyr, cyi);
+    if (any(series)) {
+        vd kr, ki;
+        const vd sr_ = select(series, xr, splat(1.0)), si_ = select(series, xi, vd{});
+        series_vector(sr_, si_, select(series, c, splat(1.0)), series, 1.0, kr,
+                      ki);  // exp(-ln Gamma(1)) = 1
+        cyr = select(series, kr, cyr);
+        cyi = select(series, ki, cyi);
+        ok = ok | series;
+    }
+    // ZBESH's lift of values near underflow is left to the scalar code
+    const vd big = select(fabs(cyr) > fabs(cyi), fabs(cyr), fabs(cyi));
+    ok = ok & (big > sd::ascle);
+    // times i rhpi, the zero real part of the factor acting as -0.0
+    const double rhpi = 1.0 / (kind == 1 ? -sd::hpi : sd::hpi);
+    hr = (cyr * (-0.0) - cyi * rhpi) * 1.0;
+    hi = (cyr * rhpi + cyi * (-0.0)) * 1.0;
+    return ok & finite(hr) & finite(hi);
+}
+
+void hankel_lanes(int kind, const double* z_re, const double* z_im, double* out) noexcept {
+    for (int v0 = 0; v0 < W; v0 += V) {
+        vd hr, hi;
+        const vi ok = hankel_vector(kind, load(z_re + v0), load(z_im + v0), hr, hi);
+        for (int l = 0; l < V; ++l) {
+            double* o = out + 2 * (v0 + l);
+            if (ok[l] != 0) {
+                o[0] = hr[l];
+                o[1] = hi[l];
+            } else {
+                detail::scalar_hankel_node(kind, z_re[v0 + l], z_im[v0 + l], o);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void hankel_block(int kind, const double* z_re, const double* z_im, int n, complex* h) {
+    double* out = reinterpret_cast<double*>(h);
+    if (kind != 1 && kind != 2) {
+        for (int i = 0; i < n; ++i) detail::scalar_hankel_node(kind, z_re[i], z_im[i], out + 2 * i);
+        return;
+    }
+    for (int i0 = 0; i0 < n; i0 += W) {
+        const int m = n - i0 < W ? n - i0 : W;
+        if (m == W) {
+            hankel_lanes(kind, z_re + i0, z_im + i0, out + 2 * i0);
+            continue;
+        }
+        double zr[W], zi[W], tmp[2 * W];
+        for (int l = 0; l < W; ++l) {
+            zr[l] = z_re[i0 + (l < m ? l : 0)];
+            zi[l] = z_im[i0 + (l < m ? l : 0)];
+        }
+        hankel_lanes(kind, zr, zi, tmp);
+        for (int j = 0; j < 2 * m; ++j) out[2 * i0 + j] = tmp[j];
+    }
+}
+
+}  // namespace nia::spectral::simd::NIA_SIMD_TARGET

@@ -1,0 +1,152 @@
+// The spectral kernel on blocks of SIMD lanes. Compiled once per target with
+// NIA_SIMD_TARGET naming the target's namespace and the target's instruction
+// flags; nothing here is shared between targets.
+//
+// Each lane runs the same operations in the same order as the scalar kernel
+// and the fast paths of its complex helpers (floating-point contraction is off
+// for these sources), with the lane exponential, sine and cosine in place of
+// libm's. A lane whose operands leave the fast paths' ranges, or whose six
+// values are not all finite, is recomputed by the scalar kernel.
+#include <cmath>
+#include <cstdint>
+
+#include "dispatch.hpp"
+#include "lane_complex.hpp"
+
+namespace nia::spectral::simd::NIA_SIMD_TARGET {
+
+namespace {
+
+constexpr int W = block_width;
+constexpr int V = vector_width;
+static_assert(W % V == 0, "a block is a whole number of vectors");
+
+// gamma(lambda; k) = sqrt(i (k + lambda)) sqrt(i (k - lambda)); ok is cleared
+// where either root leaves the fast path.
+inline void vertical_lane(vd lr, vd li, double kr, double ki, vd& gr, vd& gi, vi& ok) noexcept {
+    const vd ur = -(ki + li), ui = kr + lr;
+    const vd vr = li - ki, vi_ = kr - lr;
+    ok = ok & moderate(ur, ui) & moderate(vr, vi_);
+    vd sur, sui, svr, svi;
+    sqrt_lane(ur, ui, sur, sui);
+    sqrt_lane(vr, vi_, svr, svi);
+    mul(sur, sui, svr, svi, gr, gi);
+}
+
+// The six values at V nodes, as planes k[c] (real) and k[c + 6] (imaginary).
+inline vi kernel_vector(const kernel_record& rec, vd lr, vd li, vd* k) noexcept {
+    const double* kp = reinterpret_cast<const double*>(&rec.k_p);
+    const double* km = reinterpret_cast<const double*>(&rec.k_m);
+    const double* kp2 = reinterpret_cast<const double*>(&rec.k_p_sq);
+    const double* km2 = reinterpret_cast<const double*>(&rec.k_m_sq);
+    vi ok = vi{} - 1;
+    vd gpr, gpi, gmr, gmi;
+    vertical_lane(lr, li, kp[0], kp[1], gpr, gpi, ok);
+    vertical_lane(lr, li, km[0], km[1], gmr, gmi, ok);
+    // S = exp(zp gamma_m - z gamma_p)
+    const vd er = rec.zp * gmr - rec.z * gpr, ei = rec.zp * gmi - rec.z * gpi;
+    ok = ok & (fabs(er) < exp_lane_limit) & (fabs(ei) <= trig_lane_limit);
+    const vd m = exp_lane(select(ok, er, vd{}));
+    vd sn, cs;
+    sincos_lane(select(ok, ei, vd{}), sn, cs);
+    const vd sr = m * cs, si = m * sn;
+    vd nr, ni;
+    mul(2.0 * lr, 2.0 * li, sr, si, nr, ni);
+    ok = ok & moderate(nr, ni);
+    // K0 = n / (gamma_p + gamma_m)
+    const vd d0r = gpr + gmr, d0i = gpi + gmi;
+    ok = ok & moderate(d0r, d0i);
+    div(nr, ni, d0r, d0i, k[0], k[6]);
+    // q = n / (k_m^2 gamma_p + k_p^2 gamma_m)
+    vd ar, ai, br, bi;
+    mul(splat(km2[0]), splat(km2[1]), gpr, gpi, ar, ai);
+    mul(splat(kp2[0]), splat(kp2[1]), gmr, gmi, br, bi);
+    const vd d1r = ar + br, d1i = ai + bi;
+    ok = ok & moderate(d1r, d1i);
+    div(nr, ni, d1r, d1i, k[1], k[7]);
+    const vd qr = k[1], qi = k[7];
+    mul(qr, qi, gpr - gmr, gpi - gmi, k[2], k[8]);
+    mul(-k[2], -k[8], gpr, gpi, k[3], k[9]);
+    vd pr, pi_;
+    mul(gpr, gpi, gmr, gmi, pr, pi_);
+    mul(-qr, -qi, pr, pi_, k[4], k[10]);
+    mul(k[2], k[8], gmr, gmi, k[5], k[11]);
+    // the quotients' own finiteness tests fold into the test of all six
+    for (int c = 0; c < 12; ++c) ok = ok & finite(k[c]);
+    return ok;
+}
+
+void kernel_lanes(const kernel_record& rec, const double* lam_re, const double* lam_im,
+                  double* out) noexcept {
+    for (int v0 = 0; v0 < W; v0 += V) {
+        vd k[12];
+        const vi ok = kernel_vector(rec, load(lam_re + v0), load(lam_im + v0), k);
+        for (int l = 0; l < V; ++l) {
+            double* o = out + 12 * (v0 + l);
+            if (ok[l] != 0) {
+                for (int c = 0; c < 6; ++c) {
+                    o[2 * c] = k[c][l];
+                    o[2 * c + 1] = k[c + 6][l];
+                }
+            } else {
+                detail::scalar_kernel_node(rec, lam_re[v0 + l], lam_im[v0 + l], o);
+            }
+        }
+    }
+}
+
+void kernel_block(const kernel_record& rec, const double* lam_re, const double* lam_im, int n,
+                  complex* k) {
+    double* out = reinterpret_cast<double*>(k);
+    for (int i0 = 0; i0 < n; i0 += W) {
+        const int m = n - i0 < W ? n - i0 : W;
+        if (m == W) {
+            kernel_lanes(rec, lam_re + i0, lam_im + i0, out + 12 * i0);
+            continue;
+        }
+        // a short block: pad with copies of its first node, keep the first m results
+        double lr[W], li[W], tmp[12 * W];
+        for (int l = 0; l < W; ++l) {
+            lr[l] = lam_re[i0 + (l < m ? l : 0)];
+            li[l] = lam_im[i0 + (l < m ? l : 0)];
+        }
+        kernel_lanes(rec, lr, li, tmp);
+        for (int j = 0; j < 12 * m; ++j) out[12 * i0 + j] = tmp[j];
+    }
+}
+
+void exp_block(const double* x, double* y, int n) {
+    for (int i = 0; i < n; ++i) {
+        const double v = x[i];
+        y[i] = std::fabs(v) < exp_lane_limit ? exp_lane(splat(v))[0] : std::exp(v);
+    }
+}
+
+void sincos_block(const double* x, double* s, double* c, int n) {
+    for (int i = 0; i < n; ++i) {
+        const double v = x[i];
+        if (std::fabs(v) <= trig_lane_limit) {
+            vd sv, cv;
+            sincos_lane(splat(v), sv, cv);
+            s[i] = sv[0];
+            c[i] = cv[0];
+        } else {
+            s[i] = std::sin(v);
+            c[i] = std::cos(v);
+        }
+    }
+}
+
+}  // namespace
+
+// in hankel_lanes.cpp and j0_lanes.cpp
+void hankel_block(int kind, const double* z_re, const double* z_im, int n, complex* h);
+void j0_block(const double* z_re, const double* z_im, int n, complex* j);
+
+#define NIA_STRINGIFY2(x) #x
+#define NIA_STRINGIFY(x) NIA_STRINGIFY2(x)
+extern const lane_functions functions;
+const lane_functions functions{
+    NIA_STRINGIFY(NIA_SIMD_TARGET), kernel_block, hankel_block, j0_block, exp_block, sincos_block};
+
+}  // namespace nia::spectral::simd::NIA_SIMD_TARGET
