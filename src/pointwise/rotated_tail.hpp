@@ -54,7 +54,11 @@ bool rotated_tail(const Rule& rule, const Ctx& ray, double start, double scale, 
         for (int c = 0; c < 6; ++c) out[c] += p[c];
         const double s = detail::largest_modulus(out);
         const double m = detail::largest_modulus(p);
-        const bool loud = s != 0.0 && m >= rtol * s;
+        // A panel that adds nothing is quiet even where rtol * s underflows to
+        // zero (a sum of subnormal size): counted loud, it would keep the ray
+        // going until the Hankel factor fails far out and turns the row to NaN.
+        const bool vanishing = m == 0.0 && rtol > 0.0;
+        const bool loud = s != 0.0 && m >= rtol * s && !vanishing;
         if (loud) {
             quiet = 0;
         } else if (++quiet == 2) {

@@ -68,3 +68,17 @@ def test_first_panel_of_another_length_is_seen(factor):
     # of two would hide, since the tail's panels are halved)
     out, ok, _ = tail([1.0, 1e-20, 1e-20], panel_length=factor * np.sqrt(2) / 8)
     assert np.abs(out - CH).max() > 1e-3
+
+
+@pytest.mark.parametrize("first", [1e-316, 3e-320])
+def test_panels_that_add_nothing_are_quiet_under_a_subnormal_sum(first):
+    # rtol times a subnormal sum rounds to zero; the empty panels after it
+    # still end the ray (counted loud, they would run it out to where the
+    # Hankel factor fails and the row turns to NaN)
+    out, ok, panels = tail([first, 0.0], scale=np.ones(6))
+    assert ok and panels == 3 and np.allclose(out, first, rtol=1e-2, atol=0.0)
+
+
+def test_zero_rtol_still_never_goes_quiet_on_a_live_sum():
+    out, ok, panels = tail([1.0, 0.0], rtol=0.0)
+    assert not ok and panels == probe.panel_budget
