@@ -49,29 +49,6 @@ static_assert(zbknu_t2 == 28.666666666666664, "switch radius of the backward ind
 // about 180 from the estimate, about 35 from the forward recurrence).
 inline constexpr int zbknu_index_cap = 100000;
 
-// The recurrence coefficients of the backward sweep for order 0 depend on the
-// index alone (fks = fk^2 and fhs = 1/4 there): akk = (fk^2 + fk) / (fk^2 - fk + 1/4)
-// and rak = 2 / (fk + 1). Tabulated for the indices valid arguments reach, with
-// the same operations as the sweep, so the values are bit for bit those it
-// would compute; the two divisions per step were most of a call's cost.
-inline constexpr int zbknu_table_size = 256;
-struct backward_coefficients {
-    std::array<double, zbknu_table_size> akk{};
-    std::array<double, zbknu_table_size> rak{};
-};
-constexpr backward_coefficients make_backward_coefficients() {
-    backward_coefficients t{};
-    for (int j = 1; j < zbknu_table_size; ++j) {
-        const double fk = j;
-        const double fks = fk * fk;
-        const double a1 = fks - fk;
-        t.akk[j] = (fks + fk) / (a1 + 0.25);
-        t.rak[j] = 2.0 / (fk + 1.0);
-    }
-    return t;
-}
-inline constexpr backward_coefficients zbknu_backward = make_backward_coefficients();
-
 // The on-scale test of a value about to be rescaled by tol: the smaller part
 // underflows harmlessly only when it is more than one precision below the
 // larger one; otherwise the phase has lost its accuracy and the value is

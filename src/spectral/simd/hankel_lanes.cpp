@@ -41,7 +41,7 @@ constexpr double spi = 1.90985931710274403;       // 6/pi
 constexpr double r2_switch = 28.666666666666664;  // R2 = (2/3) 52 - 6
 constexpr int kmax = 30;                          // steps of the forward recurrence
 // Indices the lanes sweep from: the range of the backward coefficient table.
-constexpr int table_size = 256;
+constexpr int table_size = sd::zbknu_table_size;
 // Relative distance from a switch radius inside which a lane is handed back
 // (the lane modulus may differ from hypot's in the last bit).
 constexpr double switch_margin = 1e-12;
@@ -49,24 +49,8 @@ constexpr double switch_margin = 1e-12;
 // back (the lane estimate agrees with the scalar one to far better).
 constexpr double index_margin = 1e-9;
 
-// akk = (fk^2 + fk) / (fk^2 - fk + 1/4), rak = 2 / (fk + 1): the backward
-// sweep's coefficients, formed as ZBKNU forms them.
-struct coefficients {
-    double akk[table_size];
-    double rak[table_size];
-};
-constexpr coefficients make_coefficients() {
-    coefficients t{};
-    for (int j = 1; j < table_size; ++j) {
-        const double fk = j;
-        const double fks = fk * fk;
-        const double a1 = fks - fk;
-        t.akk[j] = (fks + fk) / (a1 + 0.25);
-        t.rak[j] = 2.0 / (fk + 1.0);
-    }
-    return t;
-}
-constexpr coefficients backward = make_coefficients();
+// The backward sweep's coefficients, the table the scalar ZBKNU sweeps from.
+constexpr const auto& backward = sd::zbknu_backward;
 
 // Temme's series of ZBKNU for order 0 at the lanes of w with |w| < 2, in
 // ZBKNU's operations and order: K0(w) = sum_k (w^2/4)^k / k!^2 f_k,
