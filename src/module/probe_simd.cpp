@@ -33,6 +33,20 @@ std::vector<py::ssize_t> shape_of(const py::array& a) {
     return std::vector<py::ssize_t>(a.shape(), a.shape() + a.ndim());
 }
 
+// The real and imaginary parts of a complex array, as the lane code takes them.
+struct split_parts {
+    std::vector<double> re, im;
+};
+split_parts split(const complex_array& a) {
+    split_parts p{std::vector<double>(static_cast<std::size_t>(a.size())),
+                  std::vector<double>(static_cast<std::size_t>(a.size()))};
+    for (py::ssize_t i = 0; i < a.size(); ++i) {
+        p.re[static_cast<std::size_t>(i)] = a.data()[i].real();
+        p.im[static_cast<std::size_t>(i)] = a.data()[i].imag();
+    }
+    return p;
+}
+
 }  // namespace
 
 void register_simd_probes(py::module_& m) {
@@ -62,11 +76,8 @@ void register_simd_probes(py::module_& m) {
             shape.push_back(6);
             py::array_t<complex> out(shape);
             const py::ssize_t n = lam.size();
-            std::vector<double> re(static_cast<std::size_t>(n)), im(re.size());
-            for (py::ssize_t i = 0; i < n; ++i) {
-                re[static_cast<std::size_t>(i)] = lam.data()[i].real();
-                im[static_cast<std::size_t>(i)] = lam.data()[i].imag();
-            }
+            const split_parts parts = split(lam);
+            const std::vector<double>&re = parts.re, &im = parts.im;
             complex* o = out.mutable_data();
             {
                 py::gil_scoped_release release;
@@ -85,11 +96,8 @@ void register_simd_probes(py::module_& m) {
             const simd::lane_functions& f = table(target);
             py::array_t<complex> out(shape_of(z));
             const py::ssize_t n = z.size();
-            std::vector<double> re(static_cast<std::size_t>(n)), im(re.size());
-            for (py::ssize_t i = 0; i < n; ++i) {
-                re[static_cast<std::size_t>(i)] = z.data()[i].real();
-                im[static_cast<std::size_t>(i)] = z.data()[i].imag();
-            }
+            const split_parts parts = split(z);
+            const std::vector<double>&re = parts.re, &im = parts.im;
             complex* o = out.mutable_data();
             {
                 py::gil_scoped_release release;
@@ -106,11 +114,8 @@ void register_simd_probes(py::module_& m) {
             const simd::lane_functions& f = table(target);
             py::array_t<complex> out(shape_of(z));
             const py::ssize_t n = z.size();
-            std::vector<double> re(static_cast<std::size_t>(n)), im(re.size());
-            for (py::ssize_t i = 0; i < n; ++i) {
-                re[static_cast<std::size_t>(i)] = z.data()[i].real();
-                im[static_cast<std::size_t>(i)] = z.data()[i].imag();
-            }
+            const split_parts parts = split(z);
+            const std::vector<double>&re = parts.re, &im = parts.im;
             complex* o = out.mutable_data();
             {
                 py::gil_scoped_release release;
