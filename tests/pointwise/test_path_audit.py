@@ -4,7 +4,7 @@ index, sea water, good conductors, plasmonic media and media near eps = -1,
 deep and shallow sources, z = zp = 0, rho from 0 to 100.
 
 The default run takes a representative handful of rows; the full sweep
-(about 600 rows, several minutes) is marked slow:
+(about 650 rows, half an hour on 2 cores) is marked slow:
 
     python -m pytest tests/pointwise/test_path_audit.py -m slow -s
 """
