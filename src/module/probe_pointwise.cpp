@@ -34,6 +34,7 @@ struct rule_counts {
 };
 
 struct counting_rules {
+    using sum_type = six_sum;
     rule_counts* counts;
     counted<spectral::detour_panel_rule> detour() const noexcept {
         return {spectral::detour_panel, &counts->detour};

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cmath>
 #include <complex>
+#include <tuple>
 
 #include "../spectral/kernel.hpp"
 #include "../spectral/panel_rules.hpp"
@@ -142,70 +143,88 @@ inline triple_plan plan_triple(double k_p, complex k_m, double rho, double z, do
 }
 
 // The panel rules the driver uses; a tracing caller may substitute wrappers.
+// Another set of rules (the field integrals) may carry another channel sum.
 struct plain_rules {
+    using sum_type = six_sum;
     const spectral::detour_panel_rule& detour() const noexcept { return spectral::detour_panel; }
     const spectral::axis_panel_rule& axis() const noexcept { return spectral::axis_panel; }
     const spectral::hankel_ray_rule_t& ray() const noexcept { return spectral::hankel_ray_rule; }
 };
 
 // The three piece sums of one triple and whether every tail ray went quiet.
-struct triple_pieces {
-    six_sum detour;
-    six_sum segment;
-    six_sum tail;
+template <class Sum>
+struct path_pieces {
+    Sum detour;
+    Sum segment;
+    Sum tail;
     bool ok;
 };
+using triple_pieces = path_pieces<six_sum>;
 
-template <class Rules>
-triple_pieces integrate_pieces(const batch_controls& ctl, double rho, double z, double zp,
-                               const Rules& rules) noexcept {
+// The pieces of one triple along its planned path, with the panel rules of
+// `rules`; the tally hears of every panel and ray.
+template <class Rules, class Tally>
+path_pieces<typename Rules::sum_type> integrate_pieces(const batch_controls& ctl, double rho,
+                                                       double z, double zp, const Rules& rules,
+                                                       Tally& tally) noexcept {
+    using Sum = typename Rules::sum_type;
+    constexpr int channels = static_cast<int>(std::tuple_size<Sum>::value);
     const triple_plan p = plan_triple(ctl.k_p, ctl.k_m, rho, z, zp, ctl.lam_mult, ctl.detour);
     const spectral::kernel_record kernel = spectral::make_kernel_record(z, zp, ctl.k_p, ctl.k_m);
     const spectral::axis_ctx axis{kernel, rho};
     const spectral::detour_ctx detour{
         axis, p.axis_end, clear_detour_height(p.detour_height, p.axis_end, ctl.k_p, ctl.k_m)};
 
-    triple_pieces out;
+    path_pieces<Sum> out;
     spectral::set_zero(out.detour);
     for (int k = 0; k + 1 < p.n_break; ++k) {
-        six_sum piece;
+        Sum piece;
         adaptive_panel(rules.detour(), detour, p.break_points[k], p.break_points[k + 1], ctl.rtol,
-                       ctl.depth, ctl.gx, ctl.gw, ctl.n_gauss, nullptr, 0.0, piece);
+                       ctl.depth, ctl.gx, ctl.gw, ctl.n_gauss, nullptr, 0.0, piece, tally);
         if (k == 0) {
             out.detour = piece;
         } else {
-            for (int c = 0; c < 6; ++c) out.detour[c] += piece[c];
+            for (int c = 0; c < channels; ++c) out.detour[c] += piece[c];
         }
     }
     // The segment ends, and the rays start, where the rays sweep no branch cut
     // and no pole: the planned tail_start unless that is too early.
     const double tail_start = clear_tail_start(p.tail_start, p.k_max, ctl.k_p, ctl.k_m, rho);
     adaptive_panel(rules.axis(), axis, p.axis_end, tail_start, ctl.rtol, ctl.depth, ctl.gx, ctl.gw,
-                   ctl.n_gauss, nullptr, 0.0, out.segment);
+                   ctl.n_gauss, nullptr, 0.0, out.segment, tally);
 
     const complex d = std::exp(complex(0.0, spectral::pi / 4.0));
     const complex origin(tail_start, 0.0);
     if (rho != 0.0) {
-        six_sum upper, lower;
+        Sum upper, lower;
         const spectral::tail_ray ray1{kernel, origin, d, rho, 1};
         out.ok = rotated_tail(rules.ray(), ray1, tail_start, p.tail_scale, ctl.rtol, ctl.depth,
-                              ctl.gx, ctl.gw, ctl.n_gauss, upper);
+                              ctl.gx, ctl.gw, ctl.n_gauss, upper, tally);
         if (out.ok) {
             const spectral::tail_ray ray2{kernel, origin, std::conj(d), rho, 2};
             out.ok = rotated_tail(rules.ray(), ray2, tail_start, p.tail_scale, ctl.rtol, ctl.depth,
-                                  ctl.gx, ctl.gw, ctl.n_gauss, lower);
+                                  ctl.gx, ctl.gw, ctl.n_gauss, lower, tally);
         }
         if (out.ok) {
-            for (int c = 0; c < 6; ++c) out.tail[c] = upper[c] + lower[c];
+            for (int c = 0; c < channels; ++c) out.tail[c] = upper[c] + lower[c];
         } else {
             out.tail = upper;
         }
     } else {
         const spectral::tail_ray ray0{kernel, origin, d, 0.0, 0};
         out.ok = rotated_tail(rules.ray(), ray0, tail_start, p.tail_scale, ctl.rtol, ctl.depth,
-                              ctl.gx, ctl.gw, ctl.n_gauss, out.tail);
+                              ctl.gx, ctl.gw, ctl.n_gauss, out.tail, tally);
     }
     return out;
+}
+
+// The same without a tally.
+template <class Rules>
+path_pieces<typename Rules::sum_type> integrate_pieces(const batch_controls& ctl, double rho,
+                                                       double z, double zp,
+                                                       const Rules& rules) noexcept {
+    no_tally none;
+    return integrate_pieces(ctl, rho, z, zp, rules, none);
 }
 
 // Row i of the batch: writes row[0..5] on success; on a tail that does not go

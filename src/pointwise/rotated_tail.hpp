@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cmath>
+#include <tuple>
 
 #include "adaptive_panel.hpp"
 
@@ -24,7 +25,8 @@ inline double first_panel_length(double start, double scale) noexcept {
 namespace detail {
 
 // Largest channel modulus, NaN channels passed over.
-inline double largest_modulus(const six_sum& s) noexcept {
+template <class Sum>
+inline double largest_modulus(const Sum& s) noexcept {
     double m = 0.0;
     for (const complex& v : s) {
         const double a = std::hypot(v.real(), v.imag());
@@ -39,19 +41,21 @@ inline double largest_modulus(const six_sum& s) noexcept {
 // start (the distance of the ray's origin from 0) bounds the first panel;
 // scale is the length in t over which the integrand decays. Returns false when
 // the panel budget runs out before two consecutive quiet panels; out then holds
-// the partial sum.
-template <class Rule, class Ctx>
+// the partial sum. The tally hears of every panel integration and of how the
+// ray ended.
+template <class Rule, class Ctx, class Sum, class Tally>
 bool rotated_tail(const Rule& rule, const Ctx& ray, double start, double scale, double rtol,
-                  int depth, const double* gx, const double* gw, int n_gauss,
-                  six_sum& out) noexcept {
+                  int depth, const double* gx, const double* gw, int n_gauss, Sum& out,
+                  Tally& tally) noexcept {
+    constexpr int channels = static_cast<int>(std::tuple_size<Sum>::value);
     spectral::set_zero(out);
     double g = first_panel_length(start, scale);
     double t = 0.0;
     int quiet = 0;
     for (int panel = 0; panel < panel_budget; ++panel) {
-        six_sum p;
-        adaptive_panel(rule, ray, t, t + g, rtol, depth, gx, gw, n_gauss, nullptr, 0.0, p);
-        for (int c = 0; c < 6; ++c) out[c] += p[c];
+        Sum p;
+        adaptive_panel(rule, ray, t, t + g, rtol, depth, gx, gw, n_gauss, nullptr, 0.0, p, tally);
+        for (int c = 0; c < channels; ++c) out[c] += p[c];
         const double s = detail::largest_modulus(out);
         const double m = detail::largest_modulus(p);
         // A panel that adds nothing is quiet even where rtol * s underflows to
@@ -62,12 +66,22 @@ bool rotated_tail(const Rule& rule, const Ctx& ray, double start, double scale, 
         if (loud) {
             quiet = 0;
         } else if (++quiet == 2) {
+            if constexpr (Tally::active) tally.ray_done(true, panel + 1);
             return true;
         }
         t = t + g;
         g = 2.0 * g;
     }
+    if constexpr (Tally::active) tally.ray_done(false, panel_budget);
     return false;
+}
+
+// The same without a tally.
+template <class Rule, class Ctx, class Sum>
+bool rotated_tail(const Rule& rule, const Ctx& ray, double start, double scale, double rtol,
+                  int depth, const double* gx, const double* gw, int n_gauss, Sum& out) noexcept {
+    no_tally none;
+    return rotated_tail(rule, ray, start, scale, rtol, depth, gx, gw, n_gauss, out, none);
 }
 
 }  // namespace nia::pointwise

@@ -31,15 +31,16 @@ inline complex vertical_wavenumber(complex lam, complex k) noexcept {
     return principal_sqrt(u) * principal_sqrt(v);
 }
 
-// The six kernel values, written into K[0..5]. The factor s = exp(zp gm - z gp)
-// is the product of the upward decay in the upper medium and the downward decay
-// in the lower one; the denominators are the sum of the vertical wavenumbers,
-// gp + gm (K[0]), and the wavenumber-squared weighted sum k_m^2 gp + k_p^2 gm
-// (K[1] to K[5]). Vanishing denominators are not guarded: they give
-// non-finite values.
-inline void spectral_kernel(const kernel_record& r, complex lam, complex* K) noexcept {
-    const complex gp = vertical_wavenumber(lam, r.k_p);
-    const complex gm = vertical_wavenumber(lam, r.k_m);
+// The six kernel values at lambda from the two vertical wavenumbers gp and gm,
+// written into K[0..5]. The factor s = exp(zp gm - z gp) is the product of the
+// upward decay in the upper medium and the downward decay in the lower one;
+// the denominators are the sum of the vertical wavenumbers, gp + gm (K[0]),
+// and the wavenumber-squared weighted sum k_m^2 gp + k_p^2 gm (K[1] to K[5]).
+// Vanishing denominators are not guarded: they give non-finite values. The
+// wavenumbers are the caller's choice of sheet (a branch-cut integral takes
+// one of them with the other sign).
+inline void kernel_from_gammas(const kernel_record& r, complex lam, complex gp, complex gm,
+                               complex* K) noexcept {
     const complex e = r.zp * gm - r.z * gp;
     const complex s = complex_exp(e);
     const complex n = 2.0 * lam * s;
@@ -50,6 +51,14 @@ inline void spectral_kernel(const kernel_record& r, complex lam, complex* K) noe
     K[3] = -K[2] * gp;
     K[4] = -q * (gp * gm);
     K[5] = K[2] * gm;
+}
+
+// The six kernel values on the sheet of the vertical wavenumbers above,
+// written into K[0..5].
+inline void spectral_kernel(const kernel_record& r, complex lam, complex* K) noexcept {
+    const complex gp = vertical_wavenumber(lam, r.k_p);
+    const complex gm = vertical_wavenumber(lam, r.k_m);
+    kernel_from_gammas(r, lam, gp, gm, K);
 }
 
 // The record the per-point driver builds for one triple.

@@ -1,4 +1,6 @@
-// The six-channel value that every panel rule, piece integral and ray produces.
+// The channel sums that every panel rule, piece integral and ray produces: the
+// six channels of the interface kernels, and sums of any other fixed number
+// of channels (the field integrals) built the same way.
 #pragma once
 
 #include <array>
@@ -10,10 +12,15 @@ namespace nia::spectral {
 using core::complex;
 using core::pi;
 
-// Channels 0..5 in the order in which spectral_kernel writes them.
-using six_sum = std::array<complex, 6>;
+// N complex channels, summed channel by channel.
+template <int N>
+using channel_sum = std::array<complex, N>;
 
-inline void set_zero(six_sum& s) noexcept {
+// Channels 0..5 in the order in which spectral_kernel writes them.
+using six_sum = channel_sum<6>;
+
+template <std::size_t N>
+inline void set_zero(std::array<complex, N>& s) noexcept {
     for (auto& v : s) v = complex(0.0, 0.0);
 }
 

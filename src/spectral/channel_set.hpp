@@ -1,0 +1,47 @@
+// Channel sets: which kernels a batch integrates, and against which Bessel-type
+// factor each of them is taken.
+//
+// Every integral of the package is, along the spectral path, a kernel value
+// K_c(lambda) times a factor of rho lambda:
+//   j0           J0(rho lambda)             (Hankel form: H0^(kind)(rho lambda)/2)
+//   j1           J1(rho lambda)             (Hankel form: H1^(kind)(rho lambda)/2)
+//   j1_over_rho  J1(rho lambda) / rho       (Hankel form: H1^(kind)(rho lambda)/(2 rho));
+//                this is lambda J1(x)/x with x = rho lambda, an entire function
+//                of x equal to lambda/2 at rho = 0, so the field components
+//                of horizontal dipoles keep their limits on the axis.
+// A channel set is a type with
+//   static constexpr int size;                                  the number of channels
+//   static constexpr std::array<bessel_factor, size> factors;   each channel's factor
+//   static void values(const kernel_record& r, complex lam, complex gp, complex gm,
+//                      complex* K) noexcept;                    the size kernel values at
+//                                                               lambda, from the vertical
+//                                                               wavenumbers gp (upper) and
+//                                                               gm (lower) on the caller's
+//                                                               sheet
+// The Hankel (whole-axis) forms of the far range need each j0 kernel odd in
+// lambda and each j1 or j1_over_rho kernel even: the kernels are lambda times
+// functions of lambda^2 for j0, and functions of lambda^2 (or lambda^2 times
+// them) for the order-one factors, as every field integral is.
+#pragma once
+
+#include <array>
+
+#include "kernel.hpp"
+
+namespace nia::spectral {
+
+enum class bessel_factor : int { j0 = 0, j1 = 1, j1_over_rho = 2 };
+
+// The six interface kernels of the batch entry, all against J0.
+struct six_channels {
+    static constexpr int size = 6;
+    static constexpr std::array<bessel_factor, 6> factors = {
+        bessel_factor::j0, bessel_factor::j0, bessel_factor::j0,
+        bessel_factor::j0, bessel_factor::j0, bessel_factor::j0};
+    static void values(const kernel_record& r, complex lam, complex gp, complex gm,
+                       complex* K) noexcept {
+        kernel_from_gammas(r, lam, gp, gm, K);
+    }
+};
+
+}  // namespace nia::spectral
