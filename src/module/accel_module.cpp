@@ -8,10 +8,10 @@
 #include <atomic>
 #include <complex>
 #include <cstdint>
-#include <limits>
 #include <stdexcept>
 
 #include "../pointwise/evaluate_triple.hpp"
+#include "batch_validation.hpp"
 
 namespace py = pybind11;
 
@@ -21,7 +21,7 @@ namespace py = pybind11;
 
 namespace {
 
-using real_array = py::array_t<double, py::array::c_style | py::array::forcecast>;
+using nia::module::real_array;
 using complex_array = py::array_t<std::complex<double>>;
 
 constexpr const char* module_doc =
@@ -33,32 +33,15 @@ constexpr const char* batch_doc =
     "(k_medium keeps the branch choice); the U1 memo layer in Python hands this UNIQUE "
     "triples only.";
 
-// The Gauss rule is usable when both arrays are one-dimensional, of one
-// length, with at least one node (and few enough nodes to count in an int).
-bool gauss_rule_ok(const real_array& gx, const real_array& gw) {
-    if (gx.ndim() != 1 || gw.ndim() != 1) return false;
-    if (gx.shape(0) != gw.shape(0)) return false;
-    return gx.shape(0) >= 1 && gx.shape(0) <= std::numeric_limits<std::int32_t>::max();
-}
-
 complex_array near_interface_six_batch(double k_p, std::complex<double> k_m, real_array rho,
                                        real_array z, real_array zp, double rtol, double lam_mult,
                                        std::int32_t depth, double detour, real_array gx,
                                        real_array gw) {
-    const auto rho_v = rho.unchecked<1>();
-    const auto z_v = z.unchecked<1>();
-    const auto zp_v = zp.unchecked<1>();
-    const py::ssize_t n = rho_v.shape(0);
-    if (z_v.shape(0) != n || zp_v.shape(0) != n) {
-        throw std::invalid_argument("rho, z and zp must have the same length");
-    }
-    if (!gauss_rule_ok(gx, gw)) throw std::invalid_argument("bad Gauss rule");
-    for (py::ssize_t i = 0; i < n; ++i) {
-        if (!(z_v(i) >= 0.0)) throw std::invalid_argument("need z >= 0 >= zp");
-        if (zp_v(i) > 0.0) throw std::invalid_argument("need z >= 0 >= zp");
-        if (!(rho_v(i) >= 0.0)) throw std::invalid_argument("need R > 0");
-        if (!((z_v(i) - zp_v(i)) + rho_v(i) > 0.0)) throw std::invalid_argument("need R > 0");
-    }
+    const nia::module::checked_points pts = nia::module::check_points(rho, z, zp, gx, gw);
+    const auto& rho_v = pts.rho;
+    const auto& z_v = pts.z;
+    const auto& zp_v = pts.zp;
+    const py::ssize_t n = pts.n;
 
     complex_array result({n, static_cast<py::ssize_t>(6)});
     auto out = result.mutable_unchecked<2>();

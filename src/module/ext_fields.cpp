@@ -1,0 +1,7 @@
+#include "ext_common.hpp"
+
+namespace nia::module {
+
+void register_fields(pybind11::module_& m) { (void)m; }
+
+}  // namespace nia::module
