@@ -322,7 +322,7 @@ inline void j01_blocks(const double* z_re, const double* z_im, int n, Store stor
             zr[l] = z_re[i0 + (l < m ? l : 0)];
             zi[l] = z_im[i0 + (l < m ? l : 0)];
         }
-        vd jr, ji, kr, ki;
+        vd jr, ji, kr = vd{}, ki = vd{};
         const vi ok = j01_vector<with_j1>(load(zr), load(zi), jr, ji, &kr, &ki);
         for (int l = 0; l < m; ++l) {
             store(ok[l] != 0, i0 + l, jr[l], ji[l], kr[l], ki[l]);
