@@ -9,5 +9,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# ctest runs the test binaries through user-mode emulation.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L /usr/aarch64-linux-gnu)
+# ctest runs the test binaries through qemu's user-mode emulation, with the
+# cross toolchain's C and C++ libraries (-DNIA_AARCH64_QEMU=... names another
+# emulator binary).
+if(NOT NIA_AARCH64_QEMU)
+  set(NIA_AARCH64_QEMU qemu-aarch64)
+endif()
+set(CMAKE_CROSSCOMPILING_EMULATOR ${NIA_AARCH64_QEMU} -L /usr/aarch64-linux-gnu)

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <vector>
@@ -38,7 +39,7 @@ constexpr double pi = nia::core::pi;
 
 // splitmix64: the same argument sequence on every platform and library.
 class random_stream {
-public:
+  public:
     explicit random_stream(std::uint64_t seed) : state_(seed) {}
     double uniform(double a, double b) {
         state_ += 0x9e3779b97f4a7c15ULL;
@@ -51,7 +52,7 @@ public:
     // 10^u, u uniform in [lo, hi): every magnitude alike
     double decades(double lo, double hi) { return std::pow(10.0, uniform(lo, hi)); }
 
-private:
+  private:
     std::uint64_t state_;
 };
 
@@ -98,8 +99,8 @@ bool ordinary(const complex* ref, int width, double huge) {
     return scale > 0.0 && scale < huge;
 }
 
-using block_fn = std::function<void(const simd::lane_functions&, const double* re,
-                                    const double* im, int n, complex* out)>;
+using block_fn = std::function<void(const simd::lane_functions&, const double* re, const double* im,
+                                    int n, complex* out)>;
 
 struct member {
     std::string name;
@@ -108,8 +109,8 @@ struct member {
     std::vector<complex> arguments;
     std::vector<complex> specials;  // each mixed into a block of ordinary arguments
     error_fn error;
-    double max_error;            // on ordinary nodes; 0: bit for bit everywhere
-    double p99_error = 0.0;      // the 99th percentile over the arguments (0: not tested)
+    double max_error;             // on ordinary nodes; 0: bit for bit everywhere
+    double p99_error = 0.0;       // the 99th percentile over the arguments (0: not tested)
     bool specials_exact = false;  // the specials bit for bit even where ordinary
     // the lanes must compute (not hand back) enough values to differ from the
     // scalar ones at this share of the arguments at least
@@ -314,7 +315,8 @@ std::vector<complex> ray_arguments(int kind) {
     }
     for (const double edge : {2.0, 28.666666666666664, 1e-6}) {
         for (const double d : {-3e-12, -1e-12, -1e-13, -1e-15, 0.0, 1e-15, 1e-13, 1e-12, 3e-12}) {
-            for (const double angle : {0.7, 0.05, 1.5}) z.push_back(std::polar(edge * (1 + d), angle));
+            for (const double angle : {0.7, 0.05, 1.5})
+                z.push_back(std::polar(edge * (1 + d), angle));
         }
     }
     // Re w near the largest the unscaled route takes (w = -i z, Re w = Im z)
@@ -368,37 +370,35 @@ std::vector<member> members() {
     const complex k_lossy = std::sqrt(complex(4.0, -1.0));
     std::vector<member> all;
 
-    member exp{"exp_block", 1,
-               [](const simd::lane_functions& f, const double* re, const double*, int n,
-                  complex* out) {
-                   std::vector<double> y(static_cast<std::size_t>(n));
-                   f.exp_block(re, y.data(), n);
-                   for (int i = 0; i < n; ++i) out[i] = y[static_cast<std::size_t>(i)];
-               },
-               exp_arguments(),
-               as_complex({nan, inf, -inf, 700.0, -700.0, 710.0, -746.0, 1e300, 0.0, -0.0}),
-               real_ulps,
-               // the lanes within 1 ulp of e^x, libm's within about half of one
-               2.0};
+    member exp{
+        "exp_block", 1,
+        [](const simd::lane_functions& f, const double* re, const double*, int n, complex* out) {
+            std::vector<double> y(static_cast<std::size_t>(n));
+            f.exp_block(re, y.data(), n);
+            for (int i = 0; i < n; ++i) out[i] = y[static_cast<std::size_t>(i)];
+        },
+        exp_arguments(),
+        as_complex({nan, inf, -inf, 700.0, -700.0, 710.0, -746.0, 1e300, 0.0, -0.0}), real_ulps,
+        // the lanes within 1 ulp of e^x, libm's within about half of one
+        2.0};
     exp.specials_exact = true;
     all.push_back(exp);
 
-    member sincos{"sincos_block", 2,
-                  [](const simd::lane_functions& f, const double* re, const double*, int n,
-                     complex* out) {
-                      std::vector<double> s(static_cast<std::size_t>(n)), c(s);
-                      f.sincos_block(re, s.data(), c.data(), n);
-                      for (int i = 0; i < n; ++i) {
-                          out[2 * i] = s[static_cast<std::size_t>(i)];
-                          out[2 * i + 1] = c[static_cast<std::size_t>(i)];
-                      }
-                  },
-                  trig_arguments(),
-                  as_complex({nan, inf, -inf, 1e300, 2e5, -2e5, std::nextafter(1e5, 2e5), 0.0,
-                              -0.0}),
-                  real_ulps,
-                  // the lanes within 2 ulps of sin and cos, libm's within 1
-                  3.0};
+    member sincos{
+        "sincos_block", 2,
+        [](const simd::lane_functions& f, const double* re, const double*, int n, complex* out) {
+            std::vector<double> s(static_cast<std::size_t>(n)), c(s);
+            f.sincos_block(re, s.data(), c.data(), n);
+            for (int i = 0; i < n; ++i) {
+                out[2 * i] = s[static_cast<std::size_t>(i)];
+                out[2 * i + 1] = c[static_cast<std::size_t>(i)];
+            }
+        },
+        trig_arguments(),
+        as_complex({nan, inf, -inf, 1e300, 2e5, -2e5, std::nextafter(1e5, 2e5), 0.0, -0.0}),
+        real_ulps,
+        // the lanes within 2 ulps of sin and cos, libm's within 1
+        3.0};
     sincos.specials_exact = true;
     all.push_back(sincos);
 
@@ -407,30 +407,33 @@ std::vector<member> members() {
         double z, zp;
         complex k_m;
     };
-    const medium media[] = {{0.5, -0.3, k_lossy}, {0.0, 0.0, k_lossy}, {3.0, -3.0, 1.5},
-                            {0.1, -2.0, {3.0, -0.01}}};
-    std::uint64_t seed = 10;
-    for (const medium& md : media) {
+    const medium media[] = {
+        {0.5, -0.3, k_lossy}, {0.0, 0.0, k_lossy}, {3.0, -3.0, 1.5}, {0.1, -2.0, {3.0, -0.01}}};
+    // special values, in the first medium's blocks
+    const std::vector<complex> kernel_special = {
+        {nan, 0},     {0, nan}, {inf, 0}, {-inf, 1}, {1e200, 1e200}, {1e-200, 0}, {0, 0},
+        {-0.0, -0.0}, {1.0, 0}, k_lossy,  {-1.0, 0}, {1e155, 0},     {3e5, 1e4},  {0.5, 1e-320}};
+    for (std::size_t i = 0; i < std::size(media); ++i) {
+        const medium& md = media[i];
         char name[80];
         std::snprintf(name, sizeof name, "kernel_block z=%g zp=%g k_m=%.3g%+.3gi", md.z, md.zp,
                       md.k_m.real(), md.k_m.imag());
-        std::vector<complex> special;
-        if (seed == 10) {
-            special = {{nan, 0},   {0, nan},     {inf, 0},           {-inf, 1},    {1e200, 1e200},
-                       {1e-200, 0}, {0, 0},      {-0.0, -0.0},       {1.0, 0},     k_lossy,
-                       {-1.0, 0},  {1e155, 0},   {3e5, 1e4},         {0.5, 1e-320}};
-        }
-        member k{name, 6, kernel_at(md.z, md.zp, md.k_m), path_points(md.k_m, seed++), special,
-                 relative_error, 8.0};
+        member k{name,
+                 6,
+                 kernel_at(md.z, md.zp, md.k_m),
+                 path_points(md.k_m, 10 + i),
+                 i == 0 ? kernel_special : std::vector<complex>{},
+                 relative_error,
+                 8.0};
         k.huge = 1e150;
         all.push_back(k);
     }
 
     // H0 on the tail rays; kind 3 is refused and handed to the scalar code whole
     const std::vector<complex> hankel_special = {
-        {nan, 1},  {1, nan},   {0, 0},    {inf, 1},    {-1e3, 1},   {1, -1e3},      {0, 3},
-        {3, 0},    {1e16, 1},  {1e-306, 1e-306},       {1.9, 0.1},  {2000, 1000},   {5, 1e5 + 3},
-        {-0.0, 2}, {3, -0.0},  {1e-7, 1e-7}, {0.0, 4.9e7}, {1e5 + 1, 2}};
+        {nan, 1},     {1, nan},  {0, 0},    {inf, 1},         {-1e3, 1},    {1, -1e3},
+        {0, 3},       {3, 0},    {1e16, 1}, {1e-306, 1e-306}, {1.9, 0.1},   {2000, 1000},
+        {5, 1e5 + 3}, {-0.0, 2}, {3, -0.0}, {1e-7, 1e-7},     {0.0, 4.9e7}, {1e5 + 1, 2}};
     for (const int kind : {1, 2}) {
         member h{"hankel_block kind " + std::to_string(kind), 1, hankel_of_kind(kind),
                  ray_arguments(kind), hankel_special, relative_error,
@@ -445,14 +448,13 @@ std::vector<member> members() {
                    relative_error, 0.0});
 
     // J0: every lane repeats the scalar operations, so bit for bit
-    all.push_back({"j0_block", 1,
-                   [](const simd::lane_functions& f, const double* re, const double* im, int n,
-                      complex* out) { f.j0_block(re, im, n, out); },
-                   j0_arguments(),
-                   {{nan, 0}, {0, nan}, {inf, 0}, {1, inf}, {0, 0}, {-0.0, 0.0}, {1e-7, 0},
-                    {1e-7, 1e-7}, {-3, 0}, {-3, -0.0}, {1e160, 0}, {2e5, 0}, {30, 1},
-                    {-8, 1e-300}, {1e-200, 1e-200}},
-                   relative_error, 0.0});
+    const std::vector<complex> j0_special = {{nan, 0}, {0, nan},     {inf, 0},        {1, inf},
+                                             {0, 0},   {-0.0, 0.0},  {1e-7, 0},       {1e-7, 1e-7},
+                                             {-3, 0},  {-3, -0.0},   {1e160, 0},      {2e5, 0},
+                                             {30, 1},  {-8, 1e-300}, {1e-200, 1e-200}};
+    const block_fn j0 = [](const simd::lane_functions& f, const double* re, const double* im, int n,
+                           complex* out) { f.j0_block(re, im, n, out); };
+    all.push_back({"j0_block", 1, j0, j0_arguments(), j0_special, relative_error, 0.0});
     return all;
 }
 
