@@ -2,26 +2,20 @@
 // lane kernel, J0, J0 with J1, Hankel functions of orders 0 and 1,
 // exponential, sine and cosine of a named target, so that tests
 // can set each against the scalar code. No numerics of their own.
-#include <complex>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include <pybind11/complex.h>
-#include <pybind11/numpy.h>
-#include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
 #include "../spectral/simd/dispatch.hpp"
+#include "probe_common.hpp"
 
-namespace py = pybind11;
+namespace nia::probe {
 
 namespace {
 
-namespace simd = nia::spectral::simd;
-using complex = std::complex<double>;
-using complex_array = py::array_t<complex, py::array::c_style | py::array::forcecast>;
-using real_array = py::array_t<double, py::array::c_style | py::array::forcecast>;
+namespace simd = spectral::simd;
 
 const simd::lane_functions& table(const std::string& target) {
     if (target.empty()) return simd::lanes();
@@ -71,8 +65,7 @@ void register_simd_probes(py::module_& m) {
         [](double z, double zp, double k_p, complex k_m, const complex_array& lam,
            const std::string& target) {
             const simd::lane_functions& f = table(target);
-            const nia::spectral::kernel_record r =
-                nia::spectral::make_kernel_record(z, zp, k_p, k_m);
+            const spectral::kernel_record r = spectral::make_kernel_record(z, zp, k_p, k_m);
             std::vector<py::ssize_t> shape = shape_of(lam);
             shape.push_back(6);
             py::array_t<complex> out(shape);
@@ -185,3 +178,5 @@ void register_simd_probes(py::module_& m) {
         },
         py::arg("x"), py::arg("target") = "", "(sin x, cos x) by the lane code of target.");
 }
+
+}  // namespace nia::probe
