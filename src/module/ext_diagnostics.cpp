@@ -4,6 +4,7 @@
 // limit and their error estimate, whether every tail ray went quiet).
 #include <pybind11/complex.h>
 #include <pybind11/numpy.h>
+#include <pybind11/typing.h>
 
 #include <complex>
 #include <cstdint>
@@ -19,6 +20,9 @@ namespace nia::module {
 namespace {
 
 using complex_array = py::array_t<std::complex<double>>;
+using count_array = py::array_t<std::int64_t>;
+using diagnostics_result = py::typing::Tuple<complex_array, count_array, count_array,
+                                             py::array_t<double>, py::array_t<bool>>;
 
 constexpr const char* diagnostics_doc =
     R"(Rows of near_interface_six_batch with their per-row figures.
@@ -55,9 +59,10 @@ ValueError
     The validation errors of ``near_interface_six_batch``, before any work.
 )";
 
-py::tuple six_batch_diagnostics(double k_p, std::complex<double> k_m, real_array rho, real_array z,
-                                real_array zp, double rtol, double lam_mult, std::int32_t depth,
-                                double detour, real_array gx, real_array gw) {
+diagnostics_result six_batch_diagnostics(double k_p, std::complex<double> k_m, real_array rho,
+                                         real_array z, real_array zp, double rtol, double lam_mult,
+                                         std::int32_t depth, double detour, real_array gx,
+                                         real_array gw) {
     const checked_points pts = check_points(rho, z, zp, gx, gw);
     const auto& rho_v = pts.rho;
     const auto& z_v = pts.z;
@@ -65,8 +70,8 @@ py::tuple six_batch_diagnostics(double k_p, std::complex<double> k_m, real_array
     const py::ssize_t n = pts.n;
 
     complex_array rows({n, static_cast<py::ssize_t>(6)});
-    py::array_t<std::int64_t> nodes(n);
-    py::array_t<std::int64_t> limit_panels(n);
+    count_array nodes(n);
+    count_array limit_panels(n);
     py::array_t<double> limit_error(n);
     py::array_t<bool> all_quiet(n);
     auto rows_v = rows.mutable_unchecked<2>();
@@ -92,7 +97,7 @@ py::tuple six_batch_diagnostics(double k_p, std::complex<double> k_m, real_array
             quiet_v(i) = f.all_quiet;
         }
     }
-    return py::make_tuple(rows, nodes, limit_panels, limit_error, all_quiet);
+    return diagnostics_result(py::make_tuple(rows, nodes, limit_panels, limit_error, all_quiet));
 }
 
 }  // namespace
