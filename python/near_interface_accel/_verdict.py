@@ -43,23 +43,32 @@ _TAIL = "rotated tail did not go quiet inside the panel budget"
 def unresolved_threshold(rtol: float) -> float:
     """The largest summed limit-panel error estimate, relative to the row's
     largest channel, that a row of tolerance ``rtol`` may carry and still
-    count as resolved."""
+    count as resolved: ``max(100 rtol, 1e-9)``.
+
+    Examples
+    --------
+    >>> unresolved_threshold(1e-8)
+    1e-06
+    >>> unresolved_threshold(1e-13)
+    1e-09
+    """
     return max(UNRESOLVED_FACTOR * rtol, UNRESOLVED_FLOOR)
 
 
 class UnresolvedRowWarning(UserWarning):
     """Rows whose integration stopped short of the tolerance: panels accepted
     at the depth limit with a large error estimate, or a tail ray that did not
-    go quiet. Raised at most once per call; it names the first few points."""
+    go quiet. Issued at most once per call; it counts the points and names
+    the first few."""
 
 
 class RowDiagnostics(NamedTuple):
     """Per-point figures of the integration, each an array of the broadcast
     shape of the points.
 
-    Points that were not evaluated (invalid points with ``invalid='nan'``, or
-    points of a batch cut short) have ``nodes`` and ``limit_panels`` 0,
-    ``limit_error`` NaN, ``all_quiet`` False and ``unresolved`` False.
+    Points that were not evaluated (invalid points with ``invalid='nan'``)
+    have ``nodes`` and ``limit_panels`` 0, ``limit_error`` NaN, ``all_quiet``
+    False and ``unresolved`` False.
     """
 
     nodes: NDArray[np.int64]
