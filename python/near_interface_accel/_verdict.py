@@ -124,15 +124,15 @@ class RowVerdict:
     def __init__(self, triples: NDArray[np.float64], where: NDArray[np.intp],
                  shape: tuple[int, ...], *, rtol: float, invalid: Literal["raise", "nan"],
                  judge: bool = True, advice: str = "") -> None:
-        n = triples.shape[0]
         self.triples, self.where, self.shape = triples, where, shape
         self.threshold = unresolved_threshold(rtol)
         self.rtol, self.invalid, self.judge, self.advice = rtol, invalid, judge, advice
-        self.nodes = np.zeros(n, dtype=np.int64)
-        self.limit_panels = np.zeros(n, dtype=np.int64)
-        self.limit_error = np.full(n, np.nan)
-        self.all_quiet = np.zeros(n, dtype=np.bool_)
-        self.evaluated = np.zeros(n, dtype=np.bool_)
+        # The chunks' figures as they came; gathered per triple only when a
+        # row is unresolved or the figures are asked for, so that the common
+        # case (every row resolved) costs a few comparisons per chunk.
+        self._chunks: list[tuple[NDArray[np.intp], tuple[Any, ...]]] = []
+        self._any_unresolved = False
+        self._gathered: dict[str, NDArray[Any]] | None = None
 
     def record(self, rows: NDArray[np.intp], result: tuple[Any, ...]) -> NDArray[Any]:
         """Take the figures of the triples ``rows`` from a diagnostics batch's
@@ -143,35 +143,56 @@ class RowVerdict:
         become NaN.
         """
         values, nodes, limit_panels, limit_error, all_quiet = result
-        self.nodes[rows] = nodes
-        self.limit_panels[rows] = limit_panels
-        self.limit_error[rows] = limit_error
-        self.all_quiet[rows] = all_quiet
-        self.evaluated[rows] = True
+        self._chunks.append((rows, (nodes, limit_panels, limit_error, all_quiet)))
+        self._gathered = None
         quiet = np.asarray(all_quiet, dtype=np.bool_)
-        if not quiet.all() and (self.invalid == "raise" or not self.judge):
-            first = int(rows[int(np.flatnonzero(~quiet)[0])])
-            # The first point in C order whose triple failed.
-            flat = int(np.flatnonzero(self.where == first)[0])
-            hint = (". Pass invalid='nan' to get rows of NaN for such points instead of this "
-                    "error." if self.judge else ".")
-            raise RuntimeError(f"{_TAIL}: {describe_point(flat, self.shape, self.triples[first])}"
-                               + hint)
+        if not quiet.all():
+            self._any_unresolved = True
+            if self.invalid == "raise" or not self.judge:
+                first = int(rows[int(np.flatnonzero(~quiet)[0])])
+                # The first point in C order whose triple failed.
+                flat = int(np.flatnonzero(self.where == first)[0])
+                hint = (". Pass invalid='nan' to get rows of NaN for such points instead of "
+                        "this error." if self.judge else ".")
+                raise RuntimeError(
+                    f"{_TAIL}: {describe_point(flat, self.shape, self.triples[first])}" + hint)
+        elif not np.all(np.asarray(limit_error) <= self.threshold):
+            self._any_unresolved = True
         return np.asarray(values)
+
+    def _per_triple(self) -> dict[str, NDArray[Any]]:
+        """The figures gathered per distinct triple (unevaluated ones: 0
+        nodes and panels, NaN error, not quiet)."""
+        if self._gathered is None:
+            n = self.triples.shape[0]
+            g = {"nodes": np.zeros(n, dtype=np.int64),
+                 "limit_panels": np.zeros(n, dtype=np.int64),
+                 "limit_error": np.full(n, np.nan),
+                 "all_quiet": np.zeros(n, dtype=np.bool_),
+                 "evaluated": np.zeros(n, dtype=np.bool_)}
+            for rows, (nodes, limit_panels, limit_error, all_quiet) in self._chunks:
+                g["nodes"][rows] = nodes
+                g["limit_panels"][rows] = limit_panels
+                g["limit_error"][rows] = limit_error
+                g["all_quiet"][rows] = all_quiet
+                g["evaluated"][rows] = True
+            self._gathered = g
+        return self._gathered
 
     def unresolved(self) -> NDArray[np.bool_]:
         """Per distinct triple: evaluated, and a ray did not go quiet or the
         limit-panel error exceeds the threshold (a NaN estimate included)."""
-        return self.evaluated & (~self.all_quiet | ~(self.limit_error <= self.threshold))
+        g = self._per_triple()
+        return g["evaluated"] & (~g["all_quiet"] | ~(g["limit_error"] <= self.threshold))
 
     def settle(self, values: NDArray[Any], *, what: str = "points",
                stacklevel: int = 2) -> NDArray[Any]:
         """Warn once about unresolved points and turn their rows into NaN when
         asked to; returns the values (per distinct triple, rows along the
         first axis)."""
-        bad = self.unresolved() if self.judge else np.zeros_like(self.evaluated)
-        if not bad.any():
+        if not (self.judge and self._any_unresolved):
             return values
+        bad = self.unresolved()
         bad_points = bad[self.where]
         count = int(np.count_nonzero(bad_points))
         if count:
@@ -184,12 +205,13 @@ class RowVerdict:
 
     def figures(self) -> RowDiagnostics:
         """The per-point figures in the broadcast shape."""
-        bad = self.unresolved() if self.judge else np.zeros_like(self.evaluated)
+        g = self._per_triple()
+        bad = self.unresolved() if self.judge else np.zeros_like(g["evaluated"])
         return RowDiagnostics(
-            nodes=self._per_point(self.nodes),
-            limit_panels=self._per_point(self.limit_panels),
-            limit_error=self._per_point(self.limit_error),
-            all_quiet=self._per_point(self.all_quiet),
+            nodes=self._per_point(g["nodes"]),
+            limit_panels=self._per_point(g["limit_panels"]),
+            limit_error=self._per_point(g["limit_error"]),
+            all_quiet=self._per_point(g["all_quiet"]),
             unresolved=self._per_point(bad),
         )
 
@@ -200,8 +222,9 @@ class RowVerdict:
         named = []
         for flat in np.flatnonzero(bad_points)[:_NAMED_POINTS]:
             t = int(self.where[flat])
-            if self.all_quiet[t]:
-                why = f"estimated error {self.limit_error[t]:.1e}"
+            g = self._per_triple()
+            if g["all_quiet"][t]:
+                why = f"estimated error {g['limit_error'][t]:.1e}"
             else:
                 why = "a tail ray did not go quiet"
             named.append(f"{describe_point(int(flat), self.shape, self.triples[t])} ({why})")
