@@ -216,12 +216,14 @@ def main():
         bound = right_bound(rtol)
         right = settled & (errs + unsettled[cut] <= bound)
         wrong = settled & (errs - unsettled[cut] > bound)
-        r["largest_limit_error_right"] = float(les[right].max())
+        r["largest_limit_error_right"] = float(les[right].max()) if right.any() else None
         r["smallest_limit_error_wrong"] = float(les[wrong].min()) if wrong.any() else None
         figures["random"][label] = r
-        extra = f"   limit error: right rows up to {les[right].max():.1e}"
+        extra = "   limit error:"
+        if right.any():
+            extra += f" right rows up to {les[right].max():.1e}"
         if wrong.any():
-            extra += f", wrong rows from {les[wrong].min():.1e}"
+            extra += f" wrong rows from {les[wrong].min():.1e}"
         print(line(label, r, extra))
         if label.startswith("depth"):
             trade[label] = {}
