@@ -40,11 +40,6 @@ def test_reference_rows_at_default_controls_are_silent():
             assert not figures.unresolved and figures.limit_panels == 0
 
 
-def test_the_warning_is_a_user_warning_of_the_package():
-    assert issubclass(nia.UnresolvedRowWarning, UserWarning)
-    assert "UnresolvedRowWarning" in nia.__all__ and "RowDiagnostics" in nia.__all__
-
-
 # At depth 1 half of these points are unresolved (rho = 30 at either height,
 # rho = 2 on the interface) and half resolved: the figures decide.
 GRID = (np.array([[0.0], [30.0], [2.0]]), np.array([0.0, 5.0]), -0.1)
@@ -188,12 +183,6 @@ def test_a_replaced_batch_function_is_called_and_nothing_judged(monkeypatch):
         warnings.simplefilter("error")
         nia.six_integrals(K_P, K_M, [1.0, 30.0], 0.0, 0.0, depth=1)
     assert seen == [2]
-
-
-@pytest.mark.parametrize("name, value", [("verdict", 1), ("diagnostics", "yes")])
-def test_the_switches_take_booleans_only(name, value):
-    with pytest.raises(TypeError, match=f"{name} must be True or False"):
-        nia.six_integrals(K_P, K_M, 1.0, 0.5, -0.1, **{name: value})
 
 
 def test_depth_one_rows_known_to_be_wrong_are_all_flagged():
