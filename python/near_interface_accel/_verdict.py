@@ -25,12 +25,13 @@ __all__ = ["UnresolvedRowWarning", "RowDiagnostics", "RowVerdict", "UNRESOLVED_F
 # a panel's Gauss sum with its two halves', so it measures the error of the
 # coarser of the two and runs 10 to 10^4 times above the error of the row,
 # which keeps the finer. Measured (benchmarks/verdict_rates.py): at the default
-# controls no reference row and no random row reaches the depth limit with an
-# estimate above 6e-9; rows known to be wrong (depth 1, one node, k_p rho of
-# 1e6 and more on the interface) carry 1e-6 to 5e6. At rtol 1e-12 and 1e-13,
-# rows right to 1e-10 carry up to 9e-10, while rows wrong by 3e-9 (a lossless
-# lower medium's branch point on the real axis) carry 3e-9 and more: hence the
-# floor.
+# controls no right row reaches the depth limit with an estimate above 5.6e-9;
+# rows known to be wrong (depth 1, one node, k_p rho of 1e6 and more on the
+# interface) carry 8e-7 to 5e6, and all but 3 of 2,471 wrong depth-1 rows
+# more than 1e-6. 10 rtol would flag nearly twice as many right rows at depth
+# 1 and 3, 1000 rtol would miss 4 to 5% of the wrong ones. Near the rtol floor right
+# rows carry up to 4.5e-10, while at rtol 1e-12 rows wrong by 7.5e-10 and more
+# carry 1.7e-9 and more: hence the floor.
 UNRESOLVED_FACTOR = 100.0
 UNRESOLVED_FLOOR = 1e-9
 
