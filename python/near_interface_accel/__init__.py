@@ -14,6 +14,9 @@ The friendly front of the compiled module ``_near_interface_accel``:
   expects (time convention exp(+j omega t), Im(k) <= 0 for a lossy medium);
   :func:`medium` does the same from SI quantities (Hz, S/m).
 * :func:`six_integrals_dask` spreads a batch over a Dask cluster.
+* Every row comes with a verdict: rows the integration did not resolve raise
+  one :class:`UnresolvedRowWarning`; ``diagnostics=True`` returns the
+  per-point figures as :class:`RowDiagnostics`.
 """
 
 from importlib.metadata import PackageNotFoundError, version
@@ -21,6 +24,7 @@ from importlib.metadata import PackageNotFoundError, version
 from ._batch import RTOL_FLOOR, gauss_rule, six_integrals
 from ._dask import six_integrals_dask
 from ._media import EPSILON_0, SPEED_OF_LIGHT, Medium, medium, wavenumber
+from ._verdict import RowDiagnostics, UnresolvedRowWarning, unresolved_threshold
 
 try:
     __version__ = version("near-interface-accel")
@@ -28,4 +32,5 @@ except PackageNotFoundError:  # pragma: no cover - running from a source tree
     __version__ = "0+unknown"
 
 __all__ = ["six_integrals", "six_integrals_dask", "wavenumber", "medium", "Medium", "gauss_rule",
-           "RTOL_FLOOR", "SPEED_OF_LIGHT", "EPSILON_0", "__version__"]
+           "RTOL_FLOOR", "SPEED_OF_LIGHT", "EPSILON_0", "UnresolvedRowWarning", "RowDiagnostics",
+           "unresolved_threshold", "__version__"]

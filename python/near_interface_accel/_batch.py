@@ -1,5 +1,5 @@
 """The friendly front of the compiled batch: broadcasting, de-duplication,
-the Gauss rule, thread limits, chunks and progress."""
+the Gauss rule, thread limits, chunks, progress and the per-row verdict."""
 
 from __future__ import annotations
 
@@ -10,14 +10,23 @@ import os
 import warnings
 from collections.abc import Iterator
 from numbers import Complex, Real
-from typing import Any, Literal, Protocol
+from typing import Any, Literal, Protocol, overload
 
 import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
 import _near_interface_accel as _accel
+import _near_interface_ext as _ext
+
+from ._verdict import RowDiagnostics, RowVerdict, describe_point
 
 __all__ = ["six_integrals", "gauss_rule", "RTOL_FLOOR"]
+
+# The compiled batch as imported. The verdict needs the figures of the
+# diagnostics batch, whose rows are bit for bit this function's; while the
+# module attribute is replaced (a test double, an instrumented build) the
+# friendly call calls the replacement instead and judges nothing.
+_GENUINE_BATCH = _accel.near_interface_six_batch
 
 # The smallest rtol the friendly call accepts. Timed on single points with the
 # default controls (lossy and lossless grounds, a high-contrast case, points on
@@ -143,6 +152,12 @@ def _count(name: str, value: int | None) -> int | None:
     return n
 
 
+def _flag(name: str, value: bool) -> bool:
+    if not isinstance(value, (bool, np.bool_)):
+        raise TypeError(f"{name} must be True or False, got {type(value).__name__}")
+    return bool(value)
+
+
 def _controls(rtol: float, gauss_nodes: int, lam_mult: float, detour: float
               ) -> tuple[float, float, float, NDArray[np.float64], NDArray[np.float64]]:
     """Check the numerical controls the compiled call does not range-test.
@@ -222,13 +237,7 @@ def _rejected(triples: NDArray[np.float64]) -> tuple[NDArray[np.bool_], NDArray[
     return refused, ~refused & ~np.isfinite(triples).all(axis=1)
 
 
-def _describe_point(flat: int, shape: tuple[int, ...], triple: NDArray[np.float64]) -> str:
-    rho, z, zp = (float(v) for v in triple)
-    values = f"rho={rho!r}, z={z!r}, zp={zp!r}"
-    if not shape:
-        return f"the point has {values}"
-    index = tuple(int(i) for i in np.unravel_index(flat, shape))
-    return f"point {index} of the broadcast shape {shape} has {values}"
+_describe_point = describe_point
 
 
 def _refuse_point(compiled_message: str, flat: int, shape: tuple[int, ...],
@@ -291,6 +300,26 @@ def _step(n: int, chunk_size: int | None, progress: bool, workers: int | None) -
     return max(-(-n // _PROGRESS_STEPS), _MIN_TRIPLES_PER_THREAD * threads, 1)
 
 
+@overload
+def six_integrals(
+    k_p: float, k_m: complex, rho: ArrayLike, z: ArrayLike, zp: ArrayLike, *,
+    rtol: float = ..., gauss_nodes: int = ..., depth: int = ..., lam_mult: float = ...,
+    detour: float = ..., workers: int | None = ..., chunk_size: int | None = ...,
+    progress: bool = ..., invalid: Literal["raise", "nan"] = ..., verdict: bool = ...,
+    diagnostics: Literal[False] = ...,
+) -> NDArray[np.complex128]: ...
+
+
+@overload
+def six_integrals(
+    k_p: float, k_m: complex, rho: ArrayLike, z: ArrayLike, zp: ArrayLike, *,
+    rtol: float = ..., gauss_nodes: int = ..., depth: int = ..., lam_mult: float = ...,
+    detour: float = ..., workers: int | None = ..., chunk_size: int | None = ...,
+    progress: bool = ..., invalid: Literal["raise", "nan"] = ..., verdict: bool = ...,
+    diagnostics: Literal[True],
+) -> tuple[NDArray[np.complex128], RowDiagnostics]: ...
+
+
 def six_integrals(
     k_p: float,
     k_m: complex,
@@ -307,7 +336,9 @@ def six_integrals(
     chunk_size: int | None = None,
     progress: bool = False,
     invalid: Literal["raise", "nan"] = "raise",
-) -> NDArray[np.complex128]:
+    verdict: bool = True,
+    diagnostics: bool = False,
+) -> NDArray[np.complex128] | tuple[NDArray[np.complex128], RowDiagnostics]:
     """The six Sommerfeld-type integrals near a planar interface, for points
     (rho, z, zp) of any shape.
 
@@ -359,16 +390,35 @@ def six_integrals(
         Show a tqdm progress bar over the distinct triples (needs tqdm).
     invalid : {'raise', 'nan'}
         What to do with invalid points (those the compiled call refuses, and
-        non-finite ones): 'raise' (the default) refuses the whole batch with
-        ValueError before any integral is evaluated; 'nan' evaluates the
-        valid points and gives every invalid point a row of complex NaN.
+        non-finite ones) and with unresolved rows: 'raise' (the default)
+        refuses the whole batch with ValueError before any integral is
+        evaluated, raises RuntimeError for a row whose tail ray did not go
+        quiet and returns other unresolved rows as computed (with the
+        warning); 'nan' evaluates the valid points and gives every invalid
+        point and every unresolved row a row of complex NaN.
+    verdict : bool
+        Judge every row by what its integration reports (the default). A row
+        is unresolved when its panels accepted at the depth limit leave a
+        summed error estimate above ``max(100 rtol, 1e-9)`` of the row's
+        largest channel, or a tail ray did not go quiet; one
+        :class:`UnresolvedRowWarning` per call counts such points and names
+        the first few. False calls the plain compiled batch and judges
+        nothing (a tail that does not go quiet then raises RuntimeError
+        whatever ``invalid`` says).
+    diagnostics : bool
+        Also return the per-point figures of the integration, a
+        :class:`RowDiagnostics` of arrays in the broadcast shape: Gauss nodes,
+        panels accepted at the depth limit, their summed error estimate
+        relative to the row's largest channel, whether every tail ray went
+        quiet, and the verdict.
 
     Returns
     -------
     numpy.ndarray of complex128, shape ``broadcast(rho, z, zp).shape + (6,)``
         ``out[..., c]`` is integral c at each point. Channel 0 has the
         dimension 1/length, channel 1 length, channel 2 none, channels 3, 4
-        and 5 1/length.
+        and 5 1/length. With ``diagnostics=True``, the pair
+        ``(out, figures)``.
 
     Raises
     ------
@@ -382,18 +432,27 @@ def six_integrals(
         a k_m with a positive imaginary part, an rtol below ``RTOL_FLOOR``,
         shapes that do not broadcast.
     RuntimeError
-        "rotated tail did not go quiet inside the panel budget", passed on
-        from the compiled module; no partial result is returned.
+        "rotated tail did not go quiet inside the panel budget", the compiled
+        module's message, followed by the first such point (unless
+        ``invalid='nan'``); no partial result is returned.
     TypeError
         Complex or non-numeric heights, a float ``depth`` or ``gauss_nodes``.
     ImportError
         When progress is asked for without tqdm installed.
 
+    Warns
+    -----
+    UnresolvedRowWarning
+        Once per call, when rows are unresolved (see ``verdict``).
+
     Notes
     -----
     Each distinct triple (compared bit for bit) is evaluated once and its row
     copied to every point that shares it, so the result at each point is
-    bit-identical to a direct call of the compiled module on that point.
+    bit-identical to a direct call of the compiled module on that point
+    (unresolved rows with ``invalid='nan'`` aside). The verdict comes from
+    ``_near_interface_ext.six_batch_diagnostics``, whose rows are those of
+    the compiled module bit for bit.
 
     Examples
     --------
@@ -413,6 +472,19 @@ def six_integrals(
     >>> out = six_integrals(1.0, 2 - 0.5j, rho=[0.0, 1.0], z=0.0, zp=0.0, invalid="nan")
     >>> np.isnan(out).all(axis=-1)
     array([ True, False])
+
+    A depth limit too low for the tolerance is reported, and the figures
+    behind the verdict are there for the asking:
+
+    >>> import warnings
+    >>> with warnings.catch_warnings(record=True) as caught:
+    ...     warnings.simplefilter("always")
+    ...     out, figures = six_integrals(1.0, 2 - 0.5j, rho=[1.0, 30.0], z=0.0, zp=0.0,
+    ...                                  depth=1, diagnostics=True)
+    >>> [w.category.__name__ for w in caught]
+    ['UnresolvedRowWarning']
+    >>> figures.unresolved
+    array([ True,  True])
     """
     kp, km = _media(k_p, k_m)
     rtol_v, lam_v, detour_v, gx, gw = _controls(rtol, gauss_nodes, lam_mult, detour)
@@ -420,6 +492,8 @@ def six_integrals(
     chunk_size = _count("chunk_size", chunk_size)
     if invalid not in ("raise", "nan"):
         raise ValueError(f"invalid must be 'raise' or 'nan', got {invalid!r}")
+    verdict = _flag("verdict", verdict)
+    diagnostics = _flag("diagnostics", diagnostics)
     r, h, hp = broadcast_points(rho, z, zp)
     triples, where = distinct_triples(r, h, hp)
     refused, not_finite = _rejected(triples)
@@ -436,6 +510,30 @@ def six_integrals(
         return _accel.near_interface_six_batch(
             kp, km, triples[rows, 0], triples[rows, 1], triples[rows, 2],
             rtol_v, lam_v, depth, detour_v, gx, gw)
+
+    # The figures come from the diagnostics batch: always when asked for, and
+    # for the verdict as long as the batch function is the genuine one.
+    judged = diagnostics or (verdict and _accel.near_interface_six_batch is _GENUINE_BATCH)
+    rows_verdict = RowVerdict(
+        triples, where, r.shape, rtol=rtol_v, invalid=invalid, judge=verdict,
+        advice=f"A larger depth (now {depth!r}) or more gauss_nodes (now {gauss_nodes!r}) "
+               "may resolve them; invalid='nan' gives them rows of NaN and diagnostics=True "
+               "returns the per-point figures.")
+
+    def judged_batch(rows: NDArray[np.intp]) -> NDArray[np.complex128]:
+        try:
+            result = _ext.six_batch_diagnostics(
+                kp, km, triples[rows, 0], triples[rows, 1], triples[rows, 2],
+                rtol_v, lam_v, depth, detour_v, gx, gw)
+        except TypeError:
+            # An argument the casters refuse (a float depth): the compiled
+            # batch's own TypeError, word for word, which names the function
+            # users know. It fails in the same conversion, before any work.
+            batch(rows)
+            raise
+        return rows_verdict.record(rows, result)
+
+    evaluate = judged_batch if judged else batch
 
     with _progress_bar(progress, n) as bar, openmp_threads(workers):
         if invalid == "raise" and skipped.any():
@@ -454,10 +552,15 @@ def six_integrals(
             raise _refuse_point(message, flat, r.shape, triples[bad]) from None
         values = np.full((triples.shape[0], 6), complex(np.nan, np.nan), dtype=np.complex128)
         if n == 0 and triples.shape[0] == 0:
-            values = batch(todo)
+            values = evaluate(todo)
         for start in range(0, n, step):
             rows = todo[start:start + step]
-            values[rows] = batch(rows)
+            values[rows] = evaluate(rows)
             if bar is not None:
                 bar.update(rows.size)
-    return values[where].reshape(r.shape + (6,))
+    if judged:
+        values = rows_verdict.settle(values, stacklevel=2)
+    out = values[where].reshape(r.shape + (6,))
+    if diagnostics:
+        return out, rows_verdict.figures()
+    return out

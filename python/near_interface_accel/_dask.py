@@ -8,7 +8,7 @@ from typing import TYPE_CHECKING, Any, Literal, cast
 import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
-from ._batch import _controls, _count, _media, _real_array, six_integrals
+from ._batch import _controls, _count, _flag, _media, _real_array, six_integrals
 
 if TYPE_CHECKING:
     import dask.array
@@ -24,7 +24,8 @@ def _evaluate_block(rho: NDArray[np.float64], z: NDArray[np.float64], zp: NDArra
                     *, k_p: float, k_m: complex, options: dict[str, Any]) -> NDArray[np.complex128]:
     # Runs on a worker: one friendly call per block (distinct triples of the
     # block evaluated once, errors of the compiled module passed on).
-    return six_integrals(k_p, k_m, rho, z, zp, **options)
+    out: NDArray[np.complex128] = six_integrals(k_p, k_m, rho, z, zp, **options)
+    return out
 
 
 def six_integrals_dask(
@@ -42,12 +43,13 @@ def six_integrals_dask(
     detour: float = 0.1,
     omp_threads: int | None = None,
     invalid: Literal["raise", "nan"] = "raise",
+    verdict: bool = True,
 ) -> dask.array.Array:
     """The six integrals as a lazy Dask array, one compiled call per block.
 
     Parameters
     ----------
-    k_p, k_m, rtol, gauss_nodes, depth, lam_mult, detour, invalid
+    k_p, k_m, rtol, gauss_nodes, depth, lam_mult, detour, invalid, verdict
         As for :func:`six_integrals`; the wavenumbers and controls are checked
         here, before any task runs.
     rho, z, zp : dask arrays, numpy arrays or scalars
@@ -81,6 +83,14 @@ def six_integrals_dask(
     index it names is the point's index inside that block), unless
     ``invalid='nan'``, which gives it a row of NaN.
 
+    The verdict is taken per block: each block with unresolved rows issues
+    its own :class:`UnresolvedRowWarning` where the block runs (in the
+    calling process with the synchronous and threaded schedulers, in the
+    worker's log with ``dask.distributed``), naming indices inside the block.
+    To act on it across a cluster, pass ``invalid='nan'`` and look for rows
+    of NaN. The per-point figures (``diagnostics=True``) are not offered
+    here; call :func:`six_integrals` on the points that need them.
+
     Examples
     --------
     >>> lazy = six_integrals_dask(1.0, 2 - 0.5j, [0.0, 1.0, 2.0, 3.0], 0.5, -0.1, chunks=2)
@@ -97,9 +107,10 @@ def six_integrals_dask(
     omp_threads = _count("omp_threads", omp_threads)
     if invalid not in ("raise", "nan"):
         raise ValueError(f"invalid must be 'raise' or 'nan', got {invalid!r}")
+    verdict = _flag("verdict", verdict)
     options: dict[str, Any] = dict(rtol=rtol, gauss_nodes=gauss_nodes, depth=depth,
                                    lam_mult=lam_mult, detour=detour, workers=omp_threads,
-                                   invalid=invalid)
+                                   invalid=invalid, verdict=verdict)
 
     names = ("rho", "z", "zp")
     lazy = [isinstance(a, da.Array) for a in (rho, z, zp)]

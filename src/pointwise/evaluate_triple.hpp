@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <tuple>
 
 #include "../spectral/kernel.hpp"
@@ -231,5 +232,19 @@ path_pieces<typename Rules::sum_type> integrate_pieces(const batch_controls& ctl
 // quiet sets failure_flag and leaves the row untouched.
 void evaluate_triple(const batch_controls& ctl, double rho, double z, double zp, complex* row,
                      std::atomic<bool>& failure_flag) noexcept;
+
+// What the integration of one row says about itself.
+struct row_figures {
+    std::int64_t nodes;         // Gauss nodes evaluated over the whole path
+    std::int64_t limit_panels;  // panels accepted at the depth limit with err > tol
+    double limit_error;         // their summed error estimate over the row's largest channel
+    bool all_quiet;             // every tail ray went quiet within its budget
+};
+
+// Row i with its figures. The row is bit for bit evaluate_triple's when every
+// ray went quiet; otherwise it is complex NaN (the batch entry raises for such
+// a row) and the figures describe the work done up to the failed ray.
+void evaluate_triple_tallied(const batch_controls& ctl, double rho, double z, double zp,
+                             complex* row, row_figures& figures) noexcept;
 
 }  // namespace nia::pointwise

@@ -5,7 +5,7 @@ import importlib
 import pytest
 
 MODULES = ["near_interface_accel", "near_interface_accel._batch", "near_interface_accel._media",
-           "near_interface_accel._dask"]
+           "near_interface_accel._dask", "near_interface_accel._verdict"]
 
 
 @pytest.mark.parametrize("name", MODULES)

@@ -1,6 +1,6 @@
-"""Type information: the compiled module's stub agrees with the built module,
+"""Type information: the compiled modules' stubs agree with the built modules,
 the package is typed (py.typed) and passes mypy --strict, and a type checker
-catches misuse of both."""
+catches misuse of all three."""
 import ast
 import importlib.metadata
 import re
@@ -12,6 +12,7 @@ from pathlib import Path
 import pytest
 
 import _near_interface_accel as accel
+import _near_interface_ext as ext
 
 pytest.importorskip("mypy")
 # mypy follows the package's annotations into dask; without it installed the
@@ -35,7 +36,8 @@ def run(*args, cwd):
 
 
 def test_stubtest_finds_no_difference_from_the_built_modules(tmp_path):
-    proc = run("mypy.stubtest", "_near_interface_accel", "near_interface_accel", cwd=tmp_path)
+    proc = run("mypy.stubtest", "_near_interface_accel", "_near_interface_ext",
+               "near_interface_accel", cwd=tmp_path)
     assert proc.returncode == 0, proc.stdout + proc.stderr
 
 
@@ -49,15 +51,24 @@ FAMILIES = {
 }
 
 
-def test_stub_signature_matches_the_compiled_signature():
-    stub = ast.parse(installed_file("_near_interface_accel-stubs/__init__.pyi").read_text())
-    fn = next(n for n in stub.body
-              if isinstance(n, ast.FunctionDef) and n.name == "near_interface_six_batch")
+# The compiled return types and the stubs' annotations, member by member.
+RETURNS = {
+    "near_interface_six_batch": ["complex128"],
+    "six_batch_diagnostics": ["complex128", "int64", "int64", "float64", "bool"],
+}
+
+
+@pytest.mark.parametrize("module, name", [(accel, "near_interface_six_batch"),
+                                          (ext, "six_batch_diagnostics")])
+def test_stub_signature_matches_the_compiled_signature(module, name):
+    stub_file = installed_file(f"{module.__name__}-stubs/__init__.pyi")
+    stub = ast.parse(stub_file.read_text())
+    fn = next(n for n in stub.body if isinstance(n, ast.FunctionDef) and n.name == name)
     stub_params = [(a.arg, ast.unparse(a.annotation)) for a in fn.args.args]
     assert not (fn.args.kwonlyargs or fn.args.vararg or fn.args.kwarg or fn.args.defaults)
 
-    first = accel.near_interface_six_batch.__doc__.splitlines()[0]
-    inner = re.fullmatch(r"near_interface_six_batch\((.*)\) -> (.*)", first)
+    first = getattr(module, name).__doc__.splitlines()[0]
+    inner = re.fullmatch(rf"{name}\((.*)\) -> (.*)", first)
     assert inner, first
     # split "name: type" pairs at top-level commas
     params, depth, cur = [], 0, ""
@@ -70,9 +81,12 @@ def test_stub_signature_matches_the_compiled_signature():
         cur += ch
     compiled = [tuple(p.split(": ", 1)) for p in params]
     assert [n for n, _ in stub_params] == [n for n, _ in compiled]
-    for (name, stub_type), (_, compiled_type) in zip(stub_params, compiled):
-        assert re.search(FAMILIES[stub_type], compiled_type), (name, stub_type, compiled_type)
-    assert "complex128" in inner.group(2) and ast.unparse(fn.returns) == "NDArray[np.complex128]"
+    for (arg, stub_type), (_, compiled_type) in zip(stub_params, compiled):
+        assert re.search(FAMILIES[stub_type], compiled_type), (arg, stub_type, compiled_type)
+    compiled_returns = re.findall(r"NDArray\[numpy\.(\w+)\]", inner.group(2))
+    stub_returns = re.findall(r"NDArray\[np\.(\w+)\]", ast.unparse(fn.returns))
+    assert compiled_returns == RETURNS[name]
+    assert [t.rstrip("_") for t in stub_returns] == RETURNS[name]
 
 
 GOOD = """
@@ -80,6 +94,7 @@ GOOD = """
     import numpy as np
     from numpy.typing import NDArray
     import _near_interface_accel as accel
+    import _near_interface_ext as ext
     import near_interface_accel as nia
 
     k = nia.wavenumber(1.0, 4 - 1j)
@@ -91,6 +106,13 @@ GOOD = """
                                          gx, gw)
     assert_type(raw, NDArray[np.complex128])
     assert_type(accel.near_interface_680, bool)
+    pair = nia.six_integrals(1.0, k, [0.0, 1.0], 0.5, -0.1, diagnostics=True)
+    assert_type(pair, tuple[NDArray[np.complex128], nia.RowDiagnostics])
+    assert_type(pair[1].limit_error, NDArray[np.float64])
+    rows, nodes, limit_panels, limit_error, all_quiet = ext.six_batch_diagnostics(
+        1.0, k, [0.0], [0.5], [-0.1], 1e-8, 10.0, 20, 0.1, gx, gw)
+    assert_type(rows, NDArray[np.complex128])
+    assert_type(all_quiet, NDArray[np.bool_])
 """
 
 BAD = """

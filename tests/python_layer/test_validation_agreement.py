@@ -6,6 +6,7 @@ return the compiled call's rows."""
 import math
 
 import numpy as np
+import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
@@ -31,6 +32,8 @@ def outcome(fn):
         return "RuntimeError", str(e)
 
 
+# depth 0 at rtol 1e-2 leaves rows unresolved: the verdict's warning is expected
+@pytest.mark.filterwarnings("ignore::near_interface_accel.UnresolvedRowWarning")
 @settings(max_examples=300, deadline=None)
 @given(points)
 def test_friendly_and_compiled_validation_agree(pts):

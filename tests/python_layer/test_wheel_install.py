@@ -46,13 +46,15 @@ def test_wheel_carries_module_stubs_and_package(wheel):
     names = zipfile.ZipFile(wheel).namelist()
     top = {n.split("/")[0] for n in names}
     assert any(n.startswith("_near_interface_accel.") and n.endswith(".so") for n in names)
-    assert {"_near_interface_accel-stubs/__init__.pyi", "near_interface_accel/__init__.py",
-            "near_interface_accel/py.typed", "near_interface_accel/_batch.py",
-            "near_interface_accel/_dask.py", "near_interface_accel/_media.py"} <= set(names)
+    assert any(n.startswith("_near_interface_ext.") and n.endswith(".so") for n in names)
+    assert {"_near_interface_accel-stubs/__init__.pyi", "_near_interface_ext-stubs/__init__.pyi",
+            "near_interface_accel/__init__.py", "near_interface_accel/py.typed",
+            "near_interface_accel/_batch.py", "near_interface_accel/_dask.py",
+            "near_interface_accel/_media.py", "near_interface_accel/_verdict.py"} <= set(names)
     assert not any(n.startswith(("tests/", "src/", "python/")) for n in names)
     assert not any(n.startswith("_near_interface_probe") for n in names)
     assert {t for t in top if not t.endswith(".so")} == {
-        "_near_interface_accel-stubs", "near_interface_accel",
+        "_near_interface_accel-stubs", "_near_interface_ext-stubs", "near_interface_accel",
         f"near_interface_accel-{nia.__version__}.dist-info"}
 
 

@@ -1,0 +1,41 @@
+# Type information for the compiled module _near_interface_ext (C++, pybind11,
+# OpenMP): the batches beyond the six integrals of _near_interface_accel. It
+# is shipped as a stub-only package next to the module, as the stubs of
+# _near_interface_accel are.
+
+from typing import Final
+
+import numpy as np
+from numpy.typing import ArrayLike, NDArray
+
+__version__: Final[str]
+
+def six_batch_diagnostics(
+    k_p: float,
+    k_m: complex,
+    rho: ArrayLike,
+    z: ArrayLike,
+    zp: ArrayLike,
+    rtol: float,
+    lam_mult: float,
+    depth: int,
+    detour: float,
+    gx: ArrayLike,
+    gw: ArrayLike,
+) -> tuple[
+    NDArray[np.complex128],
+    NDArray[np.int64],
+    NDArray[np.int64],
+    NDArray[np.float64],
+    NDArray[np.bool_],
+]:
+    """Rows of near_interface_six_batch with their per-row figures.
+
+    Returns (rows, nodes, limit_panels, limit_error, all_quiet): the (n, 6)
+    rows, bit for bit those of near_interface_six_batch (complex NaN for a
+    row whose tail ray did not go quiet, for which this call does not raise),
+    the Gauss nodes used, the panels accepted at the depth limit with their
+    two estimates apart by more than the tolerance, their summed error
+    estimate over the row's largest channel, and whether every tail ray went
+    quiet. Validation as near_interface_six_batch, ValueError before any work.
+    """

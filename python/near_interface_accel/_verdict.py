@@ -1,0 +1,240 @@
+"""The per-row verdict of a batch: which rows the integration did not resolve,
+one warning that names them, NaN for them on request, and the per-row figures
+for callers who want them.
+
+A compiled diagnostics batch returns ``(rows, nodes, limit_panels,
+limit_error, all_quiet)`` for distinct triples; :class:`RowVerdict` collects
+those figures chunk by chunk (``record``), settles the verdict once all
+chunks are in (``settle``) and gives the figures per point (``figures``).
+"""
+
+from __future__ import annotations
+
+import warnings
+from typing import Any, Literal, NamedTuple
+
+import numpy as np
+from numpy.typing import NDArray
+
+__all__ = ["UnresolvedRowWarning", "RowDiagnostics", "RowVerdict", "UNRESOLVED_FACTOR",
+           "UNRESOLVED_FLOOR", "unresolved_threshold", "describe_point"]
+
+# A row is unresolved when the summed error estimate of its panels accepted at
+# the depth limit exceeds UNRESOLVED_FACTOR times rtol, relative to the row's
+# largest channel, but never less than UNRESOLVED_FLOOR. The estimate compares
+# a panel's Gauss sum with its two halves', so it measures the error of the
+# coarser of the two and runs 10 to 10^4 times above the error of the row,
+# which keeps the finer. Measured (benchmarks/verdict_rates.py): at the default
+# controls no right row reaches the depth limit with an estimate above 5.6e-9;
+# rows known to be wrong (depth 1, one node, k_p rho of 1e6 and more on the
+# interface) carry 8e-7 to 5e6, and all but 3 of 2,471 wrong depth-1 rows
+# more than 1e-6. 10 rtol would flag nearly twice as many right rows at depth
+# 1 and 3, 1000 rtol would miss 4 to 5% of the wrong ones. Near the rtol floor right
+# rows carry up to 4.5e-10, while at rtol 1e-12 rows wrong by 7.5e-10 and more
+# carry 1.7e-9 and more: hence the floor.
+UNRESOLVED_FACTOR = 100.0
+UNRESOLVED_FLOOR = 1e-9
+
+# Points named in the warning and the error.
+_NAMED_POINTS = 3
+
+_TAIL = "rotated tail did not go quiet inside the panel budget"
+
+
+def unresolved_threshold(rtol: float) -> float:
+    """The largest summed limit-panel error estimate, relative to the row's
+    largest channel, that a row of tolerance ``rtol`` may carry and still
+    count as resolved: ``max(100 rtol, 1e-9)``.
+
+    Examples
+    --------
+    >>> unresolved_threshold(1e-8)
+    1e-06
+    >>> unresolved_threshold(1e-13)
+    1e-09
+    """
+    return max(UNRESOLVED_FACTOR * rtol, UNRESOLVED_FLOOR)
+
+
+class UnresolvedRowWarning(UserWarning):
+    """Rows whose integration stopped short of the tolerance: panels accepted
+    at the depth limit with a large error estimate, or a tail ray that did not
+    go quiet. Issued at most once per call; it counts the points and names
+    the first few."""
+
+
+class RowDiagnostics(NamedTuple):
+    """Per-point figures of the integration, each an array of the broadcast
+    shape of the points.
+
+    Points that were not evaluated (invalid points with ``invalid='nan'``)
+    have ``nodes`` and ``limit_panels`` 0, ``limit_error`` NaN, ``all_quiet``
+    False and ``unresolved`` False.
+    """
+
+    nodes: NDArray[np.int64]
+    """Gauss nodes evaluated for the point's row, over the whole path."""
+    limit_panels: NDArray[np.int64]
+    """Panels accepted at the depth limit while their two estimates still
+    differed by more than the tolerance."""
+    limit_error: NDArray[np.float64]
+    """Summed error estimate of those panels over the row's largest channel
+    (0 when none)."""
+    all_quiet: NDArray[np.bool_]
+    """Every tail ray of the row went quiet within its panel budget."""
+    unresolved: NDArray[np.bool_]
+    """The verdict: a ray did not go quiet, or ``limit_error`` exceeds
+    :func:`unresolved_threshold` of the call's ``rtol``."""
+
+
+def describe_point(flat: int, shape: tuple[int, ...], triple: NDArray[np.float64]) -> str:
+    """'point (i, j) of the broadcast shape (m, n) has rho=..., z=..., zp=...'."""
+    rho, z, zp = (float(v) for v in triple)
+    values = f"rho={rho!r}, z={z!r}, zp={zp!r}"
+    if not shape:
+        return f"the point has {values}"
+    index = tuple(int(i) for i in np.unravel_index(flat, shape))
+    return f"point {index} of the broadcast shape {shape} has {values}"
+
+
+class RowVerdict:
+    """The figures of a batch's distinct triples, filled chunk by chunk from a
+    diagnostics batch, and the verdict on them.
+
+    Parameters
+    ----------
+    triples : (n, 3) float64 array
+        The distinct (rho, z, zp) triples of the call.
+    where : intp array
+        For every point of the broadcast shape (flattened, C order), the index
+        of its triple in ``triples``.
+    shape : tuple of int
+        The broadcast shape of the points.
+    rtol : float
+        The call's tolerance, which sets the threshold.
+    invalid : {'raise', 'nan'}
+        'raise': a row whose ray did not go quiet raises RuntimeError as soon
+        as its chunk is in; 'nan': unresolved rows become NaN.
+    judge : bool
+        False records the figures only: no warning and no NaN for unresolved
+        rows, and a ray that did not go quiet raises whatever ``invalid`` says.
+    advice : str
+        What the caller can change, appended to the warning.
+    """
+
+    def __init__(self, triples: NDArray[np.float64], where: NDArray[np.intp],
+                 shape: tuple[int, ...], *, rtol: float, invalid: Literal["raise", "nan"],
+                 judge: bool = True, advice: str = "") -> None:
+        self.triples, self.where, self.shape = triples, where, shape
+        self.threshold = unresolved_threshold(rtol)
+        self.rtol, self.invalid, self.judge, self.advice = rtol, invalid, judge, advice
+        # The chunks' figures as they came; gathered per triple only when a
+        # row is unresolved or the figures are asked for, so that the common
+        # case (every row resolved) costs a few comparisons per chunk.
+        self._chunks: list[tuple[NDArray[np.intp], tuple[Any, ...]]] = []
+        self._any_unresolved = False
+        self._gathered: dict[str, NDArray[Any]] | None = None
+
+    def record(self, rows: NDArray[np.intp], result: tuple[Any, ...]) -> NDArray[Any]:
+        """Take the figures of the triples ``rows`` from a diagnostics batch's
+        result and return its values (the first member).
+
+        Raises RuntimeError, with the batch entry's message followed by the
+        first such point, when a ray did not go quiet and rows are not to
+        become NaN.
+        """
+        values, nodes, limit_panels, limit_error, all_quiet = result
+        self._chunks.append((rows, (nodes, limit_panels, limit_error, all_quiet)))
+        self._gathered = None
+        quiet = np.asarray(all_quiet, dtype=np.bool_)
+        if not quiet.all():
+            self._any_unresolved = True
+            if self.invalid == "raise" or not self.judge:
+                first = int(rows[int(np.flatnonzero(~quiet)[0])])
+                # The first point in C order whose triple failed.
+                flat = int(np.flatnonzero(self.where == first)[0])
+                hint = (". Pass invalid='nan' to get rows of NaN for such points instead of "
+                        "this error." if self.judge else ".")
+                raise RuntimeError(
+                    f"{_TAIL}: {describe_point(flat, self.shape, self.triples[first])}" + hint)
+        elif not np.all(np.asarray(limit_error) <= self.threshold):
+            self._any_unresolved = True
+        return np.asarray(values)
+
+    def _per_triple(self) -> dict[str, NDArray[Any]]:
+        """The figures gathered per distinct triple (unevaluated ones: 0
+        nodes and panels, NaN error, not quiet)."""
+        if self._gathered is None:
+            n = self.triples.shape[0]
+            g = {"nodes": np.zeros(n, dtype=np.int64),
+                 "limit_panels": np.zeros(n, dtype=np.int64),
+                 "limit_error": np.full(n, np.nan),
+                 "all_quiet": np.zeros(n, dtype=np.bool_),
+                 "evaluated": np.zeros(n, dtype=np.bool_)}
+            for rows, (nodes, limit_panels, limit_error, all_quiet) in self._chunks:
+                g["nodes"][rows] = nodes
+                g["limit_panels"][rows] = limit_panels
+                g["limit_error"][rows] = limit_error
+                g["all_quiet"][rows] = all_quiet
+                g["evaluated"][rows] = True
+            self._gathered = g
+        return self._gathered
+
+    def unresolved(self) -> NDArray[np.bool_]:
+        """Per distinct triple: evaluated, and a ray did not go quiet or the
+        limit-panel error exceeds the threshold (a NaN estimate included)."""
+        g = self._per_triple()
+        return g["evaluated"] & (~g["all_quiet"] | ~(g["limit_error"] <= self.threshold))
+
+    def settle(self, values: NDArray[Any], *, what: str = "points",
+               stacklevel: int = 2) -> NDArray[Any]:
+        """Warn once about unresolved points and turn their rows into NaN when
+        asked to; returns the values (per distinct triple, rows along the
+        first axis)."""
+        if not (self.judge and self._any_unresolved):
+            return values
+        bad = self.unresolved()
+        bad_points = bad[self.where]
+        count = int(np.count_nonzero(bad_points))
+        if count:
+            warnings.warn(UnresolvedRowWarning(self._message(bad_points, count, what)),
+                          stacklevel=stacklevel + 1)
+            if self.invalid == "nan":
+                values = values.copy()
+                values[bad] = complex(np.nan, np.nan)
+        return values
+
+    def figures(self) -> RowDiagnostics:
+        """The per-point figures in the broadcast shape."""
+        g = self._per_triple()
+        bad = self.unresolved() if self.judge else np.zeros_like(g["evaluated"])
+        return RowDiagnostics(
+            nodes=self._per_point(g["nodes"]),
+            limit_panels=self._per_point(g["limit_panels"]),
+            limit_error=self._per_point(g["limit_error"]),
+            all_quiet=self._per_point(g["all_quiet"]),
+            unresolved=self._per_point(bad),
+        )
+
+    def _per_point(self, a: NDArray[Any]) -> NDArray[Any]:
+        return a[self.where].reshape(self.shape)
+
+    def _message(self, bad_points: NDArray[np.bool_], count: int, what: str) -> str:
+        named = []
+        for flat in np.flatnonzero(bad_points)[:_NAMED_POINTS]:
+            t = int(self.where[flat])
+            g = self._per_triple()
+            if g["all_quiet"][t]:
+                why = f"estimated error {g['limit_error'][t]:.1e}"
+            else:
+                why = "a tail ray did not go quiet"
+            named.append(f"{describe_point(int(flat), self.shape, self.triples[t])} ({why})")
+        more = f"; {count - len(named)} more" if count > len(named) else ""
+        fate = "they are NaN" if self.invalid == "nan" else "their rows are returned as computed"
+        text = (f"{count} of {bad_points.size} {what} were not resolved to rtol={self.rtol:g}: panels "
+                f"accepted at the depth limit leave a summed error estimate above "
+                f"{self.threshold:g} relative to the row's largest channel, or a tail ray did "
+                f"not go quiet; {fate}. " + "; ".join(named) + more + ".")
+        if self.advice:
+            text += " " + self.advice
+        return text
