@@ -28,11 +28,16 @@
 
 namespace nia::pointwise {
 
-// rho, in units of the smaller wavenumber modulus min(k_p, |k_m|), from which
-// the far range is used (and the pole's modulus |lambda_p| too, where the
-// kernel has one). Below it the J0 form is cheap and sound; above it its
-// cost grows past a few milliseconds and its error floor past 1e-9.
-inline constexpr double far_rho_min = 100.0;
+// rho in units of the larger wavenumber modulus k_max = max(k_p, |k_m|) from
+// which the far range is used: about 30 oscillations of J0(rho lambda) over
+// [0, k_max]. Beyond it the J0 form costs more than a millisecond or two per
+// point (its cost grows like k_max rho) and its error floor rises past 1e-10
+// (measured on the accuracy page of the guide).
+inline constexpr double far_oscillations_min = 100.0;
+// rho in units of the smaller wavenumber (and of the pole's modulus, where the
+// kernel has one on its sheet) from which the Hankel factors of the cut
+// integrals and of the pole come from Hankel's expansion.
+inline constexpr double far_rho_min = spectral::hankel_asymptotic_min;
 // Heights against rho: k z^2 <= far_height_ratio rho in each medium whose cut
 // is integrated. Around a cut the vertical factor of the flipped wavenumber
 // grows to about exp(k z^2 / (4 rho)) before exp(-s rho) wins, and the cut
@@ -102,12 +107,50 @@ inline double singularity_distance(complex q, double k_p, complex k_m) noexcept 
     return d;
 }
 
+// The integral of a cut over t from 0 to infinity: panels that double in
+// length from [0, far_first_panel], each by adaptive_panel, until two in a row
+// are negligible against the running sum (the quiet test of the rotated
+// tail). Each panel's tolerance is held to rtol times the larger of its own
+// size and the running sum: the panels far out, where e^{-t^2} has made the
+// integrand negligible, are accepted as soon as they are below that, instead
+// of being resolved to their own relative accuracy. False when the panel
+// budget runs out first.
+template <class Rule, class Ctx, class Sum, class Tally>
+bool cut_integral(const Rule& rule, const Ctx& ctx, const batch_controls& ctl, Sum& out,
+                  Tally& tally) noexcept {
+    constexpr int channels = static_cast<int>(std::tuple_size<Sum>::value);
+    spectral::set_zero(out);
+    double t = 0.0;
+    double g = far_first_panel;
+    int quiet = 0;
+    for (int panel = 0; panel < panel_budget; ++panel) {
+        Sum p;
+        adaptive_panel(rule, ctx, t, t + g, ctl.rtol, ctl.depth, ctl.gx, ctl.gw, ctl.n_gauss,
+                       nullptr, largest_modulus(out), p, tally);
+        for (int c = 0; c < channels; ++c) out[c] += p[c];
+        const double s = largest_modulus(out);
+        const double m = largest_modulus(p);
+        const bool loud = s != 0.0 && m >= ctl.rtol * s && !(m == 0.0 && ctl.rtol > 0.0);
+        if (loud) {
+            quiet = 0;
+        } else if (++quiet == 2) {
+            if constexpr (Tally::active) tally.ray_done(true, panel + 1);
+            return true;
+        }
+        t = t + g;
+        g = 2.0 * g;
+    }
+    if constexpr (Tally::active) tally.ray_done(false, panel_budget);
+    return false;
+}
+
 }  // namespace detail
 
 // Whether the triple takes the far range: finite media and point, a passive
 // lower medium that is not of negative index (Re k_m >= 0, Im k_m <= 0), two
-// well separated cuts, rho at least far_rho_min over the smaller wavenumber,
-// and the heights within far_height_ratio of rho (the lower height only where
+// well separated cuts, rho at least far_oscillations_min over the larger
+// wavenumber and far_rho_min over the smaller one (and the pole), and the
+// heights within far_height_ratio of rho (the lower height only where
 // the lower cut counts). rho = 0 never does.
 inline bool far_range_applies(const batch_controls& ctl, double rho, double z,
                               double zp) noexcept {
@@ -120,6 +163,7 @@ inline bool far_range_applies(const batch_controls& ctl, double rho, double z,
     if (!(k_p > 0.0 && k_m.real() >= 0.0 && k_m.imag() <= 0.0 && rho > 0.0)) return false;
     if (!(std::fabs(k_m.real() - k_p) >= far_cut_separation * k_p)) return false;
     const double k_m_abs = std::abs(k_m);
+    if (!(std::fmax(k_p, k_m_abs) * rho >= far_oscillations_min)) return false;
     if (!(std::fmin(k_p, k_m_abs) * rho >= far_rho_min)) return false;
     if (!(k_p * z * z <= far_height_ratio * rho)) return false;
     const bool lower_cut = k_m.imag() * rho >= far_underflow_exponent;
@@ -131,8 +175,8 @@ inline bool far_range_applies(const batch_controls& ctl, double rho, double z,
 }
 
 // The far range of one triple (see far_range_applies) for the channels of
-// `Channels`: both cut integrals through the doubling panels of the rotated
-// tail, with adaptive_panel and the caller's tally, plus -pi i times the
+// `Channels`: both cut integrals on doubling panels (detail::cut_integral),
+// with adaptive_panel and the caller's tally, plus -pi i times the
 // residue of each pole of the kernel's sheet that the path sweeps (in the
 // lower half-plane, or on the positive real axis, where the defining path
 // passes above it). Returns false when a cut integral does not go quiet
@@ -152,9 +196,7 @@ bool integrate_far(const batch_controls& ctl, double rho, double z, double zp,
         if (lower && ctl.k_m.imag() * rho < far_underflow_exponent) continue;
         const spectral::branch_cut_ctx ctx{kernel, b, lower, rho, inv_rho, inv_sqrt_rho};
         Sum cut;
-        const bool quiet = rotated_tail(rule, ctx, far_first_panel, 4.0 * far_first_panel, ctl.rtol,
-                                        ctl.depth, ctl.gx, ctl.gw, ctl.n_gauss, cut, tally);
-        if (!quiet) return false;
+        if (!detail::cut_integral(rule, ctx, ctl, cut, tally)) return false;
         // (i/2) e^{-i b rho}
         const complex phase =
             complex(0.0, 0.5) * detail::wave_phase(b, complex(0.0, 0.0), rho);
