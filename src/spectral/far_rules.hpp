@@ -90,6 +90,9 @@ struct branch_cut_rule {
         complex left[n], right[n];
         for (int i = 0; i < n_gauss; ++i) {
             const double t = std::fma(half, gx[i], mid);
+            // far out e^{-t^2} underflows: the node adds nothing
+            const double weight = std::exp(-t * t) * (2.0 * t * ctx.inv_rho) * (half * gw[i]);
+            if (weight == 0.0) continue;
             const double s = t * t * ctx.inv_rho;
             const complex lam(ctx.b.real(), ctx.b.imag() - s);
             const complex g_cut =
@@ -105,8 +108,6 @@ struct branch_cut_rule {
             const complex w(ctx.b.real() * ctx.rho, ctx.b.imag() * ctx.rho - t * t);
             const complex h0 = order0 ? hankel2_scaled(0, w) : complex(0.0, 0.0);
             const complex h1 = order1 ? hankel2_scaled(1, w) : complex(0.0, 0.0);
-            const double weight = std::exp(-t * t) * (2.0 * t * ctx.inv_rho) * (half * gw[i]);
-            if (weight == 0.0) continue;
             for (int c = 0; c < n; ++c) {
                 const complex f = detail::hankel_factor<Channels>(c, h0, h1, ctx.inv_rho);
                 out[c] += ((left[c] - right[c]) * f) * weight;
