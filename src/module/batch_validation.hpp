@@ -31,9 +31,8 @@ struct checked_points {
     py::ssize_t n;
 };
 
-inline checked_points check_points(const real_array& rho, const real_array& z,
-                                   const real_array& zp, const real_array& gx,
-                                   const real_array& gw) {
+inline checked_points check_points(const real_array& rho, const real_array& z, const real_array& zp,
+                                   const real_array& gx, const real_array& gw) {
     checked_points p{rho.unchecked<1>(), z.unchecked<1>(), zp.unchecked<1>(), 0};
     p.n = p.rho.shape(0);
     if (p.z.shape(0) != p.n || p.zp.shape(0) != p.n) {

@@ -9,8 +9,9 @@
 #endif
 
 PYBIND11_MODULE(_near_interface_ext, m, pybind11::mod_gil_not_used()) {
-    m.doc() = "Batches beyond the six integrals of _near_interface_accel: per-row diagnostics "
-              "of the integration, and the fields of buried dipoles.";
+    m.doc() =
+        "Batches beyond the six integrals of _near_interface_accel: per-row diagnostics "
+        "of the integration, and the fields of buried dipoles.";
     m.attr("__version__") = NIA_VERSION;
     nia::module::register_diagnostics(m);
     nia::module::register_fields(m);

@@ -22,11 +22,11 @@ struct no_tally {
 // Counts for one row.
 struct row_tally {
     static constexpr bool active = true;
-    std::int64_t nodes = 0;          // Gauss nodes evaluated (rule calls times nodes per rule)
-    std::int64_t limit_panels = 0;   // panels accepted at the depth limit with err > tol
-    double limit_error = 0.0;        // their summed error estimate (absolute, largest channel)
-    std::int64_t tail_panels = 0;    // tail panels over all rays
-    bool all_quiet = true;           // every ray went quiet within its budget
+    std::int64_t nodes = 0;         // Gauss nodes evaluated (rule calls times nodes per rule)
+    std::int64_t limit_panels = 0;  // panels accepted at the depth limit with err > tol
+    double limit_error = 0.0;       // their summed error estimate (absolute, largest channel)
+    std::int64_t tail_panels = 0;   // tail panels over all rays
+    bool all_quiet = true;          // every ray went quiet within its budget
 
     // `calls` calls of a panel rule with `n_gauss` nodes each.
     void rule_calls(int calls, int n_gauss) noexcept {

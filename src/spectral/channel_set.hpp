@@ -35,9 +35,9 @@ enum class bessel_factor : int { j0 = 0, j1 = 1, j1_over_rho = 2 };
 // The six interface kernels of the batch entry, all against J0.
 struct six_channels {
     static constexpr int size = 6;
-    static constexpr std::array<bessel_factor, 6> factors = {
-        bessel_factor::j0, bessel_factor::j0, bessel_factor::j0,
-        bessel_factor::j0, bessel_factor::j0, bessel_factor::j0};
+    static constexpr std::array<bessel_factor, 6> factors = {bessel_factor::j0, bessel_factor::j0,
+                                                             bessel_factor::j0, bessel_factor::j0,
+                                                             bessel_factor::j0, bessel_factor::j0};
     static void values(const kernel_record& r, complex lam, complex gp, complex gm,
                        complex* K) noexcept {
         kernel_from_gammas(r, lam, gp, gm, K);
