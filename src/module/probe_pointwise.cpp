@@ -285,11 +285,11 @@ void register_pointwise_probes(py::module_& m) {
                 py::gil_scoped_release release;
 #pragma omp parallel for schedule(dynamic, 1)
                 for (std::int64_t i = 0; i < n; ++i) {
-                    const pointwise::triple_pieces p =
-                        pointwise::integrate_pieces(ctl, r[i], zz[i], zzp[i], pointwise::plain_rules{});
+                    const pointwise::triple_pieces p = pointwise::integrate_pieces(
+                        ctl, r[i], zz[i], zzp[i], pointwise::plain_rules{});
                     for (int c = 0; c < 6; ++c) {
-                        o[6 * i + c] = p.ok ? (p.segment[c] + p.detour[c]) + p.tail[c]
-                                            : complex(NAN, NAN);
+                        o[6 * i + c] =
+                            p.ok ? (p.segment[c] + p.detour[c]) + p.tail[c] : complex(NAN, NAN);
                     }
                 }
             }

@@ -101,8 +101,7 @@ inline double singularity_distance(complex q, double k_p, complex k_m) noexcept 
         // the cut falling from k: the horizontal distance below k, else to k itself
         d = std::fmin(d, q.imag() <= k.imag() ? std::fabs(q.real() - k.real()) : std::abs(q - k));
         // the cut rising from -k
-        d = std::fmin(d,
-                      q.imag() >= -k.imag() ? std::fabs(q.real() + k.real()) : std::abs(q + k));
+        d = std::fmin(d, q.imag() >= -k.imag() ? std::fabs(q.real() + k.real()) : std::abs(q + k));
     }
     return d;
 }
@@ -152,8 +151,7 @@ bool cut_integral(const Rule& rule, const Ctx& ctx, const batch_controls& ctl, S
 // wavenumber and far_rho_min over the smaller one (and the pole), and the
 // heights within far_height_ratio of rho (the lower height only where
 // the lower cut counts). rho = 0 never does.
-inline bool far_range_applies(const batch_controls& ctl, double rho, double z,
-                              double zp) noexcept {
+inline bool far_range_applies(const batch_controls& ctl, double rho, double z, double zp) noexcept {
     const double k_p = ctl.k_p;
     const complex k_m = ctl.k_m;
     if (!(std::isfinite(k_p) && std::isfinite(k_m.real()) && std::isfinite(k_m.imag()))) {
@@ -198,8 +196,7 @@ bool integrate_far(const batch_controls& ctl, double rho, double z, double zp,
         Sum cut;
         if (!detail::cut_integral(rule, ctx, ctl, cut, tally)) return false;
         // (i/2) e^{-i b rho}
-        const complex phase =
-            complex(0.0, 0.5) * detail::wave_phase(b, complex(0.0, 0.0), rho);
+        const complex phase = complex(0.0, 0.5) * detail::wave_phase(b, complex(0.0, 0.0), rho);
         for (int c = 0; c < n; ++c) out[c] += phase * cut[c];
     }
     complex p;

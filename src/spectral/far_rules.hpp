@@ -61,12 +61,9 @@ constexpr bool uses_order(int order) noexcept {
 template <class Channels>
 inline complex hankel_factor(int c, complex h0, complex h1, double inv_rho) noexcept {
     switch (Channels::factors[c]) {
-        case bessel_factor::j0:
-            return h0;
-        case bessel_factor::j1:
-            return h1;
-        default:
-            return h1 * inv_rho;
+        case bessel_factor::j0: return h0;
+        case bessel_factor::j1: return h1;
+        default: return h1 * inv_rho;
     }
 }
 

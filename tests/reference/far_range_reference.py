@@ -148,12 +148,20 @@ def cut_integral(medium, k_p, k_m, rho, z, zp, order=0):
             d = abs(mp.im(s0))
             points += [mp.re(s0) + f * d for f in (-100, -10, -1, 0, 1, 10, 100)]
     points = [0] + sorted(set(x for x in points if x > 0)) + [mp.inf]
+    # mpmath's quadrature stops on an absolute error of about 10^-dps: each
+    # channel is scaled to order one first (deep sources under a conductor
+    # make the integrand some 1e-60 in size)
+    samples = [integrand(x, 0) for x in (u / 16, u, 4 * u)]
     out = []
     for c in range(CHANNELS):
+        scale = max(abs(v[c]) for v in samples)
+        if scale == 0:
+            scale = mp.mpf(1)
+        f = channel(c)
         # up the left side, down the right one (dlambda = -i ds): i int (f_L - f_R) ds
-        val, err = mp.quad(channel(c), points, error=True)
-        out.append(0.5j * val * phase)
-        errors.append(0.5 * err * abs(phase))
+        val, err = mp.quad(lambda x, f=f, scale=scale: f(x) / scale, points, error=True)
+        out.append(0.5j * val * scale * phase)
+        errors.append(0.5 * err * scale * abs(phase))
     return out, errors
 
 
