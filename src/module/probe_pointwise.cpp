@@ -3,6 +3,7 @@
 // tail over synthetic integrands whose integrals are known.
 #include <pybind11/stl.h>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <optional>
@@ -98,6 +99,23 @@ struct step_ctx {
         const double length = g * std::ldexp(1.0, j);
         const complex value = values[j < n_values ? j : n_values - 1] / length;
         for (int c = 0; c < 6; ++c) v[c] = scale[c] * value;
+    }
+};
+
+// Two channels with the order-one factors: lambda K_0 against J1 and
+// lambda K_1 against J1 / rho (even kernels, as the whole-axis form needs).
+// Since d/drho J0(lambda rho) = -lambda J1(lambda rho), their integrals are
+// -dI_0/drho and -(1/rho) dI_1/drho of the six-channel batch.
+struct order_one_channels {
+    static constexpr int size = 2;
+    static constexpr std::array<spectral::bessel_factor, 2> factors = {
+        spectral::bessel_factor::j1, spectral::bessel_factor::j1_over_rho};
+    static void values(const spectral::kernel_record& r, complex lam, complex gp, complex gm,
+                       complex* K) noexcept {
+        complex six[6];
+        spectral::kernel_from_gammas(r, lam, gp, gm, six);
+        K[0] = lam * six[0];
+        K[1] = lam * six[1];
     }
 };
 
@@ -269,6 +287,23 @@ void register_pointwise_probes(py::module_& m) {
         py::arg("rtol"), py::arg("depth"), py::arg("gx"), py::arg("gw"),
         "The far range of one triple, whatever the criterion says: values, whether both cut "
         "integrals went quiet, Gauss nodes, panels at the depth limit, cut panels.");
+
+    m.def(
+        "far_row_order_one",
+        [](double k_p, complex k_m, double rho, double z, double zp, double rtol, int depth,
+           real_array gx, real_array gw) {
+            const gauss_rule g{gx, gw};
+            const auto ctl = controls(k_p, k_m, rtol, 10.0, depth, 0.1, g);
+            spectral::channel_sum<2> out;
+            pointwise::no_tally none;
+            const bool ok =
+                pointwise::integrate_far<order_one_channels>(ctl, rho, z, zp, out, none);
+            return py::make_tuple(py::make_tuple(out[0], out[1]), ok);
+        },
+        py::arg("k_p"), py::arg("k_m"), py::arg("rho"), py::arg("z"), py::arg("zp"),
+        py::arg("rtol"), py::arg("depth"), py::arg("gx"), py::arg("gw"),
+        "The far range of a two-channel set with the order-one factors: lambda K_0 against J1 "
+        "and lambda K_1 against J1 / rho; ((values), went quiet).");
 
     m.def(
         "j0_form_rows",
