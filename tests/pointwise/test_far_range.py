@@ -59,6 +59,13 @@ def test_reference_is_converged():
     assert REFERENCE["worst_quad_error"] < 1e-15
 
 
+@pytest.mark.slow
+def test_reference_against_j0_reference():
+    """The far reference against the 30-digit J0-form reference at rho = 20
+    (lossy ground, and a lossy plasmonic medium with its pole): a few minutes."""
+    assert far_range_reference.check() < 1e-12
+
+
 @pytest.mark.parametrize("rtol, bound", [(1e-10, 1e-9), (1e-8, 1e-7)])
 @pytest.mark.parametrize("medium, rows", _groups(), ids=[g[0] for g in _groups()])
 def test_rows_against_reference(medium, rows, rtol, bound, gauss, worst_errors):
