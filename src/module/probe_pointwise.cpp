@@ -3,6 +3,7 @@
 // tail over synthetic integrands whose integrals are known.
 #include <pybind11/stl.h>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <optional>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "../pointwise/evaluate_triple.hpp"
+#include "../pointwise/far_range.hpp"
 #include "probe_common.hpp"
 
 namespace nia::probe {
@@ -97,6 +99,23 @@ struct step_ctx {
         const double length = g * std::ldexp(1.0, j);
         const complex value = values[j < n_values ? j : n_values - 1] / length;
         for (int c = 0; c < 6; ++c) v[c] = scale[c] * value;
+    }
+};
+
+// Two channels with the order-one factors: lambda K_0 against J1 and
+// lambda K_1 against J1 / rho (even kernels, as the whole-axis form needs).
+// Since d/drho J0(lambda rho) = -lambda J1(lambda rho), their integrals are
+// -dI_0/drho and -(1/rho) dI_1/drho of the six-channel batch.
+struct order_one_channels {
+    static constexpr int size = 2;
+    static constexpr std::array<spectral::bessel_factor, 2> factors = {
+        spectral::bessel_factor::j1, spectral::bessel_factor::j1_over_rho};
+    static void values(const spectral::kernel_record& r, complex lam, complex gp, complex gm,
+                       complex* K) noexcept {
+        complex six[6];
+        spectral::kernel_from_gammas(r, lam, gp, gm, six);
+        K[0] = lam * six[0];
+        K[1] = lam * six[1];
     }
 };
 
@@ -232,6 +251,90 @@ void register_pointwise_probes(py::module_& m) {
         "rotated_tail over an integrand constant on doubling panels [g (2^j - 1), "
         "g (2^(j+1) - 1)], panel j integrating to scale_c * values[j]; g is panel_length, "
         "by default the tail's own first panel: (six values, went quiet, rule calls).");
+
+    m.def(
+        "far_range_applies",
+        [](double k_p, complex k_m, double rho, double z, double zp) {
+            const double g[1] = {0.0};
+            const pointwise::batch_controls ctl{k_p, k_m, 1e-8, 10.0, 20, 0.1, g, g, 1};
+            return pointwise::far_range_applies(ctl, rho, z, zp);
+        },
+        py::arg("k_p"), py::arg("k_m"), py::arg("rho"), py::arg("z"), py::arg("zp"),
+        "Whether the batch entry takes the far range (branch-cut integrals) for this triple.");
+
+    m.def(
+        "far_row",
+        [](double k_p, complex k_m, double rho, double z, double zp, double rtol, int depth,
+           real_array gx, real_array gw) {
+            const gauss_rule g{gx, gw};
+            const auto ctl = controls(k_p, k_m, rtol, 10.0, depth, 0.1, g);
+            six_sum out;
+            pointwise::row_tally tally;
+            bool ok;
+            {
+                py::gil_scoped_release release;
+                ok = pointwise::integrate_far<spectral::six_channels>(ctl, rho, z, zp, out, tally);
+            }
+            py::dict d;
+            d["values"] = to_array(out);
+            d["ok"] = ok;
+            d["nodes"] = tally.nodes;
+            d["limit_panels"] = tally.limit_panels;
+            d["tail_panels"] = tally.tail_panels;
+            return d;
+        },
+        py::arg("k_p"), py::arg("k_m"), py::arg("rho"), py::arg("z"), py::arg("zp"),
+        py::arg("rtol"), py::arg("depth"), py::arg("gx"), py::arg("gw"),
+        "The far range of one triple, whatever the criterion says: values, whether both cut "
+        "integrals went quiet, Gauss nodes, panels at the depth limit, cut panels.");
+
+    m.def(
+        "far_row_order_one",
+        [](double k_p, complex k_m, double rho, double z, double zp, double rtol, int depth,
+           real_array gx, real_array gw) {
+            const gauss_rule g{gx, gw};
+            const auto ctl = controls(k_p, k_m, rtol, 10.0, depth, 0.1, g);
+            spectral::channel_sum<2> out;
+            pointwise::no_tally none;
+            const bool ok =
+                pointwise::integrate_far<order_one_channels>(ctl, rho, z, zp, out, none);
+            return py::make_tuple(py::make_tuple(out[0], out[1]), ok);
+        },
+        py::arg("k_p"), py::arg("k_m"), py::arg("rho"), py::arg("z"), py::arg("zp"),
+        py::arg("rtol"), py::arg("depth"), py::arg("gx"), py::arg("gw"),
+        "The far range of a two-channel set with the order-one factors: lambda K_0 against J1 "
+        "and lambda K_1 against J1 / rho; ((values), went quiet).");
+
+    m.def(
+        "j0_form_rows",
+        [](double k_p, complex k_m, real_array rho, real_array z, real_array zp, double rtol,
+           double lam_mult, int depth, double detour, real_array gx, real_array gw) {
+            const gauss_rule g{gx, gw};
+            const auto ctl = controls(k_p, k_m, rtol, lam_mult, depth, detour, g);
+            const py::ssize_t n = rho.size();
+            if (z.size() != n || zp.size() != n) throw std::invalid_argument("length mismatch");
+            py::array_t<complex> out({n, static_cast<py::ssize_t>(6)});
+            complex* o = out.mutable_data();
+            const double *r = rho.data(), *zz = z.data(), *zzp = zp.data();
+            {
+                py::gil_scoped_release release;
+#pragma omp parallel for schedule(dynamic, 1)
+                for (std::int64_t i = 0; i < n; ++i) {
+                    const pointwise::triple_pieces p = pointwise::integrate_pieces(
+                        ctl, r[i], zz[i], zzp[i], pointwise::plain_rules{});
+                    for (int c = 0; c < 6; ++c) {
+                        o[6 * i + c] =
+                            p.ok ? (p.segment[c] + p.detour[c]) + p.tail[c] : complex(NAN, NAN);
+                    }
+                }
+            }
+            return out;
+        },
+        py::arg("k_p"), py::arg("k_m"), py::arg("rho"), py::arg("z"), py::arg("zp"),
+        py::arg("rtol"), py::arg("lam_mult"), py::arg("depth"), py::arg("detour"), py::arg("gx"),
+        py::arg("gw"),
+        "Rows along the J0-form path of every triple, the far range never taken (NaN where a "
+        "tail does not go quiet).");
 
     m.attr("panel_budget") = pointwise::panel_budget;
 }

@@ -30,6 +30,12 @@ void register_spectral_probes(py::module_& m) {
           py::arg("k"));
 
     m.def(
+        "hankel2_scaled", [](int order, complex w) { return spectral::hankel2_scaled(order, w); },
+        py::arg("order"), py::arg("w"),
+        "H_order^(2)(w) e^{i w} (order 0 or 1) from Hankel's expansion, for |w| >= 25 in the "
+        "lower half-plane.");
+
+    m.def(
         "spectral_kernel",
         [](double z, double zp, double k_p, complex k_m, complex_array lam) {
             const spectral::kernel_record r = spectral::make_kernel_record(z, zp, k_p, k_m);

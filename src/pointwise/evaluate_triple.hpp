@@ -229,7 +229,9 @@ path_pieces<typename Rules::sum_type> integrate_pieces(const batch_controls& ctl
 }
 
 // Row i of the batch: writes row[0..5] on success; on a tail that does not go
-// quiet sets failure_flag and leaves the row untouched.
+// quiet sets failure_flag and leaves the row untouched. Triples that
+// far_range_applies selects (large rho near the interface, far_range.hpp)
+// take the branch-cut integrals instead of the three pieces above.
 void evaluate_triple(const batch_controls& ctl, double rho, double z, double zp, complex* row,
                      std::atomic<bool>& failure_flag) noexcept;
 

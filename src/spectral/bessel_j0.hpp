@@ -180,6 +180,27 @@ inline double j0_real(double x) noexcept {
 
 }  // namespace detail
 
+// Below this modulus Hankel's expansion is not used for the scaled Hankel
+// function: from |z| = 25 on its terms fall below 1e-20 before they grow (the
+// switch radius of J0 above).
+inline constexpr double hankel_asymptotic_min = 25.0;
+
+// The Hankel function of the second kind of order 0 or 1 without its phase,
+// H_order^(2)(w) e^{i w}, for |w| >= hankel_asymptotic_min and -pi < arg w <= 0
+// (the lower half-plane, where the far range needs it), by Hankel's expansion
+// (DLMF 10.17.4): sqrt(2 / (pi w)) e^{i (order pi/2 + pi/4)} (P - i Q), P and Q
+// of hankel_pq with mu = 4 order^2. The factor e^{-i w} that is left out is
+// the caller's: it is formed there from the exact product k rho.
+inline complex hankel2_scaled(int order, complex w) noexcept {
+    complex p, q;
+    hankel_pq(w, order == 0 ? 0.0 : 4.0, p, q);
+    const complex amplitude = principal_sqrt(quotient(complex(2.0 / pi, 0.0), w));
+    // e^{i pi/4} and e^{3 i pi/4}
+    constexpr double h = 0.7071067811865476;
+    const complex turn = order == 0 ? complex(h, h) : complex(-h, h);
+    return amplitude * turn * (p - complex(0.0, 1.0) * q);
+}
+
 // J0(z) for complex z. A real argument (zero imaginary part) is evaluated in
 // real arithmetic; a complex one with Re z < 0 is reflected, J0 being even.
 inline complex bessel_j0(complex z) noexcept {

@@ -1,0 +1,226 @@
+// The far range: the spectral integrals of one triple at large rho near the
+// interface (the ground wave), from the integrals around the two branch cuts
+// that fall from k_p and k_m and the residue of the surface-wave pole, in
+// place of the J0 form of the three-piece path.
+//
+// Along the J0 form the integrator resolves every oscillation of
+// J0(rho lambda), about k rho / pi of them, and the panel sums cancel to many
+// orders below their size: the cost grows like rho and the error floor rises
+// with it. Around the cuts the integrands decay like exp(-s rho) (see
+// spectral/far_rules.hpp), so the cost is the same at every rho, and the
+// oscillation is one phase factor per cut, formed from the exact products
+// k rho of the double inputs.
+//
+// far_range_applies says which triples take this path: large rho against the
+// heights, in units of the wavenumbers (the constants below, measured as the
+// accuracy page of the guide describes). Every other triple keeps the J0
+// form unchanged.
+#pragma once
+
+#include <cmath>
+#include <complex>
+
+#include "../spectral/channel_set.hpp"
+#include "../spectral/far_rules.hpp"
+#include "evaluate_triple.hpp"
+#include "rotated_tail.hpp"
+#include "tail_clearance.hpp"
+
+namespace nia::pointwise {
+
+// rho in units of the larger wavenumber modulus k_max = max(k_p, |k_m|) from
+// which the far range is used: about 30 oscillations of J0(rho lambda) over
+// [0, k_max]. Beyond it the J0 form costs more than a millisecond or two per
+// point (its cost grows like k_max rho) and its error floor rises past 1e-10
+// (measured on the accuracy page of the guide).
+inline constexpr double far_oscillations_min = 100.0;
+// rho in units of the smaller wavenumber (and of the pole's modulus, where the
+// kernel has one on its sheet) from which the Hankel factors of the cut
+// integrals and of the pole come from Hankel's expansion.
+inline constexpr double far_rho_min = spectral::hankel_asymptotic_min;
+// Heights against rho: k z^2 <= far_height_ratio rho in each medium whose cut
+// is integrated. Around a cut the vertical factor of the flipped wavenumber
+// grows to about exp(k z^2 / (4 rho)) before exp(-s rho) wins, and the cut
+// integral cancels down from that size: this bound keeps the loss below a
+// factor e.
+inline constexpr double far_height_ratio = 4.0;
+// The two cuts are kept apart by at least this fraction of k_p, so that
+// neither cut integrand runs along the other's branch point (a nearly
+// homogeneous interface keeps the J0 form).
+inline constexpr double far_cut_separation = 1e-2;
+// Below this exponent exp(Im k_m rho) is zero in double precision: the lower
+// medium's cut adds exactly nothing and is not integrated.
+inline constexpr double far_underflow_exponent = -745.0;
+// The first panel of a cut, in t (the integrand decays like e^{-t^2}); the
+// panels then double as on a tail ray: [0, 1], [1, 3], [3, 7], ...
+inline constexpr double far_first_panel = 1.0;
+
+namespace detail {
+
+// exp(-i x rho) for a complex x and real rho, with the real part of the
+// exponent's argument, Re(x) rho + x_lo rho, as a double-double (x_lo a
+// correction below an ulp of x).
+inline complex wave_phase(complex x, complex x_lo, double rho) noexcept {
+    const core::double_double re =
+        core::two_product(x.real(), rho) + core::two_product(x_lo.real(), rho);
+    const double im = x.imag() * rho + x_lo.imag() * rho;
+    return std::exp(im) * core::unit_phase(re);
+}
+
+// A pole q of lambda^2 (k_p^2 + k_m^2) = k_p^2 k_m^2 refined by one Newton
+// step with the residual in double-double arithmetic: the returned
+// correction, added to q, leaves q + correction good to about 1e-30, so that
+// the phase q rho of the surface wave stays exact to rounding at k rho = 1e8.
+inline complex pole_correction(double k_p, complex k_m, complex q) noexcept {
+    using core::double_double;
+    using core::two_product;
+    struct dd_complex {
+        double_double re, im;
+    };
+    const auto mul = [](dd_complex a, dd_complex b) {
+        return dd_complex{a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re};
+    };
+    const dd_complex kp2{two_product(k_p, k_p), {0.0, 0.0}};
+    const dd_complex km{{k_m.real(), 0.0}, {k_m.imag(), 0.0}};
+    const dd_complex km2 = mul(km, km);
+    const dd_complex sum{kp2.re + km2.re, kp2.im + km2.im};
+    const dd_complex prod = mul(kp2, km2);
+    const dd_complex qq{{q.real(), 0.0}, {q.imag(), 0.0}};
+    const dd_complex f0 = mul(mul(qq, qq), sum);
+    const complex f((f0.re - prod.re).hi, (f0.im - prod.im).hi);
+    const complex slope = 2.0 * q * complex(sum.re.hi, sum.im.hi);
+    return -core::quotient(f, slope);
+}
+
+// Distance from q to the nearest other singularity of the kernel: the branch
+// points +-k_p, +-k_m with their vertical cuts (falling from +k, rising from
+// -k), and the mirrored pole -q.
+inline double singularity_distance(complex q, double k_p, complex k_m) noexcept {
+    double d = std::abs(2.0 * q);
+    for (const complex k : {complex(k_p, 0.0), k_m}) {
+        // the cut falling from k: the horizontal distance below k, else to k itself
+        d = std::fmin(d, q.imag() <= k.imag() ? std::fabs(q.real() - k.real()) : std::abs(q - k));
+        // the cut rising from -k
+        d = std::fmin(d, q.imag() >= -k.imag() ? std::fabs(q.real() + k.real()) : std::abs(q + k));
+    }
+    return d;
+}
+
+// The integral of a cut over t from 0 to infinity: panels that double in
+// length from [0, far_first_panel], each by adaptive_panel, until two in a row
+// are negligible against the running sum (the quiet test of the rotated
+// tail). Each panel's tolerance is held to rtol times the larger of its own
+// size and the running sum: the panels far out, where e^{-t^2} has made the
+// integrand negligible, are accepted as soon as they are below that, instead
+// of being resolved to their own relative accuracy. False when the panel
+// budget runs out first.
+template <class Rule, class Ctx, class Sum, class Tally>
+bool cut_integral(const Rule& rule, const Ctx& ctx, const batch_controls& ctl, Sum& out,
+                  Tally& tally) noexcept {
+    constexpr int channels = static_cast<int>(std::tuple_size<Sum>::value);
+    spectral::set_zero(out);
+    double t = 0.0;
+    double g = far_first_panel;
+    int quiet = 0;
+    for (int panel = 0; panel < panel_budget; ++panel) {
+        Sum p;
+        adaptive_panel(rule, ctx, t, t + g, ctl.rtol, ctl.depth, ctl.gx, ctl.gw, ctl.n_gauss,
+                       nullptr, largest_modulus(out), p, tally);
+        for (int c = 0; c < channels; ++c) out[c] += p[c];
+        const double s = largest_modulus(out);
+        const double m = largest_modulus(p);
+        const bool loud = s != 0.0 && m >= ctl.rtol * s && !(m == 0.0 && ctl.rtol > 0.0);
+        if (loud) {
+            quiet = 0;
+        } else if (++quiet == 2) {
+            if constexpr (Tally::active) tally.ray_done(true, panel + 1);
+            return true;
+        }
+        t = t + g;
+        g = 2.0 * g;
+    }
+    if constexpr (Tally::active) tally.ray_done(false, panel_budget);
+    return false;
+}
+
+}  // namespace detail
+
+// Whether the triple takes the far range: finite media and point, a passive
+// lower medium that is not of negative index (Re k_m >= 0, Im k_m <= 0), two
+// well separated cuts, rho at least far_oscillations_min over the larger
+// wavenumber and far_rho_min over the smaller one (and the pole), and the
+// heights within far_height_ratio of rho (the lower height only where
+// the lower cut counts). rho = 0 never does.
+inline bool far_range_applies(const batch_controls& ctl, double rho, double z, double zp) noexcept {
+    const double k_p = ctl.k_p;
+    const complex k_m = ctl.k_m;
+    if (!(std::isfinite(k_p) && std::isfinite(k_m.real()) && std::isfinite(k_m.imag()))) {
+        return false;
+    }
+    if (!(std::isfinite(rho) && std::isfinite(z) && std::isfinite(zp))) return false;
+    if (!(k_p > 0.0 && k_m.real() >= 0.0 && k_m.imag() <= 0.0 && rho > 0.0)) return false;
+    if (!(std::fabs(k_m.real() - k_p) >= far_cut_separation * k_p)) return false;
+    const double k_m_abs = std::abs(k_m);
+    if (!(std::fmax(k_p, k_m_abs) * rho >= far_oscillations_min)) return false;
+    if (!(std::fmin(k_p, k_m_abs) * rho >= far_rho_min)) return false;
+    if (!(k_p * z * z <= far_height_ratio * rho)) return false;
+    const bool lower_cut = k_m.imag() * rho >= far_underflow_exponent;
+    if (lower_cut && !(k_m_abs * zp * zp <= far_height_ratio * rho)) return false;
+    // The pole's Hankel factor comes from the large-argument expansion too.
+    complex p;
+    if (detail::interface_pole(k_p, k_m, p) && !(std::abs(p) * rho >= far_rho_min)) return false;
+    return true;
+}
+
+// The far range of one triple (see far_range_applies) for the channels of
+// `Channels`: both cut integrals on doubling panels (detail::cut_integral),
+// with adaptive_panel and the caller's tally, plus -pi i times the
+// residue of each pole of the kernel's sheet that the path sweeps (in the
+// lower half-plane, or on the positive real axis, where the defining path
+// passes above it). Returns false when a cut integral does not go quiet
+// within the panel budget; out then holds no row.
+template <class Channels, class Tally>
+bool integrate_far(const batch_controls& ctl, double rho, double z, double zp,
+                   spectral::channel_sum<Channels::size>& out, Tally& tally) noexcept {
+    using Sum = spectral::channel_sum<Channels::size>;
+    constexpr int n = Channels::size;
+    const spectral::kernel_record kernel = spectral::make_kernel_record(z, zp, ctl.k_p, ctl.k_m);
+    spectral::set_zero(out);
+    const double inv_rho = 1.0 / rho;
+    const double inv_sqrt_rho = 1.0 / std::sqrt(rho);
+    const spectral::branch_cut_rule<Channels> rule{};
+    for (const bool lower : {false, true}) {
+        const complex b = lower ? ctl.k_m : complex(ctl.k_p, 0.0);
+        if (lower && ctl.k_m.imag() * rho < far_underflow_exponent) continue;
+        const spectral::branch_cut_ctx ctx{kernel, b, lower, rho, inv_rho, inv_sqrt_rho};
+        Sum cut;
+        if (!detail::cut_integral(rule, ctx, ctl, cut, tally)) return false;
+        // (i/2) e^{-i b rho}
+        const complex phase = complex(0.0, 0.5) * detail::wave_phase(b, complex(0.0, 0.0), rho);
+        for (int c = 0; c < n; ++c) out[c] += phase * cut[c];
+    }
+    complex p;
+    if (detail::interface_pole(ctl.k_p, ctl.k_m, p)) {
+        const complex p_lo = detail::pole_correction(ctl.k_p, ctl.k_m, p);
+        for (const double sign : {1.0, -1.0}) {
+            const complex q = sign * p, q_lo = sign * p_lo;
+            const bool on_axis = std::fabs(q.imag()) <= axis_tolerance * std::abs(q);
+            if (!(on_axis ? q.real() > 0.0 : q.imag() < 0.0)) continue;
+            complex res[n];
+            spectral::pole_residues<Channels>(
+                kernel, q, 0.25 * detail::singularity_distance(q, ctl.k_p, ctl.k_m), res);
+            const complex w = q * rho;
+            const complex phase = detail::wave_phase(q, q_lo, rho);
+            const complex h0 = spectral::hankel2_scaled(0, w) * phase;
+            const complex h1 = spectral::hankel2_scaled(1, w) * phase;
+            // -2 pi i times the residue of 1/2 K H^(2)
+            for (int c = 0; c < n; ++c) {
+                out[c] += complex(0.0, -spectral::pi) * res[c] *
+                          spectral::detail::hankel_factor<Channels>(c, h0, h1, inv_rho);
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace nia::pointwise
