@@ -175,6 +175,11 @@ def test_a_tail_that_does_not_go_quiet_gives_a_nan_row_not_an_error():
 def test_nodes_count_every_rule_call():
     probe = pytest.importorskip("_near_interface_probe")
     rho, z, zp = random_triples(5, 60)
+    # the probe counts the calls of the three-piece path: triples on its side
+    # of the far range
+    near = np.array([not probe.far_range_applies(1.0, 2 - 0.5j, *t) for t in zip(rho, z, zp)])
+    rho, z, zp = rho[near], z[near], zp[near]
+    assert rho.size > 30
     for depth in (20, 3):
         args = (1.0, 2 - 0.5j, rho, z, zp, 1e-8, 10.0, depth, 0.1, GX, GW)
         calls = probe.rule_calls(*args)
@@ -193,14 +198,18 @@ def test_limit_figures_appear_only_when_the_depth_runs_out():
     assert ((at_0 > 0) == (err_0 > 0)).all()
 
 
-def test_far_point_on_the_interface_is_flagged_by_its_figures():
-    # k_p rho = 1e5 on the interface over lossy ground: the segment's J0
-    # oscillates faster than depth 10 resolves, so panels stop at the limit
-    # with an error estimate far above rtol (a fraction of a second).
+def test_short_depth_at_large_rho_is_flagged_by_its_figures_and_far_rows_are_not():
+    # k_p rho = 30 on the interface over lossy ground, on the three-piece path:
+    # the segment's J0 oscillates faster than depth 3 resolves, so panels stop
+    # at the limit with an error estimate far above rtol.
     k_m = complex(np.sqrt(4 - 1j))
     _, _, limit_panels, limit_error, all_quiet = ext.six_batch_diagnostics(
+        1.0, k_m, [30.0], [0.0], [0.0], 1e-8, 10.0, 3, 0.1, GX, GW)
+    assert all_quiet[0] and limit_panels[0] > 10 and limit_error[0] > 1.0
+    # k_p rho = 1e5 takes the far range: a few hundred nodes, nothing at the limit
+    _, nodes, limit_panels, limit_error, all_quiet = ext.six_batch_diagnostics(
         1.0, k_m, [1e5], [0.0], [0.0], 1e-8, 10.0, 10, 0.1, GX, GW)
-    assert all_quiet[0] and limit_panels[0] > 1000 and limit_error[0] > 1.0
+    assert all_quiet[0] and limit_panels[0] == 0 and limit_error[0] == 0.0 and nodes[0] < 2000
 
 
 def test_interpreter_lock_is_released_during_the_loop():

@@ -122,7 +122,9 @@ def j0_arguments(seed, count):
 
 def six_row_inputs(seed, count):
     g = Integers(seed)
-    rho = np.array([_magnitude(g, -7, 5) if g.below(3) else 50.0 * g.unit() for _ in range(count)])
+    # rho below 100 / 3.2 (the largest |k_m| is 3): on the near side of the far
+    # range, where the rows keep the three-piece path of before
+    rho = np.array([_magnitude(g, -7, 3) if g.below(3) else 31.0 * g.unit() for _ in range(count)])
     z = np.array([0.0 if g.below(5) == 0 else 3.0 * g.unit() for _ in range(count)])
     zp = np.array([0.0 if g.below(5) == 0 else -3.0 * g.unit() for _ in range(count)])
     rho[0], z[0], zp[0] = 0.0, 0.5, -0.25  # on the axis
