@@ -480,8 +480,13 @@ std::vector<member> members() {
                 out[2 * i + 1] = h1[static_cast<std::size_t>(i)];
             }
         };
-        member h{"hankel01_block kind " + std::to_string(kind), 2, h01, ray_arguments(kind),
-                 hankel_special, relative_error, 16.0};
+        member h{"hankel01_block kind " + std::to_string(kind),
+                 2,
+                 h01,
+                 ray_arguments(kind),
+                 hankel_special,
+                 relative_error,
+                 16.0};
         h.p99_error = 4.0;
         h.min_share_differing = 0.1;
         all.push_back(h);
