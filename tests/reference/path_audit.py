@@ -14,7 +14,7 @@ from __future__ import annotations
 
 import sys
 import time
-from concurrent.futures import ProcessPoolExecutor
+from concurrent.futures import ProcessPoolExecutor, as_completed
 from pathlib import Path
 
 import numpy as np
@@ -80,10 +80,18 @@ def _reference(args):
     return cheap_reference.integrals(K_P, k_m, rho, z, zp)
 
 
+def row_error(got, ref):
+    """The largest channel difference relative to the reference's largest channel."""
+    scale = np.abs(ref).max()
+    return float(np.abs(got - ref).max() / scale if scale > 0 else np.abs(got).max())
+
+
 def audit(names=None, triples=None, workers=2, rtol=1e-8, verbose=False):
     """Rows of (medium, rho, z, zp, error) for the media whose names contain
     one of names (all when None), at the given triples (the sweep's when None).
-    verbose prints each medium's worst row as soon as it is done."""
+    verbose prints every row as its reference is done (the slow media take
+    hours on a loaded machine: an interrupted run keeps what it printed) and
+    each medium's worst row at its end."""
     rows = []
     pool = ProcessPoolExecutor(workers) if workers > 1 else None
     try:
@@ -94,12 +102,18 @@ def audit(names=None, triples=None, workers=2, rtol=1e-8, verbose=False):
             trip = geometries(k_m) if triples is None else list(triples)
             got = module_rows(k_m, trip, rtol=rtol)
             jobs = [(k_m, t) for t in trip]
-            refs = list(pool.map(_reference, jobs)) if pool else [_reference(j) for j in jobs]
-            mine = []
-            for (rho, z, zp), g, ref in zip(trip, got, refs):
-                scale = np.abs(ref).max()
-                err = np.abs(g - ref).max() / scale if scale > 0 else np.abs(g).max()
-                mine.append((name, rho, z, zp, float(err)))
+            errors = [None] * len(jobs)
+            if pool:
+                pending = {pool.submit(_reference, j): i for i, j in enumerate(jobs)}
+                done = ((pending[f], f.result()) for f in as_completed(pending))
+            else:
+                done = ((i, _reference(j)) for i, j in enumerate(jobs))
+            for i, ref in done:
+                errors[i] = row_error(got[i], ref)
+                if verbose:
+                    print(f"  {name} ({trip[i][0]:g}, {trip[i][1]:g}, {trip[i][2]:g}) {errors[i]:.2e}",
+                          flush=True)
+            mine = [(name, rho, z, zp, err) for (rho, z, zp), err in zip(trip, errors)]
             if verbose:
                 report(mine, header=not rows)
                 sys.stdout.flush()
