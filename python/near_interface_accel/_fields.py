@@ -110,8 +110,9 @@ def compose_fields(source: str, integrals: NDArray[np.complex128], x: NDArray[np
     rho = np.hypot(x, y)
     on_axis = rho == 0.0
     safe = np.where(on_axis, 1.0, rho)
-    c = np.where(on_axis, 1.0, x / safe)
-    s = np.where(on_axis, 0.0, y / safe)
+    with np.errstate(invalid="ignore"):      # non-finite points give NaN directions
+        c = np.where(on_axis, 1.0, x / safe)
+        s = np.where(on_axis, 0.0, y / safe)
     ux, uy, uz = (float(v) for v in direction)
     u_rho = ux * c + uy * s          # the horizontal part of the direction along rho_hat
     u_phi = uy * c - ux * s          # ... and along phi_hat

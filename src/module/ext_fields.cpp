@@ -24,10 +24,10 @@ namespace py = pybind11;
 using complex_array = py::array_t<std::complex<double>>;
 using spectral::field_source;
 
-constexpr const char* source_message =
-    "source must be \"electric\" or \"magnetic\" (or 0 or 1)";
+constexpr const char* source_message = "source must be \"electric\" or \"magnetic\" (or 0 or 1)";
 
-constexpr const char* batch_doc = R"(Field integrals of a buried dipole for each (rho, z, zp) triple.
+constexpr const char* batch_doc =
+    R"(Field integrals of a buried dipole for each (rho, z, zp) triple.
 
 Parameters
 ----------
@@ -124,9 +124,8 @@ py::tuple dipole_field_batch(double k_p, std::complex<double> k_m, const py::obj
     const field_source which = parse_source(source);
     const checked_points pts = check_points(rho, z, zp, gx, gw);
     const py::ssize_t n = pts.n;
-    const py::ssize_t columns = which == field_source::electric
-                                    ? spectral::electric_channels::size
-                                    : spectral::magnetic_channels::size;
+    const py::ssize_t columns = which == field_source::electric ? spectral::electric_channels::size
+                                                                : spectral::magnetic_channels::size;
     complex_array result({n, columns});
     row_figures fig{py::array_t<std::int64_t>(n), py::array_t<std::int64_t>(n),
                     py::array_t<double>(n), py::array_t<bool>(n)};

@@ -48,8 +48,8 @@ inline void add_channels(channel_sum<N>& out, double w, const factor_values& fac
                          const complex* k) noexcept {
     for (int c = 0; c < C::size; ++c) {
         const complex v = fac.f[static_cast<int>(C::factors[c])] * k[c];
-        out[c] = complex(std::fma(w, v.real(), out[c].real()),
-                         std::fma(w, v.imag(), out[c].imag()));
+        out[c] =
+            complex(std::fma(w, v.real(), out[c].real()), std::fma(w, v.imag(), out[c].imag()));
     }
 }
 

@@ -59,7 +59,7 @@ enum class field_source : int { electric = 0, magnetic = 1 };
 struct electric_channels {
     static constexpr int size = 10;
     static constexpr std::array<bessel_factor, size> factors = {
-        bessel_factor::j0, bessel_factor::j1, bessel_factor::j1,          bessel_factor::j0,
+        bessel_factor::j0,          bessel_factor::j1, bessel_factor::j1, bessel_factor::j0,
         bessel_factor::j1_over_rho, bessel_factor::j1, bessel_factor::j0, bessel_factor::j0,
         bessel_factor::j1_over_rho, bessel_factor::j1};
 

@@ -73,8 +73,8 @@ void scalar_kernel_block(const kernel_record& r, const double* lam_re, const dou
     for (int i = 0; i < n; ++i) spectral_kernel(r, complex(lam_re[i], lam_im[i]), k + 6 * i);
 }
 
-void scalar_kernel_parts_block(const kernel_record& r, const double* lam_re,
-                               const double* lam_im, int n, kernel_parts* p) {
+void scalar_kernel_parts_block(const kernel_record& r, const double* lam_re, const double* lam_im,
+                               int n, kernel_parts* p) {
     for (int i = 0; i < n; ++i) p[i] = spectral_kernel_parts(r, complex(lam_re[i], lam_im[i]));
 }
 
@@ -97,10 +97,9 @@ void scalar_sincos_block(const double* x, double* s, double* c, int n) {
     }
 }
 
-const lane_functions scalar_functions{"scalar",           scalar_kernel_block,
-                                      scalar_hankel_block, scalar_j0_block,
-                                      scalar_exp_block,    scalar_sincos_block,
-                                      scalar_kernel_parts_block};
+const lane_functions scalar_functions{
+    "scalar",         scalar_kernel_block, scalar_hankel_block,      scalar_j0_block,
+    scalar_exp_block, scalar_sincos_block, scalar_kernel_parts_block};
 
 [[maybe_unused]] bool cpu_has(const char* target) noexcept {
 #if defined(__x86_64__) || defined(__i386__)

@@ -111,8 +111,8 @@ void kernel_parts_lanes(const kernel_record& rec, const double* lam_re, const do
     }
 }
 
-void kernel_parts_block(const kernel_record& rec, const double* lam_re, const double* lam_im,
-                        int n, kernel_parts* p) {
+void kernel_parts_block(const kernel_record& rec, const double* lam_re, const double* lam_im, int n,
+                        kernel_parts* p) {
     double* out = reinterpret_cast<double*>(p);
     static_assert(sizeof(kernel_parts) == 8 * sizeof(double), "four complex parts");
     for (int i0 = 0; i0 < n; i0 += W) {
