@@ -209,8 +209,9 @@ def dipole_field(
         lossy upper medium, a zero direction, or the controls
         :func:`six_integrals` refuses.
     RuntimeError
-        "rotated tail did not go quiet inside the panel budget", naming the
-        first point where that happened; no partial result is returned.
+        "rotated tail did not go quiet inside the panel budget" (or "the
+        field integrals are not finite"), naming the first point where that
+        happened; no partial result is returned.
     TypeError
         Media that are not :class:`Medium` values, complex coordinates, an
         array zp.
@@ -300,12 +301,17 @@ def dipole_field(
             values[rows], quiet[rows] = batch(rows)
             if bar is not None:
                 bar.update(rows.size)
-    if not quiet.all():
-        bad = int(np.flatnonzero(~quiet)[0])
+    # a valid point whose integrals are not finite has no field either (a ray
+    # whose Hankel factors give out far along ends quiet on a sum of NaN)
+    failed = ~quiet
+    failed[todo] |= ~np.isfinite(values[todo]).all(axis=1)
+    if failed.any():
+        bad = int(np.flatnonzero(failed)[0])
         flat = int(np.flatnonzero(where == bad)[0])
         point = _describe(flat, shape, float(xa.flat[flat]), float(ya.flat[flat]),
                           float(za.flat[flat]), height)
-        raise RuntimeError(f"{_TAIL_FAILURE}: {point}")
+        what = _TAIL_FAILURE if not quiet[bad] else "the field integrals are not finite"
+        raise RuntimeError(f"{what}: {point}")
     e, h = compose_fields(which, values[where].reshape(shape + (columns,)), xa, ya, d, m, k_p,
                           omega_mu)
     return e, h

@@ -287,3 +287,24 @@ def test_dask_blocks_are_the_direct_call():
     assert one_e.shape == (3,)
     with pytest.raises(ValueError, match="one frequency"):
         nia.dipole_field_dask(AIR, nia.medium(2e6), x, 0.5, 0.3, -1.0)
+
+
+@pytest.mark.parametrize("spoil, message", [("quiet", "rotated tail did not go quiet"),
+                                            ("nan", "the field integrals are not finite")])
+def test_a_row_without_value_refuses_the_call_and_names_its_point(monkeypatch, spoil, message):
+    import _near_interface_ext as ext
+    real = ext.dipole_field_batch
+
+    def spoiled(*args):
+        out = list(real(*args))
+        if spoil == "quiet":
+            out[4] = out[4].copy()
+            out[4][-1] = False
+        else:
+            out[0] = out[0].copy()
+            out[0][-1, 2] = complex(np.nan, 0.0)
+        return tuple(out)
+
+    monkeypatch.setattr(ext, "dipole_field_batch", spoiled)
+    with pytest.raises(RuntimeError, match=message + r": point \(2,\) .* x=7.0, y=0.0, z=0.5"):
+        nia.dipole_field(AIR, SOIL, [1.0, 3.0, 7.0], 0.0, 0.5, -1.0)
