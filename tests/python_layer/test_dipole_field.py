@@ -289,7 +289,7 @@ def test_dask_blocks_are_the_direct_call():
         nia.dipole_field_dask(AIR, nia.medium(2e6), x, 0.5, 0.3, -1.0)
 
 
-@pytest.mark.parametrize("spoil, message", [("quiet", "rotated tail did not go quiet"),
+@pytest.mark.parametrize("spoil, message", [("quiet", "rotated tail did not go quiet inside the panel budget"),
                                             ("nan", "the field integrals are not finite")])
 def test_a_row_without_value_refuses_the_call_and_names_its_point(monkeypatch, spoil, message):
     import _near_interface_ext as ext
