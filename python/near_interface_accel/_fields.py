@@ -18,8 +18,6 @@ from ._media import EPSILON_0, SPEED_OF_LIGHT, Medium
 
 __all__ = ["dipole_field"]
 
-Source = Literal["electric", "magnetic"]
-
 _TAIL_FAILURE = "rotated tail did not go quiet inside the panel budget"
 
 
@@ -41,7 +39,7 @@ def _check_media(upper: Medium, lower: Medium) -> tuple[float, complex, float]:
         raise ValueError(
             f"the upper medium must be lossless (real eps_r and mu_r, sigma = 0), got "
             f"eps_r = {upper.eps_r!r}, mu_r = {upper.mu_r!r}")
-    k_p, k_m = _media(upper.k, lower.k)
+    k_p, k_m = _media(complex(upper.k).real, lower.k)
     # omega mu = k0 mu_r / (eps0 c): mu_r is real, as the upper medium is lossless
     omega_mu = upper.k0 * complex(upper.mu_r).real / (EPSILON_0 * SPEED_OF_LIGHT)
     return k_p, k_m, omega_mu
@@ -150,7 +148,7 @@ def dipole_field(
     z: ArrayLike,
     zp: float,
     *,
-    source: Source = "electric",
+    source: Literal["electric", "magnetic"] = "electric",
     direction: ArrayLike = (0.0, 0.0, 1.0),
     moment: complex = 1.0,
     rtol: float = 1e-8,
