@@ -9,6 +9,8 @@ import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
 __version__: Final[str]
+ELECTRIC_COLUMNS: Final[int]
+MAGNETIC_COLUMNS: Final[int]
 
 def six_batch_diagnostics(
     k_p: float,
@@ -38,4 +40,26 @@ def six_batch_diagnostics(
     two estimates apart by more than the tolerance, their summed error
     estimate over the row's largest channel, and whether every tail ray went
     quiet. Validation as near_interface_six_batch, ValueError before any work.
+    """
+
+def dipole_field_batch(
+    k_p: float,
+    k_m: complex,
+    source: str | int,
+    rho: ArrayLike,
+    z: ArrayLike,
+    zp: ArrayLike,
+    rtol: float,
+    lam_mult: float,
+    depth: int,
+    detour: float,
+    gx: ArrayLike,
+    gw: ArrayLike,
+) -> tuple[NDArray[np.complex128], NDArray[np.int64], NDArray[np.int64], NDArray[np.float64],
+           NDArray[np.bool_]]:
+    """Field integrals of a buried dipole for each (rho, z, zp) triple.
+
+    source is "electric" (0, ten columns) or "magnetic" (1, eleven columns).
+    Returns (integrals (n, M), nodes, limit_panels, limit_error, all_quiet),
+    the last four per row; a row whose tail did not go quiet is complex NaN.
     """
