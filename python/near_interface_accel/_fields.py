@@ -276,7 +276,8 @@ def dipole_field(
     step = _step(n, chunk_size, progress, workers)
     columns = _ext.ELECTRIC_COLUMNS if which == "electric" else _ext.MAGNETIC_COLUMNS
 
-    def batch(rows: NDArray[np.intp]) -> tuple[NDArray[np.complex128], NDArray[np.bool_]]:
+    def batch(rows: NDArray[np.intp]
+              ) -> tuple[NDArray[np.complex128], NDArray[np.bool_], NDArray[np.float64]]:
         out = _ext.dipole_field_batch(k_p, k_m, which, triples[rows, 0], triples[rows, 1],
                                       triples[rows, 2], rtol_v, lam_v, depth, detour_v, gx, gw)
         return out[0], out[4], out[3]

@@ -308,3 +308,18 @@ def test_a_row_without_value_refuses_the_call_and_names_its_point(monkeypatch, s
     monkeypatch.setattr(ext, "dipole_field_batch", spoiled)
     with pytest.raises(RuntimeError, match=message + r": point \(2,\) .* x=7.0, y=0.0, z=0.5"):
         nia.dipole_field(AIR, SOIL, [1.0, 3.0, 7.0], 0.0, 0.5, -1.0)
+
+
+@pytest.mark.parametrize("source", ["electric", "magnetic"])
+def test_unresolved_points_warn_once_and_become_nan_on_request(source):
+    # 30 wavelengths along wet ground with depth 3: the segment's J0 oscillates
+    # faster than three bisections resolve (the verdict of six_integrals)
+    air, soil = nia.medium(1e6), nia.medium(1e6, eps_r=4, sigma=0.005)
+    x = np.array([5.0, 1400.0])
+    with pytest.warns(nia.UnresolvedRowWarning, match=r"^1 of 2 field points"):
+        e, h = nia.dipole_field(air, soil, x, 0.0, 0.0, -1.0, source=source, depth=3)
+    assert np.isfinite(e).all() and np.isfinite(h).all()
+    with pytest.warns(nia.UnresolvedRowWarning, match="their fields are NaN"):
+        e, h = nia.dipole_field(air, soil, x, 0.0, 0.0, -1.0, source=source, depth=3,
+                                invalid="nan")
+    assert np.isfinite(e[0]).all() and np.isnan(e[1]).all() and np.isnan(h[1]).all()
