@@ -355,7 +355,7 @@ def _judge(values: NDArray[np.complex128], errors: NDArray[np.float64], todo: ND
         f"{count} of {bad_points.size} field points were not resolved to rtol={rtol:g}: panels "
         f"accepted at the depth limit leave a summed error estimate above {threshold:g} relative "
         f"to the point's largest integral; {fate}. " + "; ".join(named) + more + ". A larger "
-        f"depth (or gauss_nodes) resolves them."), stacklevel=3)
+        "depth (or gauss_nodes) resolves them."), stacklevel=3)
     if invalid == "nan":
         values = values.copy()
         values[unresolved] = complex(np.nan, np.nan)
