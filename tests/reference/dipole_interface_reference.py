@@ -125,6 +125,8 @@ import dipole_closed_form as cf  # noqa: E402
 
 #: Working precision of the arb arithmetic, bits.
 PREC = 128
+#: Decimal digits of the assembly of the fields from the channels.
+ASSEMBLY_DPS = 40
 #: Accurate bits asked of each Bessel value (about 27 digits).
 BESSEL_BITS = 90
 #: Gauss-Legendre rules of a panel: the coarse one estimates the error of the
@@ -265,6 +267,11 @@ def _with_accuracy(fn, arg):
         raise ArithmeticError("no accurate Bessel value at %s" % (arg,))
     finally:
         flint.ctx.prec = old
+
+
+def tm_denominator(gp, gm, kp, km):
+    """D_H = k_m**2 gamma_p + k_p**2 gamma_m (eps_m / eps_p = k_m**2 / k_p**2)."""
+    return km * km * gp + kp * kp * gm
 
 
 def gamma(lam, k):
@@ -458,7 +465,7 @@ def _channels(k_p, k_m, rho, z, zp, ct, stats):
     def integrand(lam, dlam, bessel):
         gp, gm = gamma(lam, kp), gamma(lam, km)
         de = gp + gm
-        dh = km * km * gp + kp * kp * gm
+        dh = tm_denominator(gp, gm, kp, km)
         s = (zpa * gm - za * gp).exp()
         common = lam * s * dlam / two_pi
         g = [FACTORS[n](lam, gp, gm, de, dh) for n in names]
@@ -550,6 +557,11 @@ def _channels(k_p, k_m, rho, z, zp, ct, stats):
 def assemble(chan, k0, k_p, k_m, phi, source, moment_vector):
     """E and H (two lists of 3 mpmath complex numbers) from the channels at
     azimuth phi, for a dipole of the given source kind and moment vector."""
+    with mp.workdps(ASSEMBLY_DPS):
+        return _assemble(chan, k0, k_p, k_m, phi, source, moment_vector)
+
+
+def _assemble(chan, k0, k_p, k_m, phi, source, moment_vector):
     consts = {"wm": mp.mpf(k0) * cf.ETA_0, "kp2": mp.mpc(k_p) ** 2, "km2": mp.mpc(k_m) ** 2}
     vec = [mp.mpc(v) for v in moment_vector]
     out = {"E": [mp.mpc(0)] * 3, "H": [mp.mpc(0)] * 3}
