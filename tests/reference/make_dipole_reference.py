@@ -10,7 +10,8 @@ values of contour A and the agreement of the two,
 
 eta = omega mu0 / k_p the wave impedance of the upper medium.
 
-Regenerate (about 15 minutes on one core with python-flint and mpmath):
+Regenerate (about 20 minutes on one core, 10 with --jobs 2, with python-flint
+and mpmath):
 
     pip install mpmath python-flint
     python tests/reference/make_dipole_reference.py [--jobs 2]
