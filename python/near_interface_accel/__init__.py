@@ -13,13 +13,18 @@ The friendly front of the compiled module ``_near_interface_accel``:
 * :func:`wavenumber` gives a medium's wavenumber on the branch the kernel
   expects (time convention exp(+j omega t), Im(k) <= 0 for a lossy medium);
   :func:`medium` does the same from SI quantities (Hz, S/m).
-* :func:`six_integrals_dask` spreads a batch over a Dask cluster.
+* :func:`dipole_field` gives E and H in the upper medium of a buried
+  electric or magnetic dipole of any orientation, from integrals evaluated
+  directly along the same path.
+* :func:`six_integrals_dask` and :func:`dipole_field_dask` spread a batch
+  over a Dask cluster.
 """
 
 from importlib.metadata import PackageNotFoundError, version
 
 from ._batch import RTOL_FLOOR, gauss_rule, six_integrals
-from ._dask import six_integrals_dask
+from ._dask import dipole_field_dask, six_integrals_dask
+from ._fields import dipole_field
 from ._media import EPSILON_0, SPEED_OF_LIGHT, Medium, medium, wavenumber
 
 try:
@@ -27,5 +32,5 @@ try:
 except PackageNotFoundError:  # pragma: no cover - running from a source tree
     __version__ = "0+unknown"
 
-__all__ = ["six_integrals", "six_integrals_dask", "wavenumber", "medium", "Medium", "gauss_rule",
+__all__ = ["six_integrals", "six_integrals_dask", "dipole_field", "dipole_field_dask", "wavenumber", "medium", "Medium", "gauss_rule",
            "RTOL_FLOOR", "SPEED_OF_LIGHT", "EPSILON_0", "__version__"]

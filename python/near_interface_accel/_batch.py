@@ -269,7 +269,7 @@ def openmp_threads(workers: int | None) -> Iterator[None]:
 
 
 @contextlib.contextmanager
-def _progress_bar(show: bool, total: int) -> Iterator[_Bar | None]:
+def _progress_bar(show: bool, total: int, desc: str = "six integrals") -> Iterator[_Bar | None]:
     if not show:
         yield None
         return
@@ -278,7 +278,7 @@ def _progress_bar(show: bool, total: int) -> Iterator[_Bar | None]:
     except ImportError:
         raise ImportError("progress=True needs tqdm: pip install tqdm "
                           "(or the package's 'progress' extra)") from None
-    with tqdm(total=total, unit="triple", desc="six integrals") as bar:
+    with tqdm(total=total, unit="triple", desc=desc) as bar:
         yield bar
 
 

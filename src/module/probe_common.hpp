@@ -51,6 +51,28 @@ py::array_t<Out> map_array(const py::array_t<In, py::array::c_style | py::array:
     return out;
 }
 
+// Applies f, which returns a pair of values {a, b}, element-wise like
+// map_array, and returns the two arrays (a, b).
+template <class In, class F>
+py::tuple map_array_pair(const py::array_t<In, py::array::c_style | py::array::forcecast>& in,
+                         F f) {
+    const std::vector<py::ssize_t> shape(in.shape(), in.shape() + in.ndim());
+    py::array_t<complex> a(shape), b(shape);
+    const In* src = in.data();
+    complex* da = a.mutable_data();
+    complex* db = b.mutable_data();
+    const auto count = static_cast<std::size_t>(in.size());
+    {
+        py::gil_scoped_release release;
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto v = f(src[i]);
+            da[i] = v.first;
+            db[i] = v.second;
+        }
+    }
+    return py::make_tuple(a, b);
+}
+
 // The registration function of each layer's probes.
 void register_core_probes(py::module_& m);
 void register_special_probes(py::module_& m);

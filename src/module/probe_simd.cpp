@@ -91,6 +91,31 @@ void register_simd_probes(py::module_& m) {
         "(default: this process's).");
 
     m.def(
+        "lane_kernel_parts",
+        [](double z, double zp, double k_p, complex k_m, const complex_array& lam,
+           const std::string& target) {
+            const simd::lane_functions& f = table(target);
+            const nia::spectral::kernel_record r =
+                nia::spectral::make_kernel_record(z, zp, k_p, k_m);
+            std::vector<py::ssize_t> shape = shape_of(lam);
+            shape.push_back(4);
+            py::array_t<complex> out(shape);
+            const py::ssize_t n = lam.size();
+            const split_parts parts = split(lam);
+            const std::vector<double>&re = parts.re, &im = parts.im;
+            auto* o = reinterpret_cast<nia::spectral::kernel_parts*>(out.mutable_data());
+            {
+                py::gil_scoped_release release;
+                f.kernel_parts_block(r, re.data(), im.data(), static_cast<int>(n), o);
+            }
+            return out;
+        },
+        py::arg("z"), py::arg("zp"), py::arg("k_p"), py::arg("k_m"), py::arg("lam"),
+        py::arg("target") = "",
+        "The kernel parts (gamma_p, gamma_m, k0, q) at each lam (shape lam.shape + (4,)) by the "
+        "lane code of target (default: this process's).");
+
+    m.def(
         "lane_hankel0",
         [](int kind, const complex_array& z, const std::string& target) {
             const simd::lane_functions& f = table(target);

@@ -1,5 +1,6 @@
-// Probes of the special-function layer: thin bindings of hankel0, the status
-// mapping, ZBESH, DGAMLN and the K0 / I0 routines behind them. No numerics of
+// Probes of the special-function layer: thin bindings of hankel0, hankel01,
+// the status mapping, ZBESH, DGAMLN and the K / I routines behind them, with
+// one member (order 0) or two (orders 0 and 1). No numerics of
 // their own; the vectorised loops release the interpreter lock.
 #include <limits>
 #include <tuple>
@@ -38,6 +39,28 @@ std::tuple<complex, int> zacon_probe(complex z, int mr) {
     return {y, nz};
 }
 
+// The two-member forms: (order 0, order 1, nz), values preset to NaN.
+std::tuple<complex, complex, int> zbknu01_probe(complex w) {
+    complex y[2] = {{nan, nan}, {nan, nan}};
+    namespace d = special::detail;
+    const int nz = special::ZBKNU(w, 0.0, 1, 2, y, d::tol, d::elim, d::alim);
+    return {y[0], y[1], nz};
+}
+
+std::tuple<complex, complex, int> zbinu01_probe(complex w) {
+    complex y[2] = {{nan, nan}, {nan, nan}};
+    namespace d = special::detail;
+    const int nz = special::ZBINU(w, 0.0, 1, 2, y, d::rl, d::fnul, d::tol, d::elim, d::alim);
+    return {y[0], y[1], nz};
+}
+
+std::tuple<complex, complex, int> zacon01_probe(complex z, int mr) {
+    complex y[2] = {{nan, nan}, {nan, nan}};
+    namespace d = special::detail;
+    const int nz = special::ZACON(z, 0.0, 1, mr, 2, y, d::rl, d::fnul, d::tol, d::elim, d::alim);
+    return {y[0], y[1], nz};
+}
+
 }  // namespace
 
 void register_special_probes(py::module_& m) {
@@ -48,6 +71,22 @@ void register_special_probes(py::module_& m) {
         },
         py::arg("kind"), py::arg("z"),
         "H0^(kind)(z) element-wise over a complex array (a scalar gives a 0-d array).");
+    m.def(
+        "hankel01",
+        [](int kind, const complex_array& z) {
+            return map_array_pair(z, [kind](complex v) {
+                const special::hankel_pair h = special::hankel01(kind, v);
+                return std::pair{h.h0, h.h1};
+            });
+        },
+        py::arg("kind"), py::arg("z"),
+        "(H0^(kind)(z), H1^(kind)(z)) element-wise from one pass each -> two arrays.");
+    m.def(
+        "hankel1",
+        [](int kind, const complex_array& z) {
+            return map_array<complex>(z, [kind](complex v) { return special::hankel1(kind, v); });
+        },
+        py::arg("kind"), py::arg("z"), "H1^(kind)(z) element-wise over a complex array.");
     m.def(
         "hankel_status",
         [](int nz, int ierr) { return static_cast<int>(special::hankel_status(nz, ierr)); },
@@ -76,6 +115,16 @@ void register_special_probes(py::module_& m) {
         py::arg("z"), py::arg("kind"),
         "ZBESH of order 0, unscaled, one member -> (cy, nz, ierr); cy preset to NaN+NaNj.");
     m.def(
+        "zbesh01",
+        [](complex z, int kind) {
+            complex cy[2] = {{nan, nan}, {nan, nan}};
+            int ierr = 0;
+            const int nz = special::ZBESH(z, kind, 2, cy, ierr);
+            return std::make_tuple(cy[0], cy[1], nz, ierr);
+        },
+        py::arg("z"), py::arg("kind"),
+        "ZBESH of orders 0 and 1, unscaled -> (cy0, cy1, nz, ierr); cy preset to NaN+NaNj.");
+    m.def(
         "dgamln",
         [](const real_array& x) {
             return map_array<double>(x, [](double v) { return special::DGAMLN(v); });
@@ -87,6 +136,12 @@ void register_special_probes(py::module_& m) {
           "I0(w) for Re w >= 0 -> (value, nz); value preset to NaN.");
     m.def("zacon", &zacon_probe, py::arg("z"), py::arg("mr"),
           "K0(z) for Re z < 0 by continuation -> (value, nz); value preset to NaN.");
+    m.def("zbknu01", &zbknu01_probe, py::arg("w"),
+          "K0(w), K1(w) for Re w >= 0 -> (k0, k1, nz); values preset to NaN.");
+    m.def("zbinu01", &zbinu01_probe, py::arg("w"),
+          "I0(w), I1(w) for Re w >= 0 -> (i0, i1, nz); values preset to NaN.");
+    m.def("zacon01", &zacon01_probe, py::arg("z"), py::arg("mr"),
+          "K0(z), K1(z) for Re z < 0 by continuation -> (k0, k1, nz); values preset to NaN.");
 }
 
 }  // namespace nia::probe

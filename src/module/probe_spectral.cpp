@@ -1,10 +1,12 @@
-// Probes of the spectral layer: the vertical wavenumber, the six kernels, J0
-// and Hankel's P, Q, and the three panel rules on one panel each.
+// Probes of the spectral layer: the vertical wavenumber, the six kernels, J0,
+// J1 and Hankel's P, Q, and the three panel rules on one panel each.
 #include <pybind11/stl.h>
 
+#include <utility>
 #include <vector>
 
 #include "../spectral/bessel_j0.hpp"
+#include "../spectral/bessel_j1.hpp"
 #include "../spectral/kernel.hpp"
 #include "../spectral/panel_rules.hpp"
 #include "probe_common.hpp"
@@ -45,6 +47,17 @@ void register_spectral_probes(py::module_& m) {
         "The six kernel values at each lam (shape lam.shape + (6,)).");
 
     m.def("bessel_j0", py::vectorize(&spectral::bessel_j0), py::arg("z"));
+    m.def("bessel_j1", py::vectorize(&spectral::bessel_j1), py::arg("z"));
+    m.def("bessel_j1_over_z", py::vectorize(&spectral::bessel_j1_over_z), py::arg("z"));
+    m.def(
+        "bessel_j01",
+        [](const complex_array& z) {
+            return map_array_pair(z, [](complex v) {
+                const spectral::j01_values j = spectral::bessel_j01(v);
+                return std::pair{j.j0, j.j1};
+            });
+        },
+        py::arg("z"), "(J0(z), J1(z)) element-wise from one pass each -> two arrays.");
 
     m.def("hankel_pq", &hankel_pq_tuple<double>, py::arg("x_or_z"), py::arg("mu"));
     m.def("hankel_pq", &hankel_pq_tuple<complex>, py::arg("x_or_z"), py::arg("mu"));

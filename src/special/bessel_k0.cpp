@@ -1,11 +1,14 @@
-// K0(z) for Re z >= 0: Temme's series near the origin, Miller's algorithm
-// for the confluent hypergeometric function further out.
+// K0(z) and K1(z) for Re z >= 0: Temme's series near the origin, Miller's
+// algorithm for the confluent hypergeometric function further out.
 //
 // Below |z| = 2 the series (Temme 1975) converges quickly and has no
 // cancellation. Above it, K_nu(z) = sqrt(pi) (2z)^nu e^{-z} U(nu+1/2, 2nu+1, 2z)
 // (DLMF 10.39.6); the ratio U(1/2, 1, 2z) / sum of the Miller sequence comes
 // from a backward recurrence started at an index that an empirical formula
-// (moderate |z|) or a forward recurrence (large |z|) supplies.
+// (moderate |z|) or a forward recurrence (large |z|) supplies. Both methods
+// give K1 from the quantities they form for K0 anyway, so K1 is carried along
+// when a second member is asked for; the operations that give K0 are the
+// same either way.
 #include <array>
 #include <cmath>
 #include <complex>
@@ -63,13 +66,23 @@ inline int ZUCHK(complex y, double ascle_value, double tol_value) noexcept {
     return ss < st ? 1 : 0;
 }
 
-}  // namespace detail
+// Rescales a value s = e^{z} K(z) of the scaled path by e^{-z}: false (the
+// member underflows) when the result is below the exponent range, or so close
+// to it that its phase is lost.
+inline bool zbknu_rescale(complex s, complex z, double tol, double elim, complex& out) noexcept {
+    const double acs = -z.real() + std::log(modulus(s));
+    if (acs < -elim) return false;
+    const complex lg = std::log(s) - z;
+    const double mag = std::exp(lg.real()) / tol;
+    const complex cs_scaled(mag * std::cos(lg.imag()), mag * std::sin(lg.imag()));
+    if (ZUCHK(cs_scaled, ascle, tol) != 0) return false;
+    out = cs_scaled * tol;
+    return true;
+}
 
-int ZBKNU(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y, double tol,
-          double elim, double alim) noexcept {
-    using namespace detail;
-    if (!order0_one_member(fnu, kode, n)) return -2;
-
+// ZBKNU's work for order 0, K0 in y[0]; with_k1 also K1 in y[1].
+template <bool with_k1>
+int zbknu_members(complex z, complex* y, double tol, double elim, double alim) noexcept {
     const double zr = z.real();
     const double zi = z.imag();
     const double caz = std::hypot(zr, zi);
@@ -94,6 +107,9 @@ int ZBKNU(std::complex<double> z, double fnu, int kode, int n, std::complex<doub
         complex p(0.5, 0.0);
         complex q(0.5, 0.0);
         complex s1 = f;
+        // K1(z) = (2/z) sum_k (z^2/4)^k / k! (p_k - k f_k), Temme's companion
+        // sum; its k = 0 term is p_0.
+        [[maybe_unused]] complex s2 = p;
         if (caz >= tol) {
             const complex cz = z * z * 0.25;
             const double t1sq = 0.25 * caz * caz;
@@ -109,12 +125,14 @@ int ZBKNU(std::complex<double> z, double fnu, int kode, int n, std::complex<doub
                 const double rak = 1.0 / ak;
                 ck *= cz * rak;
                 s1 += ck * f;
+                if constexpr (with_k1) s2 += ck * (p - f * ak);
                 a1 *= t1sq * rak;
                 bk += ak + ak + 1.0;
                 ak += 1.0;
             } while (a1 > tol);
         }
-        y = s1;
+        y[0] = s1;
+        if constexpr (with_k1) y[1] = s2 * core::quotient(complex(2.0, 0.0), z);
         return 0;
     }
 
@@ -201,27 +219,53 @@ int ZBKNU(std::complex<double> z, double fnu, int kode, int n, std::complex<doub
     // p2 / cs as (p2 / |cs|) (conj cs / |cs|), which keeps both on scale.
     const double rtm = 1.0 / modulus(cs);
     complex s1 = coef * ((rtm * p2) * (std::conj(cs) * rtm));
+    // K1(z) = K0(z) (z + 1/2 - p_1/p_0) / z. From K1 = -K0' (DLMF 10.29.3),
+    // U'(a, b, x) = -a U(a+1, b+1, x), Kummer's transformation
+    // U(3/2, 2, x) = U(1/2, 0, x) / x (DLMF 13.2.40) and the contiguous
+    // relation U(a, 0, x) = U(a, 1, x) - a U(a+1, 1, x) (DLMF 13.3(i)):
+    // K1 = K0 (1 + (1 - U(3/2, 1, 2z) / (2 U(1/2, 1, 2z))) / (2z)), and the
+    // sweep's p_k are ((1/2)_k)^2 / k! U(k + 1/2, 1, 2z), so the ratio of U
+    // is 4 p_1/p_0.
+    [[maybe_unused]] complex s2;
+    if constexpr (with_k1) {
+        const complex ratio = core::quotient(p1, p2);
+        s2 = s1 * core::quotient(complex(zr + 0.5 - ratio.real(), zi - ratio.imag()), z);
+    }
 
     if (!scaled) {
-        y = s1;
+        y[0] = s1;
+        if constexpr (with_k1) y[1] = s2;
         return 0;
     }
-    // Rescale e^{z} K0(z) by e^{-z}: zero with nz = 1 when the result is
-    // below the exponent range, or so close to it that its phase is lost.
-    const double acs = -zr + std::log(modulus(s1));
-    if (acs < -elim) {
-        y = complex(0.0, 0.0);
-        return 1;
+    // Rescale e^{z} K(z) by e^{-z}: a member below the exponent range, or so
+    // close to it that its phase is lost, is zero and counted in nz.
+    int nz = 0;
+    if (!zbknu_rescale(s1, z, tol, elim, y[0])) {
+        y[0] = complex(0.0, 0.0);
+        nz = 1;
     }
-    const complex lg = std::log(s1) - z;
-    const double mag = std::exp(lg.real()) / tol;
-    const complex cs_scaled(mag * std::cos(lg.imag()), mag * std::sin(lg.imag()));
-    if (ZUCHK(cs_scaled, ascle, tol) != 0) {
-        y = complex(0.0, 0.0);
-        return 1;
+    if constexpr (with_k1) {
+        if (!zbknu_rescale(s2, z, tol, elim, y[1])) {
+            y[1] = complex(0.0, 0.0);
+            ++nz;
+        }
     }
-    y = cs_scaled * tol;
-    return 0;
+    return nz;
+}
+
+}  // namespace detail
+
+int ZBKNU(std::complex<double> z, double fnu, int kode, int n, std::complex<double>* y, double tol,
+          double elim, double alim) noexcept {
+    if (!detail::order0_members(fnu, kode, n)) return -2;
+    if (n == 2) return detail::zbknu_members<true>(z, y, tol, elim, alim);
+    return detail::zbknu_members<false>(z, y, tol, elim, alim);
+}
+
+int ZBKNU(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y, double tol,
+          double elim, double alim) noexcept {
+    if (!detail::order0_one_member(fnu, kode, n)) return -2;
+    return detail::zbknu_members<false>(z, &y, tol, elim, alim);
 }
 
 }  // namespace nia::special

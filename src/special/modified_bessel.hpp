@@ -1,14 +1,16 @@
-// Modified Bessel functions K0 and I0 of complex argument in the right
-// half-plane, and the continuation of K0 to the left half-plane: the routines
-// behind the Hankel functions of hankel.hpp, with the machine constants they
-// share.
+// Modified Bessel functions K and I of orders 0 and 1 and complex argument
+// in the right half-plane, and the continuation of K to the left half-plane:
+// the routines behind the Hankel functions of hankel.hpp, with the machine
+// constants they share.
 //
 // Every routine takes the published argument list (argument, order FNU,
 // scaling KODE, count N, output, tolerances) and returns its underflow count
-// NZ. Only order 0, unscaled values (KODE = 1) and one member (N = 1) are
-// implemented, the combination the Hankel functions of order zero need; other
-// orders, scalings or counts are refused as a failed computation (NZ = -2,
-// output untouched). Negative NZ: -1 overflow, -2 no convergence.
+// NZ. Only order 0, unscaled values (KODE = 1) and one or two members (N = 1:
+// order 0; N = 2: orders 0 and 1) are implemented, the combinations the Hankel
+// functions of orders zero and one need; other orders, scalings or counts are
+// refused as a failed computation (NZ = -2, output untouched). Negative NZ:
+// -1 overflow, -2 no convergence. Each routine has two forms: the output as
+// an array of N members, and as one value (N = 1 only).
 //
 // All routines are re-entrant: fixed-size locals only, no allocation, no
 // mutable static state.
@@ -85,10 +87,16 @@ inline int truncate_index(double x, int cap) noexcept {
     return static_cast<int>(x);
 }
 
-// True when the arguments name the only combination implemented here:
-// order 0, unscaled (KODE = 1), one member (N = 1).
+// True when the arguments name the only combination the one-value form
+// implements: order 0, unscaled (KODE = 1), one member (N = 1).
 inline bool order0_one_member(double fnu, int kode, int n) noexcept {
     return fnu == 0.0 && kode == 1 && n == 1;
+}
+
+// True when the arguments name a combination the array form implements:
+// order 0, unscaled, one member or two (orders 0 and 1).
+inline bool order0_members(double fnu, int kode, int n) noexcept {
+    return fnu == 0.0 && kode == 1 && (n == 1 || n == 2);
 }
 
 // The recurrence coefficients of the backward sweep for order 0 depend on the
@@ -116,33 +124,46 @@ inline constexpr backward_coefficients zbknu_backward = make_backward_coefficien
 
 }  // namespace detail
 
-// K_fnu(z) for Re z >= 0 (order 0, KODE 1, N 1): Temme's series for
-// |z| <= 2, Miller's algorithm for the confluent hypergeometric function
-// above. Returns 1 with y = 0 when K0(z) underflows, -2 when the forward
-// recurrence for the backward index does not settle.
+// K_fnu(z) for Re z >= 0 (order 0, KODE 1; with N = 2 also K1): Temme's
+// series for |z| <= 2, Miller's algorithm for the confluent hypergeometric
+// function above. Returns the number of members set to zero because they
+// underflow, -2 when the forward recurrence for the backward index does not
+// settle.
+int ZBKNU(std::complex<double> z, double fnu, int kode, int n, std::complex<double>* y, double tol,
+          double elim, double alim) noexcept;
 int ZBKNU(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y, double tol,
           double elim, double alim) noexcept;
 
-// I_fnu(z) for Re z >= 0 (order 0, KODE 1, N 1): power series for
-// |z| <= 2, Miller's algorithm normalised by the Neumann series for
+// I_fnu(z) for Re z >= 0 (order 0, KODE 1; with N = 2 also I1): power series
+// for |z| <= 2, Miller's algorithm normalised by the Neumann series for
 // 2 < |z| < rl, the large-argument expansion for |z| >= rl.
+int ZBINU(std::complex<double> z, double fnu, int kode, int n, std::complex<double>* cy, double rl,
+          double fnul, double tol, double elim, double alim) noexcept;
 int ZBINU(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& cy, double rl,
           double fnul, double tol, double elim, double alim) noexcept;
 
 // Power series of I_fnu(z), |z| <= 2.
+int ZSERI(std::complex<double> z, double fnu, int kode, int n, std::complex<double>* y, double tol,
+          double elim, double alim) noexcept;
 int ZSERI(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y, double tol,
           double elim, double alim) noexcept;
 
 // Miller's backward recurrence for I_fnu(z), normalised by e^z = I0 + 2 sum I_k.
+int ZMLRI(std::complex<double> z, double fnu, int kode, int n, std::complex<double>* y,
+          double tol) noexcept;
 int ZMLRI(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y,
           double tol) noexcept;
 
 // Large-argument expansion of I_fnu(z), |z| >= rl.
+int ZASYI(std::complex<double> z, double fnu, int kode, int n, std::complex<double>* y, double rl,
+          double tol, double elim, double alim) noexcept;
 int ZASYI(std::complex<double> z, double fnu, int kode, int n, std::complex<double>& y, double rl,
           double tol, double elim, double alim) noexcept;
 
 // K_fnu(z) for Re z < 0 by continuation from w = -z: with mr < 0 the
 // argument is read as z = w e^{-i pi}, with mr >= 0 as z = w e^{+i pi}.
+int ZACON(std::complex<double> z, double fnu, int kode, int mr, int n, std::complex<double>* y,
+          double rl, double fnul, double tol, double elim, double alim) noexcept;
 int ZACON(std::complex<double> z, double fnu, int kode, int mr, int n, std::complex<double>& y,
           double rl, double fnul, double tol, double elim, double alim) noexcept;
 

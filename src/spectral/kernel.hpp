@@ -53,6 +53,33 @@ inline void kernel_from_gammas(const kernel_record& r, complex lam, complex gp, 
     K[5] = K[2] * gm;
 }
 
+// What every kernel of the package is built from at one lambda: the two
+// vertical wavenumbers and the two interface quotients, k0 = 2 lambda S /
+// (gp + gm) and q = 2 lambda S / (k_m^2 gp + k_p^2 gm). The field kernels are
+// these times powers of lambda, gp, gm and the wavenumbers.
+struct kernel_parts {
+    complex gp;
+    complex gm;
+    complex k0;  // bit for bit K_0 of kernel_from_gammas
+    complex q;   // bit for bit K_1 of kernel_from_gammas
+};
+
+// The parts at lambda from the vertical wavenumbers gp and gm, by the
+// operations of kernel_from_gammas.
+inline kernel_parts parts_from_gammas(const kernel_record& r, complex lam, complex gp,
+                                      complex gm) noexcept {
+    const complex e = r.zp * gm - r.z * gp;
+    const complex s = complex_exp(e);
+    const complex n = 2.0 * lam * s;
+    return {gp, gm, quotient(n, gp + gm), quotient(n, r.k_m_sq * gp + r.k_p_sq * gm)};
+}
+
+// The parts on the sheet of the vertical wavenumbers above.
+inline kernel_parts spectral_kernel_parts(const kernel_record& r, complex lam) noexcept {
+    return parts_from_gammas(r, lam, vertical_wavenumber(lam, r.k_p),
+                             vertical_wavenumber(lam, r.k_m));
+}
+
 // The six kernel values on the sheet of the vertical wavenumbers above,
 // written into K[0..5].
 inline void spectral_kernel(const kernel_record& r, complex lam, complex* K) noexcept {

@@ -52,6 +52,18 @@ void other_orders_are_refused_untouched() {
     CHECK(nia::special::ZBINU({1.0, 1.0}, 0.0, 1, 2, y, d::rl, d::fnul, d::tol, d::elim, d::alim) ==
           -2);
     CHECK(std::isnan(y.real()) && y.imag() == 7.0);
+    // the array forms take one member or two (orders 0 and 1), nothing else
+    complex two[3] = {preset, preset, preset};
+    CHECK(nia::special::ZBKNU({1.0, 1.0}, 0.0, 1, 3, two, d::tol, d::elim, d::alim) == -2);
+    CHECK(nia::special::ZBKNU({1.0, 1.0}, 1.0, 1, 2, two, d::tol, d::elim, d::alim) == -2);
+    CHECK(nia::special::ZBINU({1.0, 1.0}, 0.0, 1, 3, two, d::rl, d::fnul, d::tol, d::elim,
+                              d::alim) == -2);
+    CHECK(nia::special::ZACON({-1.0, 1.0}, 0.0, 1, 1, 3, two, d::rl, d::fnul, d::tol, d::elim,
+                              d::alim) == -2);
+    for (const complex& v : two) CHECK(std::isnan(v.real()) && v.imag() == 7.0);
+    int ierr = 0;
+    CHECK(nia::special::ZBESH({1.0, 1.0}, 1, 3, two, ierr) == 0 && ierr == 1);
+    CHECK(std::isnan(two[0].real()) && two[0].imag() == 7.0);
 }
 
 void status_of_zbesh_results() {
@@ -66,6 +78,10 @@ void status_of_zbesh_results() {
     const complex h2 = nia::special::hankel0(2, {0.0, 0.0});
     CHECK(std::isnan(h1.real()) && std::isnan(h1.imag()));
     CHECK(std::isnan(h2.real()) && h2.imag() == 1e300);
+    // hankel01 keeps hankel0's value in h0; the pole of order one is NaN
+    const auto p2 = nia::special::hankel01(2, {0.0, 0.0});
+    CHECK(std::isnan(p2.h0.real()) && p2.h0.imag() == 1e300);
+    CHECK(std::isnan(p2.h1.real()) && std::isnan(p2.h1.imag()));
 }
 
 void maxima_pass_nan_over() {

@@ -38,6 +38,8 @@ CHANNELS = 6
 _GX, _GW = np.polynomial.legendre.leggauss(16)
 _MAX_PANELS = 200_000
 _TAIL_DECAY = 42.0
+# (2/pi) i**(-n-1) and (2/pi) i**(n+1): H_n of the first and second kind from K_n
+_HANKEL_FROM_K = ((2 / (math.pi * 1j), -2 / (math.pi * 1j)), (-2 / math.pi, -2 / math.pi))
 
 
 def vertical_wavenumber(lam, k):
@@ -84,12 +86,23 @@ def bessel_j0(w):
     return _arb_values(np.ravel(w), lambda a: a.bessel_j(0), 64)
 
 
+def bessel_j(order, w):
+    """J0 or J1 at the points w."""
+    return _arb_values(np.ravel(w), lambda a: a.bessel_j(order), 64)
+
+
 def hankel0(kind, w):
     """H0 of the first or second kind through K0 (DLMF 10.27.8)."""
+    return hankel(0, kind, w)
+
+
+def hankel(order, kind, w):
+    """H_order (order 0 or 1) of the first or second kind through K_order
+    (DLMF 10.27.8): H_n^(1)(w) = (2/pi) i**(-n-1) K_n(-i w) and
+    H_n^(2)(w) = (2/pi) i**(n+1) K_n(i w)."""
     w = np.ravel(w)
-    if kind == 1:
-        return 2 / (math.pi * 1j) * _arb_values(-1j * w, lambda a: a.bessel_k(0))
-    return -2 / (math.pi * 1j) * _arb_values(1j * w, lambda a: a.bessel_k(0))
+    factor = _HANKEL_FROM_K[order][kind - 1]
+    return factor * _arb_values(-1j * w if kind == 1 else 1j * w, lambda a: a.bessel_k(order))
 
 
 def interface_pole(k_p, k_m):
@@ -104,12 +117,12 @@ def interface_pole(k_p, k_m):
     return p if abs(tp + tm) <= 1e-6 * (abs(tp) + abs(tm)) else None
 
 
-def _adaptive(f, breaks, tol):
-    """Six-channel integral of f(t) over the consecutive intervals of breaks.
+def _adaptive(f, breaks, tol, channels=CHANNELS):
+    """Integral of the channels of f(t) over the consecutive intervals of breaks.
 
     A panel is accepted when its 16-node estimate and the sum of its halves'
     differ by at most tol times the integral of the largest |f_c| over it."""
-    total = np.zeros(CHANNELS, dtype=complex)
+    total = np.zeros(channels, dtype=complex)
     work = [(a, b) for a, b in zip(breaks[:-1], breaks[1:]) if b != a]
     panels = 0
 
@@ -150,6 +163,24 @@ def integrals(k_p, k_m, rho, z, zp, tol=1e-12, height=None):
     -k_m there, and may put the surface-wave pole there) needs a top below
     them, as the defining real-axis path passes below them."""
     k_p, k_m = float(k_p), complex(k_m)
+
+    def values(lam, factor):
+        v = kernels(lam, k_p, k_m, z, zp)
+        return v if factor is None else v * factor(0)
+
+    return contour_integrals(values, CHANNELS, k_p, k_m, rho, z, zp, tol, height)
+
+
+def contour_integrals(values, channels, k_p, k_m, rho, z, zp, tol=1e-12, height=None):
+    """Integrals of ``channels`` kernels against Bessel-type factors at one
+    triple, along the contour of this module.
+
+    ``values(lam, factor)`` returns the integrands at the points lam, shape
+    (channels, len(lam)): the kernels times their factors, where
+    ``factor(order)`` gives J_order(rho lam) on the trapezoid and
+    H_order^(kind)(rho lam) / 2 on the rays (order 0 or 1). For rho = 0 the
+    factor is None: the trapezoid and the single ray carry no Bessel factor
+    (J0(0) = 1, J1(0) = 0, and J1(rho lam)/rho tends to lam/2)."""
     dz = z - zp
     marks = [k_p, abs(k_m.real)]
     scale = max(k_p, abs(k_m))
@@ -167,16 +198,18 @@ def integrals(k_p, k_m, rho, z, zp, tol=1e-12, height=None):
     left = min(left, 0.25 * big)
     right = 0.5 * (max(marks) + big)
     corners = [0.0, complex(left, height), complex(right, height), complex(big, 0.0)]
-    total = np.zeros(CHANNELS, dtype=complex)
+    total = np.zeros(channels, dtype=complex)
     for c0, c1 in zip(corners[:-1], corners[1:]):
         d = c1 - c0
 
         def f(t, c0=c0, d=d):
             lam = c0 + t * d
-            v = kernels(lam, k_p, k_m, z, zp) * d
-            return v if rho == 0 else v * bessel_j0(rho * lam)
+            if rho == 0:
+                return values(lam, None) * d
+            w = rho * lam
+            return values(lam, lambda order, w=w: bessel_j(order, w)) * d
 
-        total += _adaptive(f, _uniform(0.0, 1.0, step / abs(d)), tol)
+        total += _adaptive(f, _uniform(0.0, 1.0, step / abs(d)), tol, channels)
 
     if rho == 0:
         rays = [(math.radians(30.0), None)]
@@ -197,8 +230,10 @@ def integrals(k_p, k_m, rho, z, zp, tol=1e-12, height=None):
 
         def f(t, d=d, kind=kind):
             lam = big + t * d
-            v = kernels(lam, k_p, k_m, z, zp) * d
-            return v if kind is None else v * (0.5 * hankel0(kind, rho * lam))
+            if kind is None:
+                return values(lam, None) * d
+            w = rho * lam
+            return values(lam, lambda order, w=w: 0.5 * hankel(order, kind, w)) * d
 
-        total += _adaptive(f, pts, tol)
+        total += _adaptive(f, pts, tol, channels)
     return total

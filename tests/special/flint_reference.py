@@ -1,4 +1,4 @@
-"""Reference values of order-zero Bessel and Hankel functions from python-flint.
+"""Reference values of Bessel and Hankel functions of orders 0 and 1 from python-flint.
 
 flint's ball arithmetic tells how many bits survive, so each value is
 recomputed at doubled working precision until the ball is narrower than
@@ -33,25 +33,37 @@ def _to_complex(a):
     return complex(float(a.real.mid()), float(a.imag.mid()))
 
 
-def hankel_with_scale(kind, z):
-    """(H0^(kind)(z), |J0(z)|): the value and the size of its two halves."""
+def hankel_with_scale(kind, z, order=0):
+    """(H_order^(kind)(z), |J_order(z)|): the value and the size of its two halves."""
     sign = 1 if kind == 1 else -1
     i = flint.acb(0, 1)
-    h = _adaptive(lambda a: a.bessel_j(0) + sign * i * a.bessel_y(0), z)
-    j0 = _adaptive(lambda a: a.bessel_j(0), z)
-    return _to_complex(h), abs(_to_complex(j0))
+    h = _adaptive(lambda a: a.bessel_j(order) + sign * i * a.bessel_y(order), z)
+    j = _adaptive(lambda a: a.bessel_j(order), z)
+    return _to_complex(h), abs(_to_complex(j))
 
 
-def hankel_value(kind, z):
-    return hankel_with_scale(kind, z)[0]
+def hankel_value(kind, z, order=0):
+    return hankel_with_scale(kind, z, order)[0]
+
+
+def k_value(w, order):
+    return _to_complex(_adaptive(lambda a: a.bessel_k(order), w))
+
+
+def i_value(w, order):
+    return _to_complex(_adaptive(lambda a: a.bessel_i(order), w))
 
 
 def k0_value(w):
-    return _to_complex(_adaptive(lambda a: a.bessel_k(0), w))
+    return k_value(w, 0)
 
 
 def i0_value(w):
-    return _to_complex(_adaptive(lambda a: a.bessel_i(0), w))
+    return i_value(w, 0)
+
+
+def bessel_j_value(z, order):
+    return _to_complex(_adaptive(lambda a: a.bessel_j(order), z))
 
 
 def rotated(kind, z):

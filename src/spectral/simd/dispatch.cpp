@@ -37,6 +37,16 @@ void scalar_kernel_node(const kernel_record& r, double lam_re, double lam_im,
     }
 }
 
+void scalar_kernel_parts_node(const kernel_record& r, double lam_re, double lam_im,
+                              double* out) noexcept {
+    const kernel_parts p = spectral_kernel_parts(r, complex(lam_re, lam_im));
+    const complex v[4] = {p.gp, p.gm, p.k0, p.q};
+    for (int c = 0; c < 4; ++c) {
+        out[2 * c] = v[c].real();
+        out[2 * c + 1] = v[c].imag();
+    }
+}
+
 void scalar_hankel_node(int kind, double z_re, double z_im, double* out) noexcept {
     const complex h = special::hankel0(kind, complex(z_re, z_im));
     out[0] = h.real();
@@ -63,6 +73,11 @@ void scalar_kernel_block(const kernel_record& r, const double* lam_re, const dou
     for (int i = 0; i < n; ++i) spectral_kernel(r, complex(lam_re[i], lam_im[i]), k + 6 * i);
 }
 
+void scalar_kernel_parts_block(const kernel_record& r, const double* lam_re,
+                               const double* lam_im, int n, kernel_parts* p) {
+    for (int i = 0; i < n; ++i) p[i] = spectral_kernel_parts(r, complex(lam_re[i], lam_im[i]));
+}
+
 void scalar_hankel_block(int kind, const double* z_re, const double* z_im, int n, complex* h) {
     for (int i = 0; i < n; ++i) h[i] = special::hankel0(kind, complex(z_re[i], z_im[i]));
 }
@@ -82,8 +97,10 @@ void scalar_sincos_block(const double* x, double* s, double* c, int n) {
     }
 }
 
-const lane_functions scalar_functions{"scalar",        scalar_kernel_block, scalar_hankel_block,
-                                      scalar_j0_block, scalar_exp_block,    scalar_sincos_block};
+const lane_functions scalar_functions{"scalar",           scalar_kernel_block,
+                                      scalar_hankel_block, scalar_j0_block,
+                                      scalar_exp_block,    scalar_sincos_block,
+                                      scalar_kernel_parts_block};
 
 [[maybe_unused]] bool cpu_has(const char* target) noexcept {
 #if defined(__x86_64__) || defined(__i386__)

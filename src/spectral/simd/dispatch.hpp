@@ -25,6 +25,9 @@ inline constexpr int block_width = 8;
 // k[6 i .. 6 i + 5].
 using kernel_block_fn = void (*)(const kernel_record& r, const double* lam_re, const double* lam_im,
                                  int n, complex* k);
+// The kernel parts (kernel.hpp) at lam_re[i] + i lam_im[i], i < n, written to p[i].
+using kernel_parts_block_fn = void (*)(const kernel_record& r, const double* lam_re,
+                                       const double* lam_im, int n, kernel_parts* p);
 // h[i] = H0^(kind)(z_re[i] + i z_im[i]), i < n, as special::hankel0 defines it.
 using hankel_block_fn = void (*)(int kind, const double* z_re, const double* z_im, int n,
                                  complex* h);
@@ -41,6 +44,7 @@ struct lane_functions {
     j0_block_fn j0_block;
     exp_block_fn exp_block;
     sincos_block_fn sincos_block;
+    kernel_parts_block_fn kernel_parts_block;
 };
 
 // The table chosen for this process.
@@ -55,6 +59,11 @@ namespace detail {
 // The scalar kernel at one node, for the lanes the lane code hands back;
 // out receives the six values as twelve doubles.
 void scalar_kernel_node(const kernel_record& r, double lam_re, double lam_im, double* out) noexcept;
+
+// The scalar kernel parts at one node, for the lanes the lane code hands
+// back; out receives gp, gm, k0 and q as eight doubles.
+void scalar_kernel_parts_node(const kernel_record& r, double lam_re, double lam_im,
+                              double* out) noexcept;
 
 // special::hankel0 at one argument, for the lanes the lane code hands back;
 // out receives the real and imaginary parts.

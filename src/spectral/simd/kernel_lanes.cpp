@@ -33,18 +33,23 @@ inline void vertical_lane(vd lr, vd li, double kr, double ki, vd& gr, vd& gi, vi
     mul(sur, sui, svr, svi, gr, gi);
 }
 
-// The six values at V nodes, as planes k[c] (real) and k[c + 6] (imaginary).
-inline vi kernel_vector(const kernel_record& rec, vd lr, vd li, vd* k) noexcept {
+// The kernel parts at V nodes: gp, gm, k0 = n/(gp + gm) and
+// q = n/(k_m^2 gp + k_p^2 gm), each as real and imaginary planes; the lanes
+// whose operands leave the fast paths come back cleared in the mask.
+struct parts_vector {
+    vd gpr, gpi, gmr, gmi, k0r, k0i, qr, qi;
+};
+
+inline vi kernel_parts_vector(const kernel_record& rec, vd lr, vd li, parts_vector& p) noexcept {
     const double* kp = reinterpret_cast<const double*>(&rec.k_p);
     const double* km = reinterpret_cast<const double*>(&rec.k_m);
     const double* kp2 = reinterpret_cast<const double*>(&rec.k_p_sq);
     const double* km2 = reinterpret_cast<const double*>(&rec.k_m_sq);
     vi ok = vi{} - 1;
-    vd gpr, gpi, gmr, gmi;
-    vertical_lane(lr, li, kp[0], kp[1], gpr, gpi, ok);
-    vertical_lane(lr, li, km[0], km[1], gmr, gmi, ok);
+    vertical_lane(lr, li, kp[0], kp[1], p.gpr, p.gpi, ok);
+    vertical_lane(lr, li, km[0], km[1], p.gmr, p.gmi, ok);
     // S = exp(zp gamma_m - z gamma_p)
-    const vd er = rec.zp * gmr - rec.z * gpr, ei = rec.zp * gmi - rec.z * gpi;
+    const vd er = rec.zp * p.gmr - rec.z * p.gpr, ei = rec.zp * p.gmi - rec.z * p.gpi;
     ok = ok & (fabs(er) < exp_lane_limit) & (fabs(ei) <= trig_lane_limit);
     const vd m = exp_lane(select(ok, er, vd{}));
     vd sn, cs;
@@ -54,26 +59,77 @@ inline vi kernel_vector(const kernel_record& rec, vd lr, vd li, vd* k) noexcept 
     mul(2.0 * lr, 2.0 * li, sr, si, nr, ni);
     ok = ok & moderate(nr, ni);
     // K0 = n / (gamma_p + gamma_m)
-    const vd d0r = gpr + gmr, d0i = gpi + gmi;
+    const vd d0r = p.gpr + p.gmr, d0i = p.gpi + p.gmi;
     ok = ok & moderate(d0r, d0i);
-    div(nr, ni, d0r, d0i, k[0], k[6]);
+    div(nr, ni, d0r, d0i, p.k0r, p.k0i);
     // q = n / (k_m^2 gamma_p + k_p^2 gamma_m)
     vd ar, ai, br, bi;
-    mul(splat(km2[0]), splat(km2[1]), gpr, gpi, ar, ai);
-    mul(splat(kp2[0]), splat(kp2[1]), gmr, gmi, br, bi);
+    mul(splat(km2[0]), splat(km2[1]), p.gpr, p.gpi, ar, ai);
+    mul(splat(kp2[0]), splat(kp2[1]), p.gmr, p.gmi, br, bi);
     const vd d1r = ar + br, d1i = ai + bi;
     ok = ok & moderate(d1r, d1i);
-    div(nr, ni, d1r, d1i, k[1], k[7]);
+    div(nr, ni, d1r, d1i, p.qr, p.qi);
+    return ok;
+}
+
+// The six values at V nodes, as planes k[c] (real) and k[c + 6] (imaginary).
+inline vi kernel_vector(const kernel_record& rec, vd lr, vd li, vd* k) noexcept {
+    parts_vector p;
+    vi ok = kernel_parts_vector(rec, lr, li, p);
+    k[0] = p.k0r;
+    k[6] = p.k0i;
+    k[1] = p.qr;
+    k[7] = p.qi;
     const vd qr = k[1], qi = k[7];
-    mul(qr, qi, gpr - gmr, gpi - gmi, k[2], k[8]);
-    mul(-k[2], -k[8], gpr, gpi, k[3], k[9]);
+    mul(qr, qi, p.gpr - p.gmr, p.gpi - p.gmi, k[2], k[8]);
+    mul(-k[2], -k[8], p.gpr, p.gpi, k[3], k[9]);
     vd pr, pi_;
-    mul(gpr, gpi, gmr, gmi, pr, pi_);
+    mul(p.gpr, p.gpi, p.gmr, p.gmi, pr, pi_);
     mul(-qr, -qi, pr, pi_, k[4], k[10]);
-    mul(k[2], k[8], gmr, gmi, k[5], k[11]);
+    mul(k[2], k[8], p.gmr, p.gmi, k[5], k[11]);
     // the quotients' own finiteness tests fold into the test of all six
     for (int c = 0; c < 12; ++c) ok = ok & finite(k[c]);
     return ok;
+}
+
+// The parts at W nodes into out (eight doubles a node: gp, gm, k0, q).
+void kernel_parts_lanes(const kernel_record& rec, const double* lam_re, const double* lam_im,
+                        double* out) noexcept {
+    for (int v0 = 0; v0 < W; v0 += V) {
+        parts_vector p;
+        vi ok = kernel_parts_vector(rec, load(lam_re + v0), load(lam_im + v0), p);
+        const vd* planes[8] = {&p.gpr, &p.gpi, &p.gmr, &p.gmi, &p.k0r, &p.k0i, &p.qr, &p.qi};
+        for (const vd* plane : planes) ok = ok & finite(*plane);
+        for (int l = 0; l < V; ++l) {
+            double* o = out + 8 * (v0 + l);
+            if (ok[l] != 0) {
+                for (int c = 0; c < 8; ++c) o[c] = (*planes[c])[l];
+            } else {
+                detail::scalar_kernel_parts_node(rec, lam_re[v0 + l], lam_im[v0 + l], o);
+            }
+        }
+    }
+}
+
+void kernel_parts_block(const kernel_record& rec, const double* lam_re, const double* lam_im,
+                        int n, kernel_parts* p) {
+    double* out = reinterpret_cast<double*>(p);
+    static_assert(sizeof(kernel_parts) == 8 * sizeof(double), "four complex parts");
+    for (int i0 = 0; i0 < n; i0 += W) {
+        const int m = n - i0 < W ? n - i0 : W;
+        if (m == W) {
+            kernel_parts_lanes(rec, lam_re + i0, lam_im + i0, out + 8 * i0);
+            continue;
+        }
+        // a short block: pad with copies of its first node, keep the first m results
+        double lr[W], li[W], tmp[8 * W];
+        for (int l = 0; l < W; ++l) {
+            lr[l] = lam_re[i0 + (l < m ? l : 0)];
+            li[l] = lam_im[i0 + (l < m ? l : 0)];
+        }
+        kernel_parts_lanes(rec, lr, li, tmp);
+        for (int j = 0; j < 8 * m; ++j) out[8 * i0 + j] = tmp[j];
+    }
 }
 
 void kernel_lanes(const kernel_record& rec, const double* lam_re, const double* lam_im,
@@ -146,7 +202,12 @@ void j0_block(const double* z_re, const double* z_im, int n, complex* j);
 #define NIA_STRINGIFY2(x) #x
 #define NIA_STRINGIFY(x) NIA_STRINGIFY2(x)
 extern const lane_functions functions;
-const lane_functions functions{
-    NIA_STRINGIFY(NIA_SIMD_TARGET), kernel_block, hankel_block, j0_block, exp_block, sincos_block};
+const lane_functions functions{NIA_STRINGIFY(NIA_SIMD_TARGET),
+                               kernel_block,
+                               hankel_block,
+                               j0_block,
+                               exp_block,
+                               sincos_block,
+                               kernel_parts_block};
 
 }  // namespace nia::spectral::simd::NIA_SIMD_TARGET

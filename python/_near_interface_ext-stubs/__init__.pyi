@@ -1,0 +1,35 @@
+# Type information for the compiled module _near_interface_ext (C++, pybind11,
+# OpenMP): the batches beyond the six integrals of _near_interface_accel. It is
+# shipped as a stub-only package next to the module, as for
+# _near_interface_accel.
+
+from typing import Final
+
+import numpy as np
+from numpy.typing import ArrayLike, NDArray
+
+__version__: Final[str]
+ELECTRIC_COLUMNS: Final[int]
+MAGNETIC_COLUMNS: Final[int]
+
+def dipole_field_batch(
+    k_p: float,
+    k_m: complex,
+    source: str | int,
+    rho: ArrayLike,
+    z: ArrayLike,
+    zp: ArrayLike,
+    rtol: float,
+    lam_mult: float,
+    depth: int,
+    detour: float,
+    gx: ArrayLike,
+    gw: ArrayLike,
+) -> tuple[NDArray[np.complex128], NDArray[np.int64], NDArray[np.int64], NDArray[np.float64],
+           NDArray[np.bool_]]:
+    """Field integrals of a buried dipole for each (rho, z, zp) triple.
+
+    source is "electric" (0, ten columns) or "magnetic" (1, eleven columns).
+    Returns (integrals (n, M), nodes, limit_panels, limit_error, all_quiet),
+    the last four per row; a row whose tail did not go quiet is complex NaN.
+    """
