@@ -48,7 +48,7 @@ def test_maxwell_equations_hold_away_from_the_source(source, medium):
             r0 = [mp.mpf(kr) / abs(k) * c for c in (0.6, -0.48, 0.64)]
             d = []  # d[a][i]: d/dx_a of component i (E then H)
             for a in range(3):
-                def comp(t, a=a):
+                def comp(t, a=a, r0=r0):
                     r = list(r0)
                     r[a] = r0[a] + t
                     return fields(r)
