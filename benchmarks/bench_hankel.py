@@ -1,9 +1,13 @@
-"""Nanoseconds per hankel0 call, by region of the argument.
+"""Nanoseconds per hankel0 call, by region of the argument; and per call of
+the order-one functions (H0 with H1, J0 with J1), scalar and on SIMD lanes.
 
 Times the vectorised probe `_near_interface_probe.hankel0` over large arrays,
 so the per-call Python overhead is amortised (the figure includes the
 probe's array handling, a few ns per element). One thread: the probe loop is
-serial. Prints figures only; asserts nothing.
+serial. The order-one table sets hankel01 and bessel_j01 beside their
+order-zero siblings, scalar and by the lane code of this process's target,
+on the arguments the integrator gives them (tail rays; the real segment and
+the detour). Prints figures only; asserts nothing.
 
     python benchmarks/bench_hankel.py [--n 200000] [--repeat 5]
 """
@@ -51,6 +55,38 @@ def regions(n):
     ]
 
 
+def order_one_cases(n):
+    """(name, order-zero call, order-one call) on the integrator's arguments."""
+    rng = np.random.default_rng(1)
+    up = ray(n, 1.0, 2.0, 60.0, +1)
+    segment = rng.uniform(0.0, 60.0, n) + 0j
+    detour = rng.uniform(0.0, 20.0, n) + 1j * rng.uniform(0.0, 1.0, n)
+    target = probe.lane_target()
+    return [
+        ("H, tail ray kind 1, scalar", lambda: probe.hankel0(1, up), lambda: probe.hankel01(1, up)),
+        (f"H, tail ray kind 1, {target} lanes", lambda: probe.lane_hankel0(1, up, target),
+         lambda: probe.lane_hankel01(1, up, target)),
+        ("J, real segment |x| < 60, scalar", lambda: probe.bessel_j0(segment), lambda: probe.bessel_j01(segment)),
+        (f"J, real segment |x| < 60, {target} lanes", lambda: probe.lane_j0(segment, target),
+         lambda: probe.lane_j01(segment, target)),
+        ("J, detour |z| < 20, scalar", lambda: probe.bessel_j0(detour), lambda: probe.bessel_j01(detour)),
+        (f"J, detour |z| < 20, {target} lanes", lambda: probe.lane_j0(detour, target),
+         lambda: probe.lane_j01(detour, target)),
+    ]
+
+
+def best_cpu_time(call, repeat):
+    """Best CPU time of the process over repeat calls: the probe loops are
+    serial, and CPU time is steadier than wall time on a shared machine."""
+    call()  # warm up
+    best = math.inf
+    for _ in range(repeat):
+        t0 = time.process_time()
+        call()
+        best = min(best, time.process_time() - t0)
+    return best
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--n", type=int, default=200_000)
@@ -71,7 +107,16 @@ def main():
             best = min(best, time.perf_counter() - t0)
         print(f"{name:48s} {1e9 * best / z.size:9.1f}")
         figures[name] = 1e9 * best / z.size
-    write_json(args.json, "bench_hankel", {"arguments_per_region": args.n, "ns_per_call": figures})
+    print(f"\norder one ({args.n} arguments, best of {args.repeat}): CPU ns per argument")
+    print(f"{'arguments, code':44s} {'order 0':>9s} {'0 and 1':>9s} {'ratio':>6s}")
+    order_one = {}
+    for name, zero, one in order_one_cases(args.n):
+        t0 = 1e9 * best_cpu_time(zero, args.repeat) / args.n
+        t1 = 1e9 * best_cpu_time(one, args.repeat) / args.n
+        print(f"{name:44s} {t0:9.1f} {t1:9.1f} {t1 / t0:6.2f}")
+        order_one[name] = {"order_zero_ns": t0, "orders_zero_and_one_ns": t1}
+    write_json(args.json, "bench_hankel",
+               {"arguments_per_region": args.n, "ns_per_call": figures, "order_one_ns_per_argument": order_one})
 
 
 if __name__ == "__main__":

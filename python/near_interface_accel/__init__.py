@@ -32,5 +32,6 @@ try:
 except PackageNotFoundError:  # pragma: no cover - running from a source tree
     __version__ = "0+unknown"
 
-__all__ = ["six_integrals", "six_integrals_dask", "dipole_field", "dipole_field_dask", "wavenumber", "medium", "Medium", "gauss_rule",
-           "RTOL_FLOOR", "SPEED_OF_LIGHT", "EPSILON_0", "__version__"]
+__all__ = ["six_integrals", "six_integrals_dask", "dipole_field", "dipole_field_dask",
+           "wavenumber", "medium", "Medium", "gauss_rule", "RTOL_FLOOR", "SPEED_OF_LIGHT",
+           "EPSILON_0", "__version__"]

@@ -10,7 +10,7 @@ import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
 from ._batch import _controls, _count, _media, _real_array, six_integrals
-from ._fields import Source, _check_media, _direction, _height, _moment, _source, dipole_field
+from ._fields import _check_media, _direction, _height, _moment, _source, dipole_field
 from ._media import Medium
 
 if TYPE_CHECKING:
@@ -156,7 +156,7 @@ def dipole_field_dask(
     zp: float,
     *,
     chunks: Any = None,
-    source: Source = "electric",
+    source: Literal["electric", "magnetic"] = "electric",
     direction: ArrayLike = (0.0, 0.0, 1.0),
     moment: complex = 1.0,
     rtol: float = 1e-8,

@@ -18,8 +18,6 @@ from ._media import EPSILON_0, SPEED_OF_LIGHT, Medium
 
 __all__ = ["dipole_field"]
 
-Source = Literal["electric", "magnetic"]
-
 _TAIL_FAILURE = "rotated tail did not go quiet inside the panel budget"
 
 
@@ -41,7 +39,7 @@ def _check_media(upper: Medium, lower: Medium) -> tuple[float, complex, float]:
         raise ValueError(
             f"the upper medium must be lossless (real eps_r and mu_r, sigma = 0), got "
             f"eps_r = {upper.eps_r!r}, mu_r = {upper.mu_r!r}")
-    k_p, k_m = _media(upper.k, lower.k)
+    k_p, k_m = _media(complex(upper.k).real, lower.k)
     # omega mu = k0 mu_r / (eps0 c): mu_r is real, as the upper medium is lossless
     omega_mu = upper.k0 * complex(upper.mu_r).real / (EPSILON_0 * SPEED_OF_LIGHT)
     return k_p, k_m, omega_mu
@@ -110,8 +108,9 @@ def compose_fields(source: str, integrals: NDArray[np.complex128], x: NDArray[np
     rho = np.hypot(x, y)
     on_axis = rho == 0.0
     safe = np.where(on_axis, 1.0, rho)
-    c = np.where(on_axis, 1.0, x / safe)
-    s = np.where(on_axis, 0.0, y / safe)
+    with np.errstate(invalid="ignore"):      # non-finite points give NaN directions
+        c = np.where(on_axis, 1.0, x / safe)
+        s = np.where(on_axis, 0.0, y / safe)
     ux, uy, uz = (float(v) for v in direction)
     u_rho = ux * c + uy * s          # the horizontal part of the direction along rho_hat
     u_phi = uy * c - ux * s          # ... and along phi_hat
@@ -149,7 +148,7 @@ def dipole_field(
     z: ArrayLike,
     zp: float,
     *,
-    source: Source = "electric",
+    source: Literal["electric", "magnetic"] = "electric",
     direction: ArrayLike = (0.0, 0.0, 1.0),
     moment: complex = 1.0,
     rtol: float = 1e-8,
@@ -208,8 +207,9 @@ def dipole_field(
         lossy upper medium, a zero direction, or the controls
         :func:`six_integrals` refuses.
     RuntimeError
-        "rotated tail did not go quiet inside the panel budget", naming the
-        first point where that happened; no partial result is returned.
+        "rotated tail did not go quiet inside the panel budget" (or "the
+        field integrals are not finite"), naming the first point where that
+        happened; no partial result is returned.
     TypeError
         Media that are not :class:`Medium` values, complex coordinates, an
         array zp.
@@ -266,8 +266,17 @@ def dipole_field(
     step = _step(n, chunk_size, progress, workers)
     columns = _ext.ELECTRIC_COLUMNS if which == "electric" else _ext.MAGNETIC_COLUMNS
 
+    # a dipole of one orientation integrates only its own columns, refined
+    # against its own largest (another orientation's can be 1e5 times larger)
+    if d[0] == 0.0 and d[1] == 0.0:
+        columns_of = f"{which} vertical"
+    elif d[2] == 0.0:
+        columns_of = f"{which} horizontal"
+    else:
+        columns_of = which
+
     def batch(rows: NDArray[np.intp]) -> tuple[NDArray[np.complex128], NDArray[np.bool_]]:
-        out = _ext.dipole_field_batch(k_p, k_m, which, triples[rows, 0], triples[rows, 1],
+        out = _ext.dipole_field_batch(k_p, k_m, columns_of, triples[rows, 0], triples[rows, 1],
                                       triples[rows, 2], rtol_v, lam_v, depth, detour_v, gx, gw)
         return out[0], out[4]
 
@@ -299,12 +308,17 @@ def dipole_field(
             values[rows], quiet[rows] = batch(rows)
             if bar is not None:
                 bar.update(rows.size)
-    if not quiet.all():
-        bad = int(np.flatnonzero(~quiet)[0])
+    # a valid point whose integrals are not finite has no field either (a ray
+    # whose Hankel factors give out far along ends quiet on a sum of NaN)
+    failed = ~quiet
+    failed[todo] |= ~np.isfinite(values[todo]).all(axis=1)
+    if failed.any():
+        bad = int(np.flatnonzero(failed)[0])
         flat = int(np.flatnonzero(where == bad)[0])
         point = _describe(flat, shape, float(xa.flat[flat]), float(ya.flat[flat]),
                           float(za.flat[flat]), height)
-        raise RuntimeError(f"{_TAIL_FAILURE}: {point}")
+        what = _TAIL_FAILURE if not quiet[bad] else "the field integrals are not finite"
+        raise RuntimeError(f"{what}: {point}")
     e, h = compose_fields(which, values[where].reshape(shape + (columns,)), xa, ya, d, m, k_p,
                           omega_mu)
     return e, h

@@ -1,5 +1,6 @@
 // Test probes of the SIMD lane code: which target this process runs, and the
-// lane kernel, exponential, sine and cosine of a named target, so that tests
+// lane kernel, J0, J0 with J1, Hankel functions of orders 0 and 1,
+// exponential, sine and cosine of a named target, so that tests
 // can set each against the scalar code. No numerics of their own.
 #include <complex>
 #include <stdexcept>
@@ -150,6 +151,43 @@ void register_simd_probes(py::module_& m) {
         },
         py::arg("z"), py::arg("target") = "",
         "J0(z) by the lane code of target (default: this process's).");
+
+    m.def(
+        "lane_j01",
+        [](const complex_array& z, const std::string& target) {
+            const simd::lane_functions& f = table(target);
+            py::array_t<complex> j0(shape_of(z)), j1(shape_of(z));
+            const py::ssize_t n = z.size();
+            const split_parts parts = split(z);
+            complex* o0 = j0.mutable_data();
+            complex* o1 = j1.mutable_data();
+            {
+                py::gil_scoped_release release;
+                f.j01_block(parts.re.data(), parts.im.data(), static_cast<int>(n), o0, o1);
+            }
+            return py::make_tuple(j0, j1);
+        },
+        py::arg("z"), py::arg("target") = "",
+        "(J0(z), J1(z)) by the lane code of target (default: this process's).");
+
+    m.def(
+        "lane_hankel01",
+        [](int kind, const complex_array& z, const std::string& target) {
+            const simd::lane_functions& f = table(target);
+            py::array_t<complex> h0(shape_of(z)), h1(shape_of(z));
+            const py::ssize_t n = z.size();
+            const split_parts parts = split(z);
+            complex* o0 = h0.mutable_data();
+            complex* o1 = h1.mutable_data();
+            {
+                py::gil_scoped_release release;
+                f.hankel01_block(kind, parts.re.data(), parts.im.data(), static_cast<int>(n), o0,
+                                 o1);
+            }
+            return py::make_tuple(h0, h1);
+        },
+        py::arg("kind"), py::arg("z"), py::arg("target") = "",
+        "(H0^(kind)(z), H1^(kind)(z)) by the lane code of target (default: this process's).");
 
     m.def(
         "lane_exp",

@@ -18,8 +18,6 @@
 
 #include <cmath>
 
-#include "../special/hankel.hpp"
-#include "bessel_j1.hpp"
 #include "channel_set.hpp"
 #include "kernel.hpp"
 #include "panel_rules.hpp"
@@ -48,30 +46,8 @@ inline void add_channels(channel_sum<N>& out, double w, const factor_values& fac
                          const complex* k) noexcept {
     for (int c = 0; c < C::size; ++c) {
         const complex v = fac.f[static_cast<int>(C::factors[c])] * k[c];
-        out[c] = complex(std::fma(w, v.real(), out[c].real()),
-                         std::fma(w, v.imag(), out[c].imag()));
-    }
-}
-
-// J0 and J1 at the n arguments z_re[i] + i z_im[i].
-inline void j01_nodes(const simd::lane_functions& lanes, const double* z_re, const double* z_im,
-                      int n, complex* j0, complex* j1) noexcept {
-    (void)lanes;
-    for (int i = 0; i < n; ++i) {
-        const j01_values v = bessel_j01(complex(z_re[i], z_im[i]));
-        j0[i] = v.j0;
-        j1[i] = v.j1;
-    }
-}
-
-// H0^(kind) and H1^(kind) at the n arguments z_re[i] + i z_im[i].
-inline void hankel01_nodes(const simd::lane_functions& lanes, int kind, const double* z_re,
-                           const double* z_im, int n, complex* h0, complex* h1) noexcept {
-    (void)lanes;
-    for (int i = 0; i < n; ++i) {
-        const special::hankel_pair h = special::hankel01(kind, complex(z_re[i], z_im[i]));
-        h0[i] = h.h0;
-        h1[i] = h.h1;
+        out[c] =
+            complex(std::fma(w, v.real(), out[c].real()), std::fma(w, v.imag(), out[c].imag()));
     }
 }
 
@@ -116,7 +92,7 @@ struct channel_detour_rule {
                 zeta_im[l] = rho * lam_im[l];
             }
             lanes.kernel_parts_block(kernel, lam_re, lam_im, nb, parts);
-            detail::j01_nodes(lanes, zeta_re, zeta_im, nb, j0, j1);
+            lanes.j01_block(zeta_re, zeta_im, nb, j0, j1);
             for (int l = 0; l < nb; ++l) {
                 const complex lam(lam_re[l], lam_im[l]);
                 C::from_parts(kernel, lam, parts[l], k);
@@ -156,7 +132,7 @@ struct channel_axis_rule {
                 zeta_im[l] = ctx.rho * 0.0;
             }
             lanes.kernel_parts_block(ctx.kernel, lam_re, lam_im, nb, parts);
-            detail::j01_nodes(lanes, zeta_re, zeta_im, nb, j0, j1);
+            lanes.j01_block(zeta_re, zeta_im, nb, j0, j1);
             for (int l = 0; l < nb; ++l) {
                 const complex lam(lam_re[l], 0.0);
                 C::from_parts(ctx.kernel, lam, parts[l], k);
@@ -199,7 +175,7 @@ struct channel_ray_rule {
                 zeta_im[l] = ray.rho * lam_im[l];
             }
             lanes.kernel_parts_block(ray.kernel, lam_re, lam_im, nb, parts);
-            if (with_hankel) detail::hankel01_nodes(lanes, ray.kind, zeta_re, zeta_im, nb, h0, h1);
+            if (with_hankel) lanes.hankel01_block(ray.kind, zeta_re, zeta_im, nb, h0, h1);
             for (int l = 0; l < nb; ++l) {
                 const complex lam(lam_re[l], lam_im[l]);
                 C::from_parts(ray.kernel, lam, parts[l], k);

@@ -1,7 +1,10 @@
-"""The worked example: the field of a vertical electric dipole below an
-interface, from the six integrals. In one medium it must be the closed-form
-dipole field; with the media exchanged (both lossless) E_z is reciprocal."""
+"""The field of a vertical electric dipole below an interface from the six
+integrals and finite differences (finite_difference_dipole.py, the way the
+worked example took it before the field integrals): in one medium it must be
+the closed-form dipole field; with the media exchanged (both lossless) E_z is
+reciprocal. And the worked example itself, which now prints dipole_field."""
 import runpy
+import sys
 from pathlib import Path
 from types import SimpleNamespace
 
@@ -10,12 +13,20 @@ import pytest
 
 import near_interface_accel as nia
 
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import finite_difference_dipole  # noqa: E402
+
 EXAMPLE = Path(__file__).resolve().parents[2] / "examples" / "buried_dipole.py"
 _WORST = {}
 
 
 @pytest.fixture(scope="module")
 def example():
+    return finite_difference_dipole
+
+
+@pytest.fixture(scope="module")
+def worked_example():
     return SimpleNamespace(**runpy.run_path(str(EXAMPLE), run_name="buried_dipole"))
 
 
@@ -75,8 +86,18 @@ def test_ground_case_is_finite_and_axially_symmetric(example):
     assert np.all(np.abs(e_z) < np.abs(free_z))
 
 
-def test_main_prints_the_table(example, capsys):
-    example.main()
+def test_main_prints_the_table(worked_example, capsys):
+    worked_example.main()
     out = capsys.readouterr().out.splitlines()
     assert out[0].startswith("vertical electric dipole, 1 A m, 10 MHz, 2 m deep")
-    assert len(out) == 2 + 6
+    assert len(out) == 2 + 6 + 1 + 2 + 4
+
+
+def test_worked_example_line_is_the_finite_difference_field(worked_example, example):
+    air, ground = nia.medium(10e6), nia.medium(10e6, eps_r=20, sigma=0.01)
+    rho = np.array([2.0, 5.0, 10.0])
+    got = worked_example.vertical_dipole_line(air, ground, rho, 1.0, -2.0)
+    ref = example.ved_field(air, ground, rho, 1.0, -2.0)
+    size = np.hypot(np.abs(ref[0]), np.abs(ref[1]))
+    for g, r, s in zip(got, ref, (size, size, np.abs(ref[2]))):
+        assert np.all(np.abs(g - r) <= 1e-8 * s)

@@ -30,3 +30,20 @@ def test_draw_writes_a_png(example, tmp_path):
     assert out.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
     height, width, _ = imread(out).shape
     assert width > height > 300
+
+
+FIELD_EXAMPLE = Path(__file__).resolve().parents[2] / "examples" / "dipole_field_map.py"
+
+
+def test_field_map_is_finite_and_draws_a_png(tmp_path):
+    from matplotlib.image import imread
+
+    ex = SimpleNamespace(**runpy.run_path(str(FIELD_EXAMPLE), run_name="dipole_field_map"))
+    x, z, (e, h), (e_line, h_line), _ = ex.compute(n_x=5, n_z=3)
+    assert e.shape == h.shape == (3, 5, 3) and e_line.shape == (5, 3)
+    assert np.isfinite(e).all() and np.isfinite(h).all()
+    # over the plane y = 0 the element along x has no E_y, H_x or H_z
+    assert np.all(e[..., 1] == 0) and np.all(h[..., 0] == 0) and np.all(h[..., 2] == 0)
+    out = ex.draw(tmp_path / "field.png", n_x=5, n_z=3)
+    height, width, _ = imread(out).shape
+    assert width > height > 300

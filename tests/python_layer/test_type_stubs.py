@@ -35,7 +35,8 @@ def run(*args, cwd):
 
 
 def test_stubtest_finds_no_difference_from_the_built_modules(tmp_path):
-    proc = run("mypy.stubtest", "_near_interface_accel", "near_interface_accel", cwd=tmp_path)
+    proc = run("mypy.stubtest", "_near_interface_accel", "_near_interface_ext",
+               "near_interface_accel", cwd=tmp_path)
     assert proc.returncode == 0, proc.stdout + proc.stderr
 
 
@@ -91,6 +92,16 @@ GOOD = """
                                          gx, gw)
     assert_type(raw, NDArray[np.complex128])
     assert_type(accel.near_interface_680, bool)
+    air, soil = nia.medium(1e6), nia.medium(1e6, eps_r=20, sigma=0.01)
+    e, h = nia.dipole_field(air, soil, [1.0, 2.0], 0.0, 0.5, -1.0, source="magnetic",
+                            direction=(1.0, 0.0, 0.0))
+    assert_type(e, NDArray[np.complex128])
+    assert_type(h, NDArray[np.complex128])
+    import _near_interface_ext as ext
+    fields = ext.dipole_field_batch(1.0, k, "electric", [1.0], [0.5], [-0.1], 1e-8, 10.0, 20,
+                                    0.1, gx, gw)
+    assert_type(fields[0], NDArray[np.complex128])
+    assert_type(fields[4], NDArray[np.bool_])
 """
 
 BAD = """
@@ -103,6 +114,7 @@ BAD = """
     nia.six_integrals(1.0, 2.0, 0.0, 0.5, -0.1, workers="all")                  # line 8
     nia.six_integrals(1.0, 2.0, 0.0, 0.5, -0.1, 1e-8)                           # line 9
     nia.wavenumber("1", 4.0)                                                    # line 10
+    nia.dipole_field(nia.medium(1e6), nia.medium(1e6), 1.0, 0.0, 0.5, -1.0, source="loop")  # 11
 """
 
 
@@ -113,8 +125,21 @@ def test_mypy_strict_passes_the_package_and_catches_misuse(tmp_path):
                str(PACKAGE_SOURCE), "good.py", "bad.py", cwd=tmp_path)
     errors = [line for line in proc.stdout.splitlines() if ": error:" in line]
     assert all(line.startswith("bad.py:") for line in errors), proc.stdout
-    assert {int(line.split(":")[1]) for line in errors} == {5, 7, 8, 9, 10}, proc.stdout
+    assert {int(line.split(":")[1]) for line in errors} == {5, 7, 8, 9, 10, 11}, proc.stdout
 
 
 def test_package_is_marked_typed():
     assert installed_file("near_interface_accel/py.typed").is_file()
+
+
+def test_field_batch_stub_matches_the_compiled_signature():
+    import _near_interface_ext as ext
+    stub = ast.parse(installed_file("_near_interface_ext-stubs/__init__.pyi").read_text())
+    fn = next(n for n in stub.body
+              if isinstance(n, ast.FunctionDef) and n.name == "dipole_field_batch")
+    names = [a.arg for a in fn.args.args]
+    first = ext.dipole_field_batch.__doc__.splitlines()[0]
+    inner = re.fullmatch(r"dipole_field_batch\((.*)\) -> (.*)", first)
+    assert inner, first
+    assert names == re.findall(r"(?:^|, )(\w+): ", inner.group(1))
+    assert inner.group(2) == "tuple"

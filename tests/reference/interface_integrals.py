@@ -84,18 +84,43 @@ def kernel(lam, k_p, k_m, z, zp):
     return (k0, q, k2, -k2 * gp, -q * gp * gm, k2 * gm)
 
 
-def _besselk0_flint(x):
-    """K0(x) from arb balls, raising the precision until 100 bits are sure."""
+def field_kernels(source, lam, k_p, k_m, z, zp):
+    """The kernels of the field integrals (the columns of
+    _near_interface_ext.dipole_field_batch) at one complex lambda."""
+    gp = vertical_wavenumber(lam, k_p)
+    gm = vertical_wavenumber(lam, k_m)
+    n = 2 * lam * mp.exp(zp * gm - z * gp)
+    k0 = n / (gp + gm)
+    q = n / (k_m * k_m * gp + k_p * k_p * gm)
+    k2 = q * (gp - gm)
+    if source == "electric":
+        return (lam * lam * q, lam * gp * q, k_p * lam * q, k0, lam * q, lam * gm * q,
+                gp * k0 / k_p, lam * lam * k2 / k_p, lam * k2 / k_p, lam * k0 / k_p)
+    d = k_m * k_m * q - gp * k2
+    return (lam * lam * k0, lam * gp * k0, k_p * lam * k0, k_p * k_p * k_m * k_m * q,
+            lam * lam * d, lam * d, lam * (k_p * k_p * k2 - gp * d), k_p * k_m * k_m * gp * q,
+            k_p * lam * lam * k2, k_p * lam * k2, k_p * k_m * k_m * lam * q)
+
+
+#: Each field column's Bessel-type factor: order 0, order 1, or order 1 over rho.
+FIELD_FACTORS = {
+    "electric": ("j0", "j1", "j1", "j0", "j1/rho", "j1", "j0", "j0", "j1/rho", "j1"),
+    "magnetic": ("j0", "j1", "j1", "j0", "j0", "j1/rho", "j1", "j0", "j0", "j1/rho", "j1"),
+}
+
+
+def _besselk0_flint(x, order=0):
+    """K_order(x) from arb balls, raising the precision until 100 bits are sure."""
     old = flint.ctx.prec
     try:
         for prec in (mp.mp.prec + 40, 2 * mp.mp.prec + 80, 4 * mp.mp.prec + 160):
             flint.ctx.prec = prec
             a = flint.acb(flint.arb(mp.nstr(x.real, 45)), flint.arb(mp.nstr(x.imag, 45)))
-            v = a.bessel_k(0)
+            v = a.bessel_k(order)
             if v.rel_accuracy_bits() >= mp.mp.prec + 10:
                 break
         else:
-            return mp.besselk(0, x)
+            return mp.besselk(order, x)
         return mp.mpc(v.real.mid().str(45, radius=False), v.imag.mid().str(45, radius=False))
     finally:
         flint.ctx.prec = old
@@ -106,6 +131,50 @@ def besselk0(x):
     if flint is not None:
         return _besselk0_flint(mp.mpc(x))
     return mp.besselk(0, x)
+
+
+def _besselj_flint(order, x):
+    """J_order(x) from arb balls, raising the precision until the working
+    precision plus ten bits are sure (J grows off the real axis and cancels
+    near its zeros, so the first precision may not do)."""
+    old = flint.ctx.prec
+    try:
+        for prec in (mp.mp.prec + 40, 2 * mp.mp.prec + 80, 4 * mp.mp.prec + 160):
+            flint.ctx.prec = prec
+            a = flint.acb(flint.arb(mp.nstr(x.real, 45)), flint.arb(mp.nstr(x.imag, 45)))
+            v = a.bessel_j(order)
+            if v.rel_accuracy_bits() >= mp.mp.prec + 10:
+                break
+        else:
+            return mp.besselj(order, x)
+        return mp.mpc(v.real.mid().str(45, radius=False), v.imag.mid().str(45, radius=False))
+    finally:
+        flint.ctx.prec = old
+
+
+def besselj(order, x):
+    """J0 or J1 of complex x; python-flint when present (much faster than
+    mpmath at large arguments), else mpmath."""
+    if flint is not None:
+        return _besselj_flint(order, mp.mpc(x))
+    return mp.besselj(order, x)
+
+
+def besselk1(x):
+    """K1(x), principal branch; python-flint when present, else mpmath."""
+    if flint is not None:
+        return _besselk0_flint(mp.mpc(x), 1)
+    return mp.besselk(1, x)
+
+
+def hankel1_first(w):
+    """H1(1)(w) = -(2/pi) K1(-i w) (DLMF 10.27.8)."""
+    return -2 / mp.pi * besselk1(-1j * w)
+
+
+def hankel1_second(w):
+    """H1(2)(w) = -(2/pi) K1(i w) (DLMF 10.27.8)."""
+    return -2 / mp.pi * besselk1(1j * w)
 
 
 def hankel0_first(w):
@@ -133,17 +202,19 @@ def _panel(f, a, b, prec):
     results = []
     abs_sum = mp.mpf(0)
     for level in (_LO_LEVEL, _HI_LEVEL):
-        sums = [mp.mpc(0)] * CHANNELS
+        sums = None
         abs_sum = mp.mpf(0)
         for x, w in _gauss_legendre.get_nodes(-1, 1, level, prec):
             v = f(mid + half * x)
-            for c in range(CHANNELS):
+            if sums is None:
+                sums = [mp.mpc(0)] * len(v)
+            for c in range(len(v)):
                 sums[c] += w * v[c]
             abs_sum += w * max(abs(x_) for x_ in v)
         results.append([s_ * half for s_ in sums])
     lo, hi = results
     abs_int = abs_sum * abs(half)
-    diff = max(abs(hi[c] - lo[c]) for c in range(CHANNELS))
+    diff = max(abs(hi[c] - lo[c]) for c in range(len(hi)))
     return hi, abs_int, bool(diff <= _PANEL_TOL * abs_int)
 
 
@@ -157,18 +228,18 @@ def _adaptive(f, a, b, prec, splits, stats):
     m = (a + b) / 2
     lv, la = _adaptive(f, a, m, prec, splits - 1, stats)
     rv, ra = _adaptive(f, m, b, prec, splits - 1, stats)
-    return [lv[c] + rv[c] for c in range(CHANNELS)], la + ra
+    return [lv[c] + rv[c] for c in range(len(lv))], la + ra
 
 
-def _integrate(f, breaks, stats):
-    """Integral of the six-valued f(t) over the sorted real break points."""
+def _integrate(f, breaks, stats, channels=CHANNELS):
+    """Integral of the channels of f(t) over the sorted real break points."""
     prec = mp.mp.prec
-    total = [mp.mpc(0)] * CHANNELS
+    total = [mp.mpc(0)] * channels
     for a, b in zip(breaks[:-1], breaks[1:]):
         if b <= a:
             continue
         vals, _ = _adaptive(f, mp.mpf(a), mp.mpf(b), prec, _MAX_SPLITS, stats)
-        total = [total[c] + vals[c] for c in range(CHANNELS)]
+        total = [total[c] + vals[c] for c in range(channels)]
     return total
 
 
@@ -309,8 +380,11 @@ def _ray_breaks(rate, phase_rate, tail_start):
     return _merge(pts, 0.0, length)
 
 
-def integrate_on(contour, k_p, k_m, rho, z, zp, stats=None):
-    """The six integrals along one contour, as mpmath complex numbers."""
+def integrate_on(contour, k_p, k_m, rho, z, zp, stats=None, source=None):
+    """The six integrals along one contour, as mpmath complex numbers; with
+    ``source`` ("electric" or "magnetic") the field integrals instead, each
+    kernel against its own factor J0, J1 or J1/rho (on the rays H0 and H1 of
+    the ray's kind, halved)."""
     if stats is None:
         stats = {"panels": 0, "unconverged": 0}
     k_p = mp.mpf(k_p)
@@ -320,22 +394,41 @@ def integrate_on(contour, k_p, k_m, rho, z, zp, stats=None):
     zp = mp.mpf(zp)
     dz = float(z - zp)
     frho = float(rho)
-    total = [mp.mpc(0)] * CHANNELS
+    if source is None:
+        factors = ("j0",) * CHANNELS
+
+        def kernels(la):
+            return kernel(la, k_p, k_m, z, zp)
+    else:
+        factors = FIELD_FACTORS[source]
+
+        def kernels(la):
+            return field_kernels(source, la, k_p, k_m, z, zp)
+    channels = len(factors)
+    total = [mp.mpc(0)] * channels
 
     def add(vals):
-        for c in range(CHANNELS):
+        for c in range(channels):
             total[c] += vals[c]
+
+    def weighted(ks, f0, f1, f1r):
+        by = {"j0": f0, "j1": f1, "j1/rho": f1r}
+        return [kc * by[fc] for kc, fc in zip(ks, factors)]
 
     for lam, dlam, breaks in _detour_pieces(contour, float(k_p), complex(k_m), frho, dz):
         def f(t, lam=lam, dlam=dlam):
             la = lam(t)
-            ks = kernel(la, k_p, k_m, z, zp)
+            ks = kernels(la)
             fac = dlam(t)
-            if rho != 0:
-                fac *= mp.besselj(0, rho * la)
-            return [kc * fac for kc in ks]
+            if rho == 0:
+                return weighted(ks, fac, 0 * fac, fac * la / 2)
+            if source is None:
+                return weighted(ks, fac * mp.besselj(0, rho * la), None, None)
+            j0 = besselj(0, rho * la)
+            j1 = besselj(1, rho * la)
+            return weighted(ks, fac * j0, fac * j1, fac * j1 / rho)
 
-        add(_integrate(f, breaks, stats))
+        add(_integrate(f, breaks, stats, channels))
 
     start = mp.mpf(contour.tail_start)
     theta = math.radians(contour.ray_degrees)
@@ -345,27 +438,33 @@ def integrate_on(contour, k_p, k_m, rho, z, zp, stats=None):
         phase = dz * math.sin(theta)
 
         def f(t):
-            return [kc * d for kc in kernel(start + t * d, k_p, k_m, z, zp)]
+            la = start + t * d
+            return weighted(kernels(la), d, 0 * d, d * la / 2)
 
-        add(_integrate(f, _ray_breaks(rate, phase, contour.tail_start), stats))
+        add(_integrate(f, _ray_breaks(rate, phase, contour.tail_start), stats, channels))
     else:
         rate = frho * math.sin(theta) + dz * math.cos(theta)
         phase = frho * math.cos(theta) + dz * math.sin(theta)
         breaks = _ray_breaks(rate, phase, contour.tail_start)
-        for sign, hankel in ((1, hankel0_first), (-1, hankel0_second)):
+        for sign, hankel, hankel1 in ((1, hankel0_first, hankel1_first),
+                                      (-1, hankel0_second, hankel1_second)):
             d = mp.expjpi(sign * mp.mpf(contour.ray_degrees) / 180)
 
-            def f(t, d=d, hankel=hankel):
+            def f(t, d=d, hankel=hankel, hankel1=hankel1):
                 la = start + t * d
                 fac = d * hankel(rho * la) / 2
-                return [kc * fac for kc in kernel(la, k_p, k_m, z, zp)]
+                if source is None:
+                    return weighted(kernels(la), fac, None, None)
+                fac1 = d * hankel1(rho * la) / 2
+                return weighted(kernels(la), fac, fac1, fac1 / rho)
 
-            add(_integrate(f, breaks, stats))
+            add(_integrate(f, breaks, stats, channels))
     return total
 
 
-def reference_row(k_p, k_m, rho, z, zp):
-    """Six integrals on contour A, checked against contour B.
+def reference_row(k_p, k_m, rho, z, zp, source=None):
+    """Six integrals (or with ``source`` the field integrals) on contour A,
+    checked against contour B.
 
     Returns a dict with the contour-A values (as Python complex numbers),
     the agreement of the two contours (max over channels of |A - B| divided
@@ -376,11 +475,11 @@ def reference_row(k_p, k_m, rho, z, zp):
         for name in ("A", "B"):
             contour = contour_for(name, k_p, k_m, rho)
             stats = {"panels": 0, "unconverged": 0}
-            vals[name] = integrate_on(contour, k_p, k_m, rho, z, zp, stats)
+            vals[name] = integrate_on(contour, k_p, k_m, rho, z, zp, stats, source)
             out[name] = dict(contour.describe(), **stats)
         a, b = vals["A"], vals["B"]
         scale = max(abs(v) for v in a)
-        diff = max(abs(a[c] - b[c]) for c in range(CHANNELS))
+        diff = max(abs(a[c] - b[c]) for c in range(len(a)))
         agreement = diff / scale if scale != 0 else diff
         return {
             "values": [complex(v) for v in a],

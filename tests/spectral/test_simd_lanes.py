@@ -294,3 +294,109 @@ def test_rows_against_scalar_path(seed, n, nodes):
     scale = np.abs(scalar).max(axis=-1, keepdims=True)
     assert np.isfinite(scalar).all() and np.isfinite(lane).all()
     assert (np.abs(lane - scalar) <= 1e-14 * scale).all(), np.max(np.abs(lane - scalar) / scale)
+
+
+# ---------------------------------------------------------------- order one
+
+@pytest.mark.parametrize("target", TARGETS)
+def test_lane_j01_against_scalar(target):
+    # J1 rides in J0's loops with the scalar operations: both bit for bit
+    # bessel_j01's, and the J0 bit for bit the lane J0's
+    real, cplx = j0_arguments(seed=5)
+    for z in (real + 0j, -real + 0j, cplx):
+        j0, j1 = probe.lane_j01(z, target)
+        r0, r1 = probe.bessel_j01(z)
+        assert same_bits(j0, r0) and same_bits(j1, r1)
+        assert same_bits(j0, probe.lane_j0(z, target))
+
+
+@pytest.mark.parametrize("target", LANES)
+@pytest.mark.parametrize("special", [complex(np.nan, 0), complex(0, np.nan), complex(np.inf, 0),
+                                     complex(1, np.inf), 0j, complex(-0.0, 0.0), complex(-0.0, -0.0),
+                                     1e-7 + 0j, -1e-7 + 1e-7j, -3 + 0j, complex(-3, -0.0), -30 + 0j,
+                                     1e160 + 0j, 2e5 + 0j, 30 + 1j, -8 + 1e-300j, -12 - 2j,
+                                     complex(1e-200, 1e-200)])
+def test_lane_j01_special_values_exact(target, special):
+    z = np.linspace(0.5, 20.0, 11) + 0.1j
+    z[3] = special
+    j0, j1 = probe.lane_j01(z, target)
+    r0, r1 = probe.bessel_j01(z)
+    assert same_bits(j0, r0) and same_bits(j1, r1)
+
+
+@pytest.mark.parametrize("target", LANES)
+@pytest.mark.parametrize("kind", [1, 2])
+def test_lane_hankel01_against_scalar(target, kind):
+    zeta = ray_arguments(kind, seed=6)
+    h0, h1 = probe.lane_hankel01(kind, zeta, target)
+    # H0 is the order-zero lane code's, bit for bit
+    assert same_bits(h0, probe.lane_hankel0(kind, zeta, target))
+    ref = probe.hankel1(kind, zeta)
+    scale = np.abs(ref)
+    ordinary = np.isfinite(ref) & (scale > 0)
+    err = np.abs(h1 - ref)[ordinary] / scale[ordinary]
+    # K1 = K0 (w + 1/2 - p1/p0) / w adds two quotients and a product to K0's
+    # few ulps; Temme's K1 series cancels less than K0's near |w| = 2
+    assert err.max() <= 16 * EPS, err.max() / EPS
+    assert np.percentile(err, 99) <= 4 * EPS
+    assert same_bits(h1[~ordinary], ref[~ordinary])
+    assert (h1 == ref).mean() < 0.9  # the lanes did compute most values
+
+
+@pytest.mark.parametrize("target", LANES)
+def test_lane_hankel1_against_mpmath(target):
+    mp.mp.dps = 30
+    zeta = np.array([3 + 4j, 12 + 30j, 40 + 1j, 0.5 + 80j, 2.5 + 0.1j, 1e3 + 30j, 25 + 25j, 1.2 + 0.7j, 0.01 + 0.02j])
+    _, got = probe.lane_hankel01(1, zeta, target)
+    for g, z in zip(got, zeta):
+        ref = mp.hankel1(1, mp.mpc(z))
+        assert abs(mp.mpc(g) - ref) / abs(ref) < 1e-14
+
+
+@pytest.mark.parametrize("target", LANES)
+@pytest.mark.parametrize("special", [complex(np.nan, 1), complex(1, np.nan), 0j, complex(np.inf, 1),
+                                     complex(-1e3, 1), complex(1, -1e3), complex(0, 3), complex(3, 0),
+                                     complex(1e16, 1), 1e-306 + 1e-306j, complex(1.9, 0.1), 1e-7 + 1e-7j,
+                                     complex(2000, 1000), complex(5, 1e5 + 3)])
+@pytest.mark.parametrize("kind", [1, 2, 3])
+def test_lane_hankel01_special_values_exact(target, special, kind):
+    zeta = np.linspace(3.0, 40.0, 11) * np.exp(0.6j if kind != 2 else -0.6j)
+    zeta[4] = special
+    h0, h1 = probe.lane_hankel01(kind, zeta, target)
+    r0, r1 = probe.hankel01(kind, zeta)
+    assert same_bits(h0, probe.lane_hankel0(kind, zeta, target))
+    if not (np.isfinite(r1[4]) and abs(r1[4]) > 0):
+        assert same_bits(h1[4], r1[4])
+    others = np.arange(zeta.size) != 4
+    if kind in (1, 2):
+        assert (np.abs(h1[others] - r1[others]) <= 8 * EPS * np.abs(r1[others])).all()
+    else:
+        assert same_bits(h0, r0) and same_bits(h1, r1)
+
+
+@pytest.mark.parametrize("n", [1, 7, 8, 9, 17])
+def test_lane_order_one_blocks_of_any_length(n):
+    # whole blocks and a short one (padded lanes) give the same values
+    zeta = np.linspace(0.5, 60.0, 17)[:n] * np.exp(0.4j)
+    for target in TARGETS:
+        h0, h1 = probe.lane_hankel01(1, zeta, target)
+        g0, g1 = probe.lane_hankel01(1, np.concatenate([zeta, zeta]), target)
+        assert same_bits(h1, g1[:n]) and same_bits(h1, g1[n:])
+        j0, j1 = probe.lane_j01(zeta, target)
+        assert same_bits(j1, probe.bessel_j1(zeta))
+
+
+def test_nia_scalar_forces_the_scalar_order_one_functions():
+    code = textwrap.dedent("""
+        import numpy as np
+        import _near_interface_probe as p
+        z = np.linspace(0.5, 40.0, 64) * np.exp(0.3j)
+        h0, h1 = p.lane_hankel01(1, z)
+        r0, r1 = p.hankel01(1, z)
+        j0, j1 = p.lane_j01(z)
+        print(p.lane_target(), h1.tobytes() == r1.tobytes(), h0.tobytes() == r0.tobytes())
+    """)
+    env = dict(os.environ, NIA_SCALAR="1")
+    out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True,
+                         check=True, timeout=60).stdout.split()
+    assert out == ["scalar", "True", "True"]

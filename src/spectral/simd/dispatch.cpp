@@ -3,6 +3,7 @@
 
 #include "../../special/hankel.hpp"
 #include "../bessel_j0.hpp"
+#include "../bessel_j1.hpp"
 
 #include <cmath>
 #include <cstdlib>
@@ -59,6 +60,22 @@ void scalar_j0_node(double z_re, double z_im, double* out) noexcept {
     out[1] = j.imag();
 }
 
+void scalar_hankel01_node(int kind, double z_re, double z_im, double* out) noexcept {
+    const special::hankel_pair h = special::hankel01(kind, complex(z_re, z_im));
+    out[0] = h.h0.real();
+    out[1] = h.h0.imag();
+    out[2] = h.h1.real();
+    out[3] = h.h1.imag();
+}
+
+void scalar_j01_node(double z_re, double z_im, double* out) noexcept {
+    const j01_values j = bessel_j01(complex(z_re, z_im));
+    out[0] = j.j0.real();
+    out[1] = j.j0.imag();
+    out[2] = j.j1.real();
+    out[3] = j.j1.imag();
+}
+
 void scalar_j0_normalise(double j_re, double j_im, double total_re, double total_im,
                          double* out) noexcept {
     const complex j = spectral::detail::normalise(complex(j_re, j_im), complex(total_re, total_im));
@@ -73,8 +90,8 @@ void scalar_kernel_block(const kernel_record& r, const double* lam_re, const dou
     for (int i = 0; i < n; ++i) spectral_kernel(r, complex(lam_re[i], lam_im[i]), k + 6 * i);
 }
 
-void scalar_kernel_parts_block(const kernel_record& r, const double* lam_re,
-                               const double* lam_im, int n, kernel_parts* p) {
+void scalar_kernel_parts_block(const kernel_record& r, const double* lam_re, const double* lam_im,
+                               int n, kernel_parts* p) {
     for (int i = 0; i < n; ++i) p[i] = spectral_kernel_parts(r, complex(lam_re[i], lam_im[i]));
 }
 
@@ -84,6 +101,23 @@ void scalar_hankel_block(int kind, const double* z_re, const double* z_im, int n
 
 void scalar_j0_block(const double* z_re, const double* z_im, int n, complex* j) {
     for (int i = 0; i < n; ++i) j[i] = bessel_j0(complex(z_re[i], z_im[i]));
+}
+
+void scalar_j01_block(const double* z_re, const double* z_im, int n, complex* j0, complex* j1) {
+    for (int i = 0; i < n; ++i) {
+        const j01_values j = bessel_j01(complex(z_re[i], z_im[i]));
+        j0[i] = j.j0;
+        j1[i] = j.j1;
+    }
+}
+
+void scalar_hankel01_block(int kind, const double* z_re, const double* z_im, int n, complex* h0,
+                           complex* h1) {
+    for (int i = 0; i < n; ++i) {
+        const special::hankel_pair h = special::hankel01(kind, complex(z_re[i], z_im[i]));
+        h0[i] = h.h0;
+        h1[i] = h.h1;
+    }
 }
 
 void scalar_exp_block(const double* x, double* y, int n) {
@@ -97,10 +131,10 @@ void scalar_sincos_block(const double* x, double* s, double* c, int n) {
     }
 }
 
-const lane_functions scalar_functions{"scalar",           scalar_kernel_block,
-                                      scalar_hankel_block, scalar_j0_block,
-                                      scalar_exp_block,    scalar_sincos_block,
-                                      scalar_kernel_parts_block};
+const lane_functions scalar_functions{
+    "scalar",         scalar_kernel_block,   scalar_hankel_block,
+    scalar_j0_block,  scalar_exp_block,      scalar_sincos_block,
+    scalar_j01_block, scalar_hankel01_block, scalar_kernel_parts_block};
 
 [[maybe_unused]] bool cpu_has(const char* target) noexcept {
 #if defined(__x86_64__) || defined(__i386__)

@@ -33,6 +33,14 @@ using hankel_block_fn = void (*)(int kind, const double* z_re, const double* z_i
                                  complex* h);
 // j[i] = J0(z_re[i] + i z_im[i]), i < n, as bessel_j0 defines it.
 using j0_block_fn = void (*)(const double* z_re, const double* z_im, int n, complex* j);
+// j0[i], j1[i] = J0, J1 of z_re[i] + i z_im[i], i < n, as bessel_j01 defines
+// them (j0 bit for bit what j0_block gives).
+using j01_block_fn = void (*)(const double* z_re, const double* z_im, int n, complex* j0,
+                              complex* j1);
+// h0[i], h1[i] = H0^(kind), H1^(kind) of z_re[i] + i z_im[i], i < n, as
+// special::hankel01 defines them (h0 bit for bit what hankel_block gives).
+using hankel01_block_fn = void (*)(int kind, const double* z_re, const double* z_im, int n,
+                                   complex* h0, complex* h1);
 // y[i] = e^x[i]; s[i] = sin x[i], c[i] = cos x[i] (tests of the lane arithmetic).
 using exp_block_fn = void (*)(const double* x, double* y, int n);
 using sincos_block_fn = void (*)(const double* x, double* s, double* c, int n);
@@ -44,6 +52,8 @@ struct lane_functions {
     j0_block_fn j0_block;
     exp_block_fn exp_block;
     sincos_block_fn sincos_block;
+    j01_block_fn j01_block;
+    hankel01_block_fn hankel01_block;
     kernel_parts_block_fn kernel_parts_block;
 };
 
@@ -71,6 +81,12 @@ void scalar_hankel_node(int kind, double z_re, double z_im, double* out) noexcep
 
 // bessel_j0 at one argument, likewise.
 void scalar_j0_node(double z_re, double z_im, double* out) noexcept;
+
+// special::hankel01 at one argument: out receives h0 and h1 as four doubles.
+void scalar_hankel01_node(int kind, double z_re, double z_im, double* out) noexcept;
+
+// bessel_j01 at one argument: out receives j0 and j1 as four doubles.
+void scalar_j01_node(double z_re, double z_im, double* out) noexcept;
 
 // The last step of J0's complex recurrence, j / total, as the scalar code
 // takes it, for totals beyond the fast quotient's range.

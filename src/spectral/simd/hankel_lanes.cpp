@@ -1,7 +1,7 @@
-// H0^(1) and H0^(2) on blocks of SIMD lanes along the route of the tail rays:
-// the rotation of ZBESH onto K0(w), w = -i z (kind 1) or i z (kind 2), with
-// Re w > 0, and ZBKNU unscaled (Re w <= alim): Temme's series for |w| < 2,
-// Miller's algorithm for |w| > 2.
+// H0^(1) and H0^(2), and with them H1^(1) and H1^(2), on blocks of SIMD lanes
+// along the route of the tail rays: the rotation of ZBESH onto K0(w) (and
+// K1(w)), w = -i z (kind 1) or i z (kind 2), with Re w > 0, and ZBKNU unscaled
+// (Re w <= alim): Temme's series for |w| < 2, Miller's algorithm for |w| > 2.
 // Compiled once per target like kernel_lanes.cpp.
 //
 // Each lane repeats ZBKNU's operations in ZBKNU's order. The backward index
@@ -14,6 +14,12 @@
 // path), below |w| = 1e-6, near the switch radii, with a NaN or an
 // argument beyond the loss limit, or whose value is not finite or close to
 // underflow, go through the scalar hankel0.
+//
+// K1 rides along as ZBKNU carries it (with_h1): Temme's companion series and
+// the ratio of the sweep's first two members. The operations that give H0 are
+// the same with or without it, so the H0 of a block is bit for bit the same;
+// a lane whose K1 alone leaves the lane ranges takes its H1 from the scalar
+// hankel01.
 #include <cmath>
 #include <cstdint>
 
@@ -56,8 +62,11 @@ constexpr const auto& backward = sd::zbknu_backward;
 // ZBKNU's operations and order: K0(w) = sum_k (w^2/4)^k / k!^2 f_k,
 // f_0 = -gamma - ln(w/2), f_k = (k f_{k-1} + p_{k-1} + q_{k-1}) / k^2, with
 // p and q the same for every lane. ln(w/2) from the lane logarithm of |w/2|^2
-// and the lane phase; each lane stops at its own term.
-inline void series_vector(vd wr, vd wi, vd caz, vi run, double t2, vd& kr, vd& ki) noexcept {
+// and the lane phase; each lane stops at its own term. with_h1 also sums
+// Temme's companion series for K1, (2/w) sum_k (w^2/4)^k / k! (p_k - k f_k).
+template <bool with_h1 = false>
+inline void series_vector(vd wr, vd wi, vd caz, vi run, double t2, vd& kr, vd& ki,
+                          vd* k1r = nullptr, vd* k1i = nullptr) noexcept {
     const double t1 = 1.0 / t2;
     const double g1 = -zbknu_euler;
     const double g2 = (t1 + t2) * 0.5;
@@ -77,6 +86,7 @@ inline void series_vector(vd wr, vd wi, vd caz, vi run, double t2, vd& kr, vd& k
     vd fr = g1 + smu_r * g2, fi = smu_i * g2;
     double p = 0.5 * t1, q = 0.5 / t2;
     vd s1r = fr, s1i = fi;
+    vd s2r = splat(p), s2i = vd{};
     vd czr, czi;
     mul(wr, wi, wr, wi, czr, czi);
     czr = czr * 0.25;
@@ -99,6 +109,12 @@ inline void series_vector(vd wr, vd wi, vd caz, vi run, double t2, vd& kr, vd& k
         cki = select(run, ncki, cki);
         s1r = select(run, s1r + tr, s1r);
         s1i = select(run, s1i + ti, s1i);
+        if constexpr (with_h1) {
+            vd ur, ui;
+            mul(nckr, ncki, p - nfr * ak, 0.0 - nfi * ak, ur, ui);
+            s2r = select(run, s2r + ur, s2r);
+            s2i = select(run, s2i + ui, s2i);
+        }
         const vd na1 = a1 * (t1sq * rak);
         a1 = select(run, na1, a1);
         bk += ak + ak + 1.0;
@@ -107,10 +123,18 @@ inline void series_vector(vd wr, vd wi, vd caz, vi run, double t2, vd& kr, vd& k
     }
     kr = s1r;
     ki = s1i;
+    if constexpr (with_h1) {
+        vd qr, qi;
+        div(splat(2.0), vd{}, wr, wi, qr, qi);
+        mul(s2r, s2i, qr, qi, *k1r, *k1i);
+    }
 }
 
-// ZBKNU and ZBESH at V arguments z; ok marks the lanes computed here.
-inline vi hankel_vector(int kind, vd zr, vd zi, vd& hr, vd& hi) noexcept {
+// ZBKNU and ZBESH at V arguments z; ok marks the lanes computed here. with_h1
+// also gives H1, whose lanes are marked in *ok1 (a subset of ok).
+template <bool with_h1 = false>
+inline vi hankel_vector(int kind, vd zr, vd zi, vd& hr, vd& hi, vd* h1r = nullptr,
+                        vd* h1i = nullptr, vi* ok1 = nullptr) noexcept {
     const double fmm = 3.0 - 2.0 * kind;
     // w = -i fmm z, the argument of K0
     const vd xr = fmm * zi, xi = -fmm * zr;
@@ -196,14 +220,29 @@ inline vi hankel_vector(int kind, vd zr, vd zi, vd& hr, vd& hi) noexcept {
     vd xr2, xi2, cyr, cyi;
     mul(rtm * p2r, rtm * p2i, csr * rtm, -csi * rtm, xr2, xi2);
     mul(cfr, cfi, xr2, xi2, cyr, cyi);
+    // K1 = K0 (w + 1/2 - p_1/p_0) / w, both quotients on their fast paths
+    vd k1r = vd{}, k1i = vd{};
+    vi good1 = vi{};
+    if constexpr (with_h1) {
+        vd rr, ri, fr, fi;
+        div(p1r, p1i, p2r, p2i, rr, ri);
+        div((wr + 0.5) - rr, wi - ri, wr, wi, fr, fi);
+        mul(cyr, cyi, fr, fi, k1r, k1i);
+        good1 = moderate(p1r, p1i) & moderate(p2r, p2i);
+    }
     if (any(series)) {
-        vd kr, ki;
+        vd kr, ki, lr, li;
         const vd sr_ = select(series, xr, splat(1.0)), si_ = select(series, xi, vd{});
-        series_vector(sr_, si_, select(series, c, splat(1.0)), series, 1.0, kr,
-                      ki);  // exp(-ln Gamma(1)) = 1
+        series_vector<with_h1>(sr_, si_, select(series, c, splat(1.0)), series, 1.0, kr, ki, &lr,
+                               &li);  // exp(-ln Gamma(1)) = 1
         cyr = select(series, kr, cyr);
         cyi = select(series, ki, cyi);
         ok = ok | series;
+        if constexpr (with_h1) {
+            k1r = select(series, lr, k1r);
+            k1i = select(series, li, k1i);
+            good1 = good1 | series;
+        }
     }
     // ZBESH's lift of values near underflow is left to the scalar code
     const vd big = select(fabs(cyr) > fabs(cyi), fabs(cyr), fabs(cyi));
@@ -212,7 +251,17 @@ inline vi hankel_vector(int kind, vd zr, vd zi, vd& hr, vd& hi) noexcept {
     const double rhpi = 1.0 / (kind == 1 ? -sd::hpi : sd::hpi);
     hr = (cyr * (-0.0) - cyi * rhpi) * 1.0;
     hi = (cyr * rhpi + cyi * (-0.0)) * 1.0;
-    return ok & finite(hr) & finite(hi);
+    ok = ok & finite(hr) & finite(hi);
+    if constexpr (with_h1) {
+        // times -2/pi for both kinds, with ZBESH's lift likewise left to the
+        // scalar code
+        const double factor = -(1.0 / sd::hpi);
+        const vd big1 = select(fabs(k1r) > fabs(k1i), fabs(k1r), fabs(k1i));
+        *h1r = k1r * factor * 1.0;
+        *h1i = k1i * factor * 1.0;
+        *ok1 = ok & good1 & (big1 > sd::ascle) & finite(*h1r) & finite(*h1i);
+    }
+    return ok;
 }
 
 void hankel_lanes(int kind, const double* z_re, const double* z_im, double* out) noexcept {
@@ -227,6 +276,35 @@ void hankel_lanes(int kind, const double* z_re, const double* z_im, double* out)
             } else {
                 detail::scalar_hankel_node(kind, z_re[v0 + l], z_im[v0 + l], o);
             }
+        }
+    }
+}
+
+// hankel01 at the W arguments of one block: h0 as hankel_lanes gives it, h1
+// from the lanes where they hold and from the scalar code elsewhere.
+void hankel01_lanes(int kind, const double* z_re, const double* z_im, double* out0,
+                    double* out1) noexcept {
+    for (int v0 = 0; v0 < W; v0 += V) {
+        vd hr, hi, gr, gi;
+        vi ok1;
+        const vi ok =
+            hankel_vector<true>(kind, load(z_re + v0), load(z_im + v0), hr, hi, &gr, &gi, &ok1);
+        for (int l = 0; l < V; ++l) {
+            double* o0 = out0 + 2 * (v0 + l);
+            double* o1 = out1 + 2 * (v0 + l);
+            if (ok1[l] != 0) {
+                o0[0] = hr[l];
+                o0[1] = hi[l];
+                o1[0] = gr[l];
+                o1[1] = gi[l];
+                continue;
+            }
+            double o[4];
+            detail::scalar_hankel01_node(kind, z_re[v0 + l], z_im[v0 + l], o);
+            o0[0] = ok[l] != 0 ? hr[l] : o[0];
+            o0[1] = ok[l] != 0 ? hi[l] : o[1];
+            o1[0] = o[2];
+            o1[1] = o[3];
         }
     }
 }
@@ -252,6 +330,40 @@ void hankel_block(int kind, const double* z_re, const double* z_im, int n, compl
         }
         hankel_lanes(kind, zr, zi, tmp);
         for (int j = 0; j < 2 * m; ++j) out[2 * i0 + j] = tmp[j];
+    }
+}
+
+void hankel01_block(int kind, const double* z_re, const double* z_im, int n, complex* h0,
+                    complex* h1) {
+    double* out0 = reinterpret_cast<double*>(h0);
+    double* out1 = reinterpret_cast<double*>(h1);
+    if (kind != 1 && kind != 2) {
+        for (int i = 0; i < n; ++i) {
+            double o[4];
+            detail::scalar_hankel01_node(kind, z_re[i], z_im[i], o);
+            out0[2 * i] = o[0];
+            out0[2 * i + 1] = o[1];
+            out1[2 * i] = o[2];
+            out1[2 * i + 1] = o[3];
+        }
+        return;
+    }
+    for (int i0 = 0; i0 < n; i0 += W) {
+        const int m = n - i0 < W ? n - i0 : W;
+        if (m == W) {
+            hankel01_lanes(kind, z_re + i0, z_im + i0, out0 + 2 * i0, out1 + 2 * i0);
+            continue;
+        }
+        double zr[W], zi[W], t0[2 * W], t1[2 * W];
+        for (int l = 0; l < W; ++l) {
+            zr[l] = z_re[i0 + (l < m ? l : 0)];
+            zi[l] = z_im[i0 + (l < m ? l : 0)];
+        }
+        hankel01_lanes(kind, zr, zi, t0, t1);
+        for (int j = 0; j < 2 * m; ++j) {
+            out0[2 * i0 + j] = t0[j];
+            out1[2 * i0 + j] = t1[j];
+        }
     }
 }
 

@@ -1,17 +1,21 @@
-// J0 on blocks of SIMD lanes for the detour and the real-axis segment: the
-// power series (|z| < 8) and Miller's backward recurrence (8 <= |z| < 25) for
-// real and complex arguments, and Hankel's expansion (|z| >= 25) for real
-// ones, each lane stopping at its own term, joining the recurrence at its own
-// start order and rescaling on its own. Compiled once per target like
-// kernel_lanes.cpp; the operations and their order are bessel_j0's.
+// J0, and J0 with J1, on blocks of SIMD lanes for the detour and the
+// real-axis segment: the power series (|z| < 8) and Miller's backward
+// recurrence (8 <= |z| < 25) for real and complex arguments, and Hankel's
+// expansion (|z| >= 25) for real ones, each lane stopping at its own term,
+// joining the recurrence at its own start order and rescaling on its own.
+// Compiled once per target like kernel_lanes.cpp; the operations and their
+// order are bessel_j0's and bessel_j01's.
 //
 // Every lane repeats the scalar operations exactly, so the values are bit for
-// bit bessel_j0's. Lanes with a tiny or non-finite argument or a complex
-// argument from |z| = 25 on go through bessel_j0.
+// bit bessel_j0's (and bessel_j01's). Lanes with a tiny or non-finite argument
+// or a complex argument from |z| = 25 on go through the scalar code. The J1
+// terms ride along in the same loops (with_j1); the operations that give J0
+// are the same with or without them.
 #include <cmath>
 #include <cstdint>
 
 #include "../bessel_j0.hpp"
+#include "../bessel_j1.hpp"
 #include "dispatch.hpp"
 #include "lane_complex.hpp"
 
@@ -22,13 +26,17 @@ namespace {
 constexpr int W = block_width;
 constexpr int V = vector_width;
 
-// Power series sum_j (-z^2/4)^j / (j!)^2, for the lanes in run.
-inline void series_vector(vd zr, vd zi, vi run, vd& jr, vd& ji) noexcept {
+// Power series sum_j (-z^2/4)^j / (j!)^2, for the lanes in run; with_j1 also
+// s1 = sum_j (-z^2/4)^j / (j! (j+1)!) from the same terms (2 J1(z)/z).
+template <bool with_j1 = false>
+inline void series_vector(vd zr, vd zi, vi run, vd& jr, vd& ji, vd* s1r = nullptr,
+                          vd* s1i = nullptr) noexcept {
     vd wr, wi;
     mul(zr, zi, zr, zi, wr, wi);
     wr = -wr * 0.25;
     wi = -wi * 0.25;
     vd tr = splat(1.0), ti = vd{}, sr = splat(1.0), si = vd{}, peak = splat(1.0);
+    vd ur = splat(1.0), ui = vd{};
     for (int j = 1; j <= j0_series_terms && any(run); ++j) {
         const double r = reciprocal_table[static_cast<std::size_t>(j)];
         vd nr, ni;
@@ -39,33 +47,50 @@ inline void series_vector(vd zr, vd zi, vi run, vd& jr, vd& ji) noexcept {
         ti = select(run, ni, ti);
         sr = select(run, sr + nr, sr);
         si = select(run, si + ni, si);
+        if constexpr (with_j1) {
+            const double r1 = reciprocal_table[static_cast<std::size_t>(j + 1)];
+            ur = select(run, ur + nr * r1, ur);
+            ui = select(run, ui + ni * r1, ui);
+        }
         const vd s = nr * nr + ni * ni;
         peak = select(run & (s > peak), s, peak);
         run = run & ~(s <= j0_series_stop * peak);
     }
     jr = sr;
     ji = si;
+    if constexpr (with_j1) {
+        *s1r = ur;
+        *s1i = ui;
+    }
 }
 
 // The same series in real arithmetic.
-inline vd series_real(vd x, vi run) noexcept {
+template <bool with_j1 = false>
+inline vd series_real(vd x, vi run, vd* s1 = nullptr) noexcept {
     const vd w = -(x * x) * 0.25;
-    vd term = splat(1.0), sum = splat(1.0), peak = splat(1.0);
+    vd term = splat(1.0), sum = splat(1.0), peak = splat(1.0), sum1 = splat(1.0);
     for (int j = 1; j <= j0_series_terms && any(run); ++j) {
         const double r = reciprocal_table[static_cast<std::size_t>(j)];
         const vd t = (term * w) * (r * r);
         term = select(run, t, term);
         sum = select(run, sum + t, sum);
+        if constexpr (with_j1) {
+            sum1 = select(run, sum1 + t * reciprocal_table[static_cast<std::size_t>(j + 1)], sum1);
+        }
         const vd s = t * t;
         peak = select(run & (s > peak), s, peak);
         run = run & ~(s <= j0_series_stop * peak);
     }
+    if constexpr (with_j1) *s1 = sum1;
     return sum;
 }
 
 // Miller's recurrence J_{k-1} = (2k/z) J_k - J_{k+1} from order n (per lane),
-// normalised by J0 + 2 (J2 + J4 + ...) = 1; complex z.
-inline void recurrence_vector(vd zr, vd zi, vd q, vi run, vd& jr, vd& ji) noexcept {
+// normalised by J0 + 2 (J2 + J4 + ...) = 1; complex z. with_j1 also
+// normalises J1, which the last step leaves as J_{k+1}.
+template <bool with_j1 = false>
+inline void recurrence_vector(vd zr, vd zi, vd q, vi run, vd& jr, vd& ji, vd* j1r = nullptr,
+                              vd* j1i = nullptr) noexcept {
     const vd n = 2.0 * floor(0.75 * sqrt(q) + 16.0);
     vd rr, ri;
     div(splat(2.0), vd{}, zr, zi, rr, ri);
@@ -111,6 +136,7 @@ inline void recurrence_vector(vd zr, vd zi, vd q, vi run, vd& jr, vd& ji) noexce
     vd ir, ii;
     div(splat(1.0), vd{}, tr, ti, ir, ii);
     mul(j0r, j0i, ir, ii, jr, ji);
+    if constexpr (with_j1) mul(nxr, nxi, ir, ii, *j1r, *j1i);
     const vi fast = moderate(tr, ti) & finite(ir) & finite(ii);
     if (any(run & ~fast)) {
         for (int l = 0; l < V; ++l) {
@@ -119,13 +145,19 @@ inline void recurrence_vector(vd zr, vd zi, vd q, vi run, vd& jr, vd& ji) noexce
                 detail::scalar_j0_normalise(j0r[l], j0i[l], tr[l], ti[l], o);
                 jr[l] = o[0];
                 ji[l] = o[1];
+                if constexpr (with_j1) {
+                    detail::scalar_j0_normalise(nxr[l], nxi[l], tr[l], ti[l], o);
+                    (*j1r)[l] = o[0];
+                    (*j1i)[l] = o[1];
+                }
             }
         }
     }
 }
 
 // The same recurrence in real arithmetic.
-inline vd recurrence_real(vd x, vd q, vi run) noexcept {
+template <bool with_j1 = false>
+inline vd recurrence_real(vd x, vd q, vi run, vd* j1 = nullptr) noexcept {
     const vd n = 2.0 * floor(0.75 * sqrt(q) + 16.0);
     const vd r = 2.0 / x;
     vd nx = vd{}, jk = splat(j0_miller_seed), s = vd{}, j0 = vd{};
@@ -146,19 +178,21 @@ inline vd recurrence_real(vd x, vd q, vi run) noexcept {
         nx = select(act, jk, nx);
         jk = select(act, p, jk);
     }
+    if constexpr (with_j1) *j1 = nx / (j0 + s);
     return j0 / (j0 + s);
 }
 
-// Hankel's expansion for real x >= 25: sqrt(2/(pi x)) (P cos(x - pi/4) - Q
-// sin(x - pi/4)) written as sqrt(1/(pi x)) ((P + Q) cos x + (P - Q) sin x).
-inline vd asymptotic_real(vd x, vi run) noexcept {
-    const vi run0 = run;
-    vd p = splat(1.0), q = vd{}, t = splat(1.0), previous = splat(HUGE_VAL);
+// P and Q of Hankel's expansion for order nu, mu = 4 nu^2, as hankel_pq sums
+// them, each lane stopping at its own term.
+inline void pq_real(vd x, double mu, vi run, vd& p, vd& q) noexcept {
+    p = splat(1.0);
+    q = vd{};
+    vd t = splat(1.0), previous = splat(HUGE_VAL);
     const vd inv = 1.0 / x;
     for (int k = 1; k <= hankel_pq_terms && any(run); ++k) {
         const double odd = 2.0 * k - 1.0;
         const vd nt =
-            t * ((0.0 - odd * odd) * 0.125 * reciprocal_table[static_cast<std::size_t>(k)]) * inv;
+            t * ((mu - odd * odd) * 0.125 * reciprocal_table[static_cast<std::size_t>(k)]) * inv;
         const vd s = nt * nt;
         run = run & ~(s >= previous);
         t = select(run, nt, t);
@@ -170,26 +204,45 @@ inline vd asymptotic_real(vd x, vi run) noexcept {
         run = run & ~(s < hankel_pq_stop);
         previous = select(run, s, previous);
     }
+}
+
+// Hankel's expansion for real x >= 25: sqrt(2/(pi x)) (P cos(x - pi/4) - Q
+// sin(x - pi/4)) written as sqrt(1/(pi x)) ((P + Q) cos x + (P - Q) sin x);
+// with_j1 also J1 = sqrt(1/(pi x)) ((P1 + Q1) sin x - (P1 - Q1) cos x).
+template <bool with_j1 = false>
+inline vd asymptotic_real(vd x, vi run, vd* j1 = nullptr) noexcept {
+    vd p, q;
+    pq_real(x, 0.0, run, p, q);
     // cos x and sin x from libm, as the scalar code takes them: the lane
     // versions' last-bit differences would reach the rows at large rho, where
     // the segment's integral cancels
     vd sn = vd{}, cs = vd{};
     for (int l = 0; l < V; ++l) {
-        if (run0[l] != 0) {
+        if (run[l] != 0) {
             cs[l] = std::cos(x[l]);
             sn[l] = std::sin(x[l]);
         }
     }
-    return sqrt((1.0 / pi) / x) * ((p + q) * cs + (p - q) * sn);
+    const vd f = sqrt((1.0 / pi) / x);
+    if constexpr (with_j1) {
+        vd p1, q1;
+        pq_real(x, j1_hankel_mu, run, p1, q1);
+        *j1 = f * ((p1 + q1) * sn - (p1 - q1) * cs);
+    }
+    return f * ((p + q) * cs + (p - q) * sn);
 }
 
-inline vi j0_vector(vd zr, vd zi, vd& jr, vd& ji) noexcept {
+// J0 (and with_j1 also J1) at V arguments; the mask marks the lanes computed
+// here, the others being left to the scalar code.
+template <bool with_j1 = false>
+inline vi j01_vector(vd zr, vd zi, vd& jr, vd& ji, vd* j1r = nullptr, vd* j1i = nullptr) noexcept {
     const vd q = zr * zr + zi * zi;
     const vi fin = (q >= j0_tiny_sq) & (q < 1e300);
     const vi real = fin & (zi == 0.0);
     const vi cplx = fin & ~real & (q < j0_recurrence_sq);
     jr = vd{};
-    ji = vd{};  // complex(j0_real(|x|), 0.0) on the real lanes
+    ji = vd{};                // complex(j0_real(|x|), 0.0) on the real lanes
+    vd ar = vd{}, ai = vd{};  // J1, before the sign of odd symmetry
     vi done = vi{};
     if (any(real)) {
         const vd x = select(real, fabs(zr), splat(1.0));
@@ -197,43 +250,71 @@ inline vi j0_vector(vd zr, vd zi, vd& jr, vd& ji) noexcept {
         const vi ser = real & (qx < j0_series_sq);
         const vi rec = real & ~ser & (qx < j0_recurrence_sq);
         const vi asy = real & ~ser & ~rec;
-        if (any(ser)) jr = select(ser, series_real(select(ser, x, splat(1.0)), ser), jr);
-        if (any(rec)) {
-            const vd v =
-                recurrence_real(select(rec, x, splat(10.0)), select(rec, qx, splat(100.0)), rec);
-            jr = select(rec, v, jr);
+        vd b = vd{};
+        if (any(ser)) {
+            const vd xs = select(ser, x, splat(1.0));
+            jr = select(ser, series_real<with_j1>(xs, ser, &b), jr);
+            if constexpr (with_j1) ar = select(ser, (0.5 * xs) * b, ar);
         }
-        if (any(asy)) jr = select(asy, asymptotic_real(select(asy, x, splat(30.0)), asy), jr);
+        if (any(rec)) {
+            const vd v = recurrence_real<with_j1>(select(rec, x, splat(10.0)),
+                                                  select(rec, qx, splat(100.0)), rec, &b);
+            jr = select(rec, v, jr);
+            if constexpr (with_j1) ar = select(rec, b, ar);
+        }
+        if (any(asy)) {
+            jr = select(asy, asymptotic_real<with_j1>(select(asy, x, splat(30.0)), asy, &b), jr);
+            if constexpr (with_j1) ar = select(asy, b, ar);
+        }
         done = ser | rec | asy;
     }
     if (any(cplx)) {
-        // J0 is even: a complex argument in the left half-plane is reflected
+        // J0 is even and J1 odd: a complex argument in the left half-plane is
+        // reflected
         const vi left = zr < 0.0;
         const vd ur = select(left, -zr, zr), ui = select(left, -zi, zi);
         const vi ser = cplx & (q < j0_series_sq);
         vi rec = cplx & ~ser;
         if (any(ser)) {
-            vd a, b;
-            series_vector(select(ser, ur, splat(1.0)), select(ser, ui, splat(1.0)), ser, a, b);
+            vd a, b, c, d;
+            const vd sr = select(ser, ur, splat(1.0)), si = select(ser, ui, splat(1.0));
+            series_vector<with_j1>(sr, si, ser, a, b, &c, &d);
             jr = select(ser, a, jr);
             ji = select(ser, b, ji);
+            if constexpr (with_j1) {
+                vd er, ei;
+                mul(0.5 * sr, 0.5 * si, c, d, er, ei);
+                ar = select(ser, er, ar);
+                ai = select(ser, ei, ai);
+            }
         }
         if (any(rec)) {
-            vd a, b;
-            recurrence_vector(select(rec, ur, splat(10.0)), select(rec, ui, splat(1.0)),
-                              select(rec, q, splat(101.0)), rec, a, b);
+            vd a, b, c, d;
+            recurrence_vector<with_j1>(select(rec, ur, splat(10.0)), select(rec, ui, splat(1.0)),
+                                       select(rec, q, splat(101.0)), rec, a, b, &c, &d);
             jr = select(rec, a, jr);
             ji = select(rec, b, ji);
+            if constexpr (with_j1) {
+                ar = select(rec, c, ar);
+                ai = select(rec, d, ai);
+            }
         }
         done = done | ser | rec;
     }
-    return done & finite(jr) & finite(ji);
+    done = done & finite(jr) & finite(ji);
+    if constexpr (with_j1) {
+        const vi left = zr < 0.0;
+        *j1r = select(left, -ar, ar);
+        *j1i = select(left & cplx, -ai, ai);
+        done = done & finite(ar) & finite(ai);
+    }
+    return done;
 }
 
-}  // namespace
-
-void j0_block(const double* z_re, const double* z_im, int n, complex* j) {
-    double* out = reinterpret_cast<double*>(j);
+// n arguments in vectors of V, the last one padded with the first argument;
+// store(l, i, values) takes lane l's results for argument i.
+template <bool with_j1, class Store>
+inline void j01_blocks(const double* z_re, const double* z_im, int n, Store store) noexcept {
     for (int i0 = 0; i0 < n; i0 += V) {
         const int m = n - i0 < V ? n - i0 : V;
         double zr[V], zi[V];
@@ -241,18 +322,49 @@ void j0_block(const double* z_re, const double* z_im, int n, complex* j) {
             zr[l] = z_re[i0 + (l < m ? l : 0)];
             zi[l] = z_im[i0 + (l < m ? l : 0)];
         }
-        vd jr, ji;
-        const vi ok = j0_vector(load(zr), load(zi), jr, ji);
+        vd jr, ji, kr = vd{}, ki = vd{};
+        const vi ok = j01_vector<with_j1>(load(zr), load(zi), jr, ji, &kr, &ki);
         for (int l = 0; l < m; ++l) {
-            double* o = out + 2 * (i0 + l);
-            if (ok[l] != 0) {
-                o[0] = jr[l];
-                o[1] = ji[l];
-            } else {
-                detail::scalar_j0_node(z_re[i0 + l], z_im[i0 + l], o);
-            }
+            store(ok[l] != 0, i0 + l, jr[l], ji[l], kr[l], ki[l]);
         }
     }
+}
+
+}  // namespace
+
+void j0_block(const double* z_re, const double* z_im, int n, complex* j) {
+    double* out = reinterpret_cast<double*>(j);
+    j01_blocks<false>(z_re, z_im, n, [&](bool ok, int i, double a, double b, double, double) {
+        double* o = out + 2 * i;
+        if (ok) {
+            o[0] = a;
+            o[1] = b;
+        } else {
+            detail::scalar_j0_node(z_re[i], z_im[i], o);
+        }
+    });
+}
+
+void j01_block(const double* z_re, const double* z_im, int n, complex* j0, complex* j1) {
+    double* out0 = reinterpret_cast<double*>(j0);
+    double* out1 = reinterpret_cast<double*>(j1);
+    j01_blocks<true>(z_re, z_im, n, [&](bool ok, int i, double a, double b, double c, double d) {
+        double* o0 = out0 + 2 * i;
+        double* o1 = out1 + 2 * i;
+        if (ok) {
+            o0[0] = a;
+            o0[1] = b;
+            o1[0] = c;
+            o1[1] = d;
+        } else {
+            double o[4];
+            detail::scalar_j01_node(z_re[i], z_im[i], o);
+            o0[0] = o[0];
+            o0[1] = o[1];
+            o1[0] = o[2];
+            o1[1] = o[3];
+        }
+    });
 }
 
 }  // namespace nia::spectral::simd::NIA_SIMD_TARGET

@@ -111,8 +111,8 @@ void kernel_parts_lanes(const kernel_record& rec, const double* lam_re, const do
     }
 }
 
-void kernel_parts_block(const kernel_record& rec, const double* lam_re, const double* lam_im,
-                        int n, kernel_parts* p) {
+void kernel_parts_block(const kernel_record& rec, const double* lam_re, const double* lam_im, int n,
+                        kernel_parts* p) {
     double* out = reinterpret_cast<double*>(p);
     static_assert(sizeof(kernel_parts) == 8 * sizeof(double), "four complex parts");
     for (int i0 = 0; i0 < n; i0 += W) {
@@ -198,6 +198,9 @@ void sincos_block(const double* x, double* s, double* c, int n) {
 // in hankel_lanes.cpp and j0_lanes.cpp
 void hankel_block(int kind, const double* z_re, const double* z_im, int n, complex* h);
 void j0_block(const double* z_re, const double* z_im, int n, complex* j);
+void hankel01_block(int kind, const double* z_re, const double* z_im, int n, complex* h0,
+                    complex* h1);
+void j01_block(const double* z_re, const double* z_im, int n, complex* j0, complex* j1);
 
 #define NIA_STRINGIFY2(x) #x
 #define NIA_STRINGIFY(x) NIA_STRINGIFY2(x)
@@ -208,6 +211,8 @@ const lane_functions functions{NIA_STRINGIFY(NIA_SIMD_TARGET),
                                j0_block,
                                exp_block,
                                sincos_block,
+                               j01_block,
+                               hankel01_block,
                                kernel_parts_block};
 
 }  // namespace nia::spectral::simd::NIA_SIMD_TARGET
