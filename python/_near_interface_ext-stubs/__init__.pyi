@@ -59,7 +59,9 @@ def dipole_field_batch(
            NDArray[np.bool_]]:
     """Field integrals of a buried dipole for each (rho, z, zp) triple.
 
-    source is "electric" (0, ten columns) or "magnetic" (1, eleven columns).
+    source is "electric" (0, ten columns) or "magnetic" (1, eleven columns), or
+    one orientation of them alone: "electric vertical" (2), "electric
+    horizontal" (3), "magnetic vertical" (4), "magnetic horizontal" (5).
     Returns (integrals (n, M), nodes, limit_panels, limit_error, all_quiet),
     the last four per row; a row whose tail did not go quiet is complex NaN.
     """

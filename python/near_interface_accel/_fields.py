@@ -276,9 +276,18 @@ def dipole_field(
     step = _step(n, chunk_size, progress, workers)
     columns = _ext.ELECTRIC_COLUMNS if which == "electric" else _ext.MAGNETIC_COLUMNS
 
+    # a dipole of one orientation integrates only its own columns, refined
+    # against its own largest (another orientation's can be 1e5 times larger)
+    if d[0] == 0.0 and d[1] == 0.0:
+        columns_of = f"{which} vertical"
+    elif d[2] == 0.0:
+        columns_of = f"{which} horizontal"
+    else:
+        columns_of = which
+
     def batch(rows: NDArray[np.intp]
               ) -> tuple[NDArray[np.complex128], NDArray[np.bool_], NDArray[np.float64]]:
-        out = _ext.dipole_field_batch(k_p, k_m, which, triples[rows, 0], triples[rows, 1],
+        out = _ext.dipole_field_batch(k_p, k_m, columns_of, triples[rows, 0], triples[rows, 1],
                                       triples[rows, 2], rtol_v, lam_v, depth, detour_v, gx, gw)
         return out[0], out[4], out[3]
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
 #include "../pointwise/evaluate_field.hpp"
 #include "batch_validation.hpp"
@@ -24,7 +25,14 @@ namespace py = pybind11;
 using complex_array = py::array_t<std::complex<double>>;
 using spectral::field_source;
 
-constexpr const char* source_message = "source must be \"electric\" or \"magnetic\" (or 0 or 1)";
+constexpr const char* source_message =
+    "source must be \"electric\" or \"magnetic\" (or 0 or 1), or one of them followed by "
+    "\" vertical\" or \" horizontal\" (2 to 5)";
+
+// The source names in the order of field_source.
+constexpr const char* source_names[] = {"electric",          "magnetic",
+                                        "electric vertical", "electric horizontal",
+                                        "magnetic vertical", "magnetic horizontal"};
 
 constexpr const char* batch_doc =
     R"(Field integrals of a buried dipole for each (rho, z, zp) triple.
@@ -38,7 +46,10 @@ k_m : complex
 source : str or int
     "electric" (0): ten columns, those of the vertical and horizontal current
     element; "magnetic" (1): eleven columns, those of the vertical and
-    horizontal small loop.
+    horizontal small loop. "electric vertical" (2), "electric horizontal"
+    (3), "magnetic vertical" (4) and "magnetic horizontal" (5) integrate only
+    the columns of that orientation (the others are zero), each refined
+    against its own largest column.
 rho, z, zp : array_like of float
     One-dimensional, of one length n.
 rtol, lam_mult, depth, detour, gx, gw
@@ -71,18 +82,32 @@ TypeError
 field_source parse_source(const py::object& source) {
     if (py::isinstance<py::str>(source)) {
         const std::string s = source.cast<std::string>();
-        if (s == "electric") return field_source::electric;
-        if (s == "magnetic") return field_source::magnetic;
+        for (int v = 0; v < 6; ++v) {
+            if (s == source_names[v]) return static_cast<field_source>(v);
+        }
         throw py::value_error(source_message);
     }
     if (py::isinstance<py::int_>(source) && !py::isinstance<py::bool_>(source)) {
-        const long long v = source.cast<long long>();
-        if (v == 0) return field_source::electric;
-        if (v == 1) return field_source::magnetic;
+        // an int beyond long long converts with an OverflowError of its own: out of range too
+        const py::int_ v = source.cast<py::int_>();
+        for (int c = 0; c < 6; ++c) {
+            if (v.equal(py::int_(c))) return static_cast<field_source>(c);
+        }
         throw py::value_error(source_message);
     }
     throw py::type_error(source_message);
 }
+
+// Column c of a row of channel set C goes to column_of<C>(c) of the batch's
+// row: itself for a whole set, its place in the whole set for a subset.
+template <class C, class = void>
+struct placed {
+    static constexpr int column(int c) { return c; }
+};
+template <class C>
+struct placed<C, std::void_t<decltype(C::columns)>> {
+    static constexpr int column(int c) { return C::columns[c]; }
+};
 
 struct row_figures {
     py::array_t<std::int64_t> nodes, limit_panels;
@@ -90,6 +115,8 @@ struct row_figures {
     py::array_t<bool> all_quiet;
 };
 
+// The rows of channel set C, each written to its columns of the result (the
+// columns a subset leaves out are zero).
 template <class C>
 void evaluate_rows(const pointwise::batch_controls& ctl, const checked_points& pts,
                    complex_array& result, row_figures& fig) {
@@ -107,8 +134,11 @@ void evaluate_rows(const pointwise::batch_controls& ctl, const checked_points& p
     for (std::int64_t i = 0; i < count; ++i) {
         pointwise::row_tally tally;
         double largest = 0.0;
-        pointwise::evaluate_field_row<C>(ctl, rho(i), z(i), zp(i), out.mutable_data(i, 0), tally,
-                                         largest);
+        std::complex<double> row[C::size];
+        pointwise::evaluate_field_row<C>(ctl, rho(i), z(i), zp(i), row, tally, largest);
+        std::complex<double>* o = out.mutable_data(i, 0);
+        for (py::ssize_t c = 0; c < out.shape(1); ++c) o[c] = std::complex<double>(0.0, 0.0);
+        for (int c = 0; c < C::size; ++c) o[placed<C>::column(c)] = row[c];
         nodes(i) = tally.nodes;
         limit_panels(i) = tally.limit_panels;
         // relative to the row's largest integral; an all-zero row keeps the absolute figure
@@ -124,18 +154,36 @@ py::tuple dipole_field_batch(double k_p, std::complex<double> k_m, const py::obj
     const field_source which = parse_source(source);
     const checked_points pts = check_points(rho, z, zp, gx, gw);
     const py::ssize_t n = pts.n;
-    const py::ssize_t columns = which == field_source::electric ? spectral::electric_channels::size
-                                                                : spectral::magnetic_channels::size;
+    const bool electric = which == field_source::electric ||
+                          which == field_source::electric_vertical ||
+                          which == field_source::electric_horizontal;
+    const py::ssize_t columns =
+        electric ? spectral::electric_channels::size : spectral::magnetic_channels::size;
     complex_array result({n, columns});
     row_figures fig{py::array_t<std::int64_t>(n), py::array_t<std::int64_t>(n),
                     py::array_t<double>(n), py::array_t<bool>(n)};
     const pointwise::batch_controls ctl{k_p,       k_m,       rtol,
                                         lam_mult,  depth,     detour,
                                         gx.data(), gw.data(), static_cast<int>(gx.shape(0))};
-    if (which == field_source::electric) {
-        evaluate_rows<spectral::electric_channels>(ctl, pts, result, fig);
-    } else {
-        evaluate_rows<spectral::magnetic_channels>(ctl, pts, result, fig);
+    switch (which) {
+        case field_source::electric:
+            evaluate_rows<spectral::electric_channels>(ctl, pts, result, fig);
+            break;
+        case field_source::magnetic:
+            evaluate_rows<spectral::magnetic_channels>(ctl, pts, result, fig);
+            break;
+        case field_source::electric_vertical:
+            evaluate_rows<spectral::electric_vertical_channels>(ctl, pts, result, fig);
+            break;
+        case field_source::electric_horizontal:
+            evaluate_rows<spectral::electric_horizontal_channels>(ctl, pts, result, fig);
+            break;
+        case field_source::magnetic_vertical:
+            evaluate_rows<spectral::magnetic_vertical_channels>(ctl, pts, result, fig);
+            break;
+        case field_source::magnetic_horizontal:
+            evaluate_rows<spectral::magnetic_horizontal_channels>(ctl, pts, result, fig);
+            break;
     }
     return py::make_tuple(result, fig.nodes, fig.limit_panels, fig.limit_error, fig.all_quiet);
 }

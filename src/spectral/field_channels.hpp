@@ -52,8 +52,17 @@
 
 namespace nia::spectral {
 
-// Channel sets by number, as the batch takes them.
-enum class field_source : int { electric = 0, magnetic = 1 };
+// Channel sets by number, as the batch takes them: a source, or one of its
+// two orientations alone (the columns the vertical or the horizontal dipole
+// needs; see column_subset).
+enum class field_source : int {
+    electric = 0,
+    magnetic = 1,
+    electric_vertical = 2,
+    electric_horizontal = 3,
+    magnetic_vertical = 4,
+    magnetic_horizontal = 5,
+};
 
 // Vertical and horizontal current elements.
 struct electric_channels {
@@ -124,5 +133,39 @@ struct magnetic_channels {
         from_parts(r, lam, parts_from_gammas(r, lam, gp, gm), K);
     }
 };
+
+// The columns Columns... of the channel set Full, as a channel set of their
+// own. The integrator refines all columns of a row together against the
+// largest; a dipole of one orientation integrates only its own columns, so
+// that another orientation's much larger ones (the horizontal loop's beside
+// the vertical one's over a conductor) do not set its tolerance.
+template <class Full, int... Columns>
+struct column_subset {
+    static constexpr int size = sizeof...(Columns);
+    // where each column of the subset sits in Full
+    static constexpr std::array<int, size> columns = {Columns...};
+    static constexpr std::array<bessel_factor, size> factors = {Full::factors[Columns]...};
+
+    static void from_parts(const kernel_record& r, complex lam, const kernel_parts& p,
+                           complex* K) noexcept {
+        complex all[Full::size];
+        Full::from_parts(r, lam, p, all);
+        for (int c = 0; c < size; ++c) K[c] = all[columns[c]];
+    }
+
+    static void values(const kernel_record& r, complex lam, complex gp, complex gm,
+                       complex* K) noexcept {
+        from_parts(r, lam, parts_from_gammas(r, lam, gp, gm), K);
+    }
+};
+
+// The vertical current element: E_z, E_rho, H_phi.
+using electric_vertical_channels = column_subset<electric_channels, 0, 1, 2>;
+// The horizontal current element.
+using electric_horizontal_channels = column_subset<electric_channels, 0, 3, 4, 5, 6, 7, 8, 9>;
+// The horizontal loop (vertical normal): H_z, H_rho, E_phi.
+using magnetic_vertical_channels = column_subset<magnetic_channels, 0, 1, 2>;
+// The vertical loop (horizontal normal).
+using magnetic_horizontal_channels = column_subset<magnetic_channels, 3, 4, 5, 6, 7, 8, 9, 10>;
 
 }  // namespace nia::spectral

@@ -37,12 +37,34 @@ def test_tuple_layout_and_source_by_name_or_number(source, alias, columns):
     assert (ext.ELECTRIC_COLUMNS, ext.MAGNETIC_COLUMNS) == (10, 11)
 
 
-@pytest.mark.parametrize("source, error", [("loop", ValueError), (2, ValueError),
-                                           (-1, ValueError), (True, TypeError),
+@pytest.mark.parametrize("source, error", [("loop", ValueError), (6, ValueError),
+                                           (-1, ValueError), (2**70, ValueError),
+                                           ("electric x", ValueError), (True, TypeError),
                                            (1.0, TypeError), (None, TypeError)])
 def test_a_source_that_is_neither_is_refused(source, error):
-    with pytest.raises(error, match=r'source must be "electric" or "magnetic" \(or 0 or 1\)'):
+    with pytest.raises(error, match=r'source must be "electric" or "magnetic" \(or 0 or 1\), or '
+                                    r'one of them followed by " vertical" or " horizontal" '
+                                    r'\(2 to 5\)'):
         batch(source)
+
+
+# (source, its number, the columns it integrates)
+ORIENTATIONS = [("electric vertical", 2, [0, 1, 2]),
+                ("electric horizontal", 3, [0, 3, 4, 5, 6, 7, 8, 9]),
+                ("magnetic vertical", 4, [0, 1, 2]),
+                ("magnetic horizontal", 5, [3, 4, 5, 6, 7, 8, 9, 10])]
+
+
+@pytest.mark.parametrize("source, number, columns", ORIENTATIONS)
+def test_one_orientation_integrates_its_own_columns(source, number, columns):
+    full = batch(source.split()[0], rtol=1e-11)[0]
+    values, nodes, _, _, quiet = batch(source, rtol=1e-11)
+    assert values.shape == full.shape and quiet.all()
+    others = np.setdiff1d(np.arange(full.shape[1]), columns)
+    assert np.all(values[:, others] == 0)
+    scale = np.abs(full[:, columns]).max(axis=1)
+    assert np.all(np.abs(values[:, columns] - full[:, columns]).max(axis=1) <= 1e-9 * scale)
+    assert np.array_equal(batch(number, rtol=1e-11)[0], values)
 
 
 # (rho, z, zp, gx, gw) of inputs both batches refuse, each with its message

@@ -164,15 +164,26 @@ AIR, SOIL = nia.medium(1e6), nia.medium(1e6, eps_r=20, sigma=0.01)
 @pytest.mark.parametrize("source", ["electric", "magnetic"])
 def test_any_direction_is_the_sum_of_the_three_and_scales_with_the_moment(source):
     x, y, z = np.array([0.0, 3.0, -2.0]), np.array([0.0, 1.0, 4.0]), np.array([0.5, 0.0, 1.0])
-    parts = [nia.dipole_field(AIR, SOIL, x, y, z, -1.0, source=source, direction=d)
+    # the three axes integrate their own columns, the oblique dipole all of them:
+    # they agree to the tolerance, and exactly where the columns are the same
+    parts = [nia.dipole_field(AIR, SOIL, x, y, z, -1.0, source=source, direction=d, rtol=1e-12)
              for d in np.eye(3)]
     d = np.array([2.0, -1.0, 0.5])
     e, h = nia.dipole_field(AIR, SOIL, x, y, z, -1.0, source=source, direction=d,
-                            moment=2 - 1j)
+                            moment=2 - 1j, rtol=1e-12)
     u = (2 - 1j) * d / np.linalg.norm(d)
     e_sum = sum(c * p[0] for c, p in zip(u, parts))
     h_sum = sum(c * p[1] for c, p in zip(u, parts))
-    assert np.allclose(e, e_sum, rtol=1e-14, atol=0) and np.allclose(h, h_sum, rtol=1e-14, atol=0)
+    for got, ref in ((e, e_sum), (h, h_sum)):
+        size = np.linalg.norm(ref, axis=-1, keepdims=True)
+        assert np.all(np.abs(got - ref) <= 1e-10 * size)
+    # two oblique dipoles share their columns: a sum of them is exact to rounding
+    a, b = np.array([1.0, 0.0, 1.0]), np.array([0.0, 1.0, 1.0])
+    fa = nia.dipole_field(AIR, SOIL, x, y, z, -1.0, source=source, direction=a)
+    fb = nia.dipole_field(AIR, SOIL, x, y, z, -1.0, source=source, direction=b)
+    fab = nia.dipole_field(AIR, SOIL, x, y, z, -1.0, source=source, direction=a + b,
+                           moment=np.linalg.norm(a + b) / np.sqrt(2))
+    assert np.allclose(fab[0], fa[0] + fb[0], rtol=1e-14, atol=1e-14 * np.abs(fab[0]).max())
 
 
 def test_a_horizontal_dipole_turned_with_the_points_turns_its_field():
@@ -208,6 +219,24 @@ def test_shapes_broadcast_and_points_sharing_rho_and_z_are_evaluated_once(monkey
     assert np.allclose(np.abs(e[0, :, 0]), np.abs(e[1, :, 1]), rtol=1e-15)
     scalar_e, scalar_h = nia.dipole_field(AIR, SOIL, 3.0, 0.0, 1.0, -1.0)
     assert scalar_e.shape == (3,) and np.array_equal(scalar_e, e[0, 1])
+
+
+@pytest.mark.parametrize("direction, expected", [((0, 0, 2), "vertical"), ((1, -1, 0), "horizontal"),
+                                                 ((1, 0, 1), "")])
+def test_a_dipole_of_one_orientation_integrates_only_its_own_columns(monkeypatch, direction,
+                                                                      expected):
+    import _near_interface_ext as ext
+    seen = []
+    real = ext.dipole_field_batch
+
+    def recording(*args):
+        seen.append(args[2])
+        return real(*args)
+
+    monkeypatch.setattr(ext, "dipole_field_batch", recording)
+    for source in ("electric", "magnetic"):
+        nia.dipole_field(AIR, SOIL, 2.0, 1.0, 0.5, -1.0, source=source, direction=direction)
+    assert seen == [f"{s} {expected}".strip() for s in ("electric", "magnetic")]
 
 
 def test_chunks_workers_and_progress_give_the_same_bits():

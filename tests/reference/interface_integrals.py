@@ -133,6 +133,33 @@ def besselk0(x):
     return mp.besselk(0, x)
 
 
+def _besselj_flint(order, x):
+    """J_order(x) from arb balls, raising the precision until the working
+    precision plus ten bits are sure (J grows off the real axis and cancels
+    near its zeros, so the first precision may not do)."""
+    old = flint.ctx.prec
+    try:
+        for prec in (mp.mp.prec + 40, 2 * mp.mp.prec + 80, 4 * mp.mp.prec + 160):
+            flint.ctx.prec = prec
+            a = flint.acb(flint.arb(mp.nstr(x.real, 45)), flint.arb(mp.nstr(x.imag, 45)))
+            v = a.bessel_j(order)
+            if v.rel_accuracy_bits() >= mp.mp.prec + 10:
+                break
+        else:
+            return mp.besselj(order, x)
+        return mp.mpc(v.real.mid().str(45, radius=False), v.imag.mid().str(45, radius=False))
+    finally:
+        flint.ctx.prec = old
+
+
+def besselj(order, x):
+    """J0 or J1 of complex x; python-flint when present (much faster than
+    mpmath at large arguments), else mpmath."""
+    if flint is not None:
+        return _besselj_flint(order, mp.mpc(x))
+    return mp.besselj(order, x)
+
+
 def besselk1(x):
     """K1(x), principal branch; python-flint when present, else mpmath."""
     if flint is not None:
@@ -395,10 +422,10 @@ def integrate_on(contour, k_p, k_m, rho, z, zp, stats=None, source=None):
             fac = dlam(t)
             if rho == 0:
                 return weighted(ks, fac, 0 * fac, fac * la / 2)
-            j0 = mp.besselj(0, rho * la)
             if source is None:
-                return weighted(ks, fac * j0, None, None)
-            j1 = mp.besselj(1, rho * la)
+                return weighted(ks, fac * mp.besselj(0, rho * la), None, None)
+            j0 = besselj(0, rho * la)
+            j1 = besselj(1, rho * la)
             return weighted(ks, fac * j0, fac * j1, fac * j1 / rho)
 
         add(_integrate(f, breaks, stats, channels))
