@@ -352,3 +352,21 @@ def test_unresolved_points_warn_once_and_become_nan_on_request(source):
         e, h = nia.dipole_field(air, soil, x, 0.0, 0.0, -1.0, source=source, depth=3,
                                 invalid="nan")
     assert np.isfinite(e[0]).all() and np.isnan(e[1]).all() and np.isnan(h[1]).all()
+
+
+@pytest.mark.parametrize("source", ["electric", "magnetic"])
+@pytest.mark.parametrize("direction", [(0, 0, 1), (1, 0, 0), (0.3, 0.5, 0.8)])
+def test_fields_are_continuous_across_the_far_range_criterion(source, direction):
+    # Either side of k_max rho = 100 the same point is taken by the three-piece
+    # path and by the branch-cut form: the two must give one field.
+    probe = pytest.importorskip("_near_interface_probe")
+    air, soil = nia.medium(1e8), nia.medium(1e8, eps_r=4, sigma=0.05)
+    r0 = 100 / max(abs(soil.k), air.k0)
+    fields = []
+    for r, far in ((r0 * (1 - 1e-13), False), (r0 * (1 + 1e-13), True)):
+        assert probe.far_range_applies(air.k.real, soil.k, r, 0.5, -0.5) == far
+        fields.append(nia.dipole_field(air, soil, 0.6 * r, 0.8 * r, 0.5, -0.5, source=source,
+                                       direction=direction, rtol=1e-11))
+    (e1, h1), (e2, h2) = fields
+    assert np.abs(e1 - e2).max() <= 1e-10 * np.abs(e1).max()
+    assert np.abs(h1 - h2).max() <= 1e-10 * np.abs(h1).max()
