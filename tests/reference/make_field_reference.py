@@ -102,6 +102,9 @@ def row(medium, k_m, rho, z, zp, source):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--output", default=DEFAULT_OUTPUT)
+    parser.add_argument("--media", nargs="*", metavar="MEDIUM",
+                        help="compute only these media's rows (into the partial file; "
+                             "a last run without it writes the data set)")
     args = parser.parse_args()
     # rows already computed (an interrupted run) are taken from the partial file
     partial = args.output + ".partial"
@@ -113,6 +116,8 @@ def main():
                 done[(r["medium"], r["source"], r["rho"], r["z"], r["zp"])] = r
     rows = []
     for medium, k_m, points in CASES:
+        if args.media and medium not in args.media:
+            continue
         for rho, z, zp in points:
             for source in ("electric", "magnetic"):
                 t = time.time()
@@ -126,6 +131,8 @@ def main():
                 print(f"{medium:>15} {source:>8} rho={rho:<7g} z={z:<5g} zp={zp:<7g} "
                       f"agreement {rows[-1]['agreement']:.1e}  {time.time() - t:6.1f} s",
                       flush=True)
+    if args.media:
+        return
     out = {
         "description": "Field integrals of buried electric and magnetic dipoles (the columns "
                        "of _near_interface_ext.dipole_field_batch), k_p = 1",
