@@ -21,6 +21,8 @@ namespace nia::pointwise {
 template <class C>
 struct channel_rules {
     using sum_type = spectral::channel_sum<C::size>;
+    // close to the axis the tail takes one ray with J factors (integrate_pieces)
+    static constexpr bool bessel_ray_near_axis = true;
     spectral::channel_detour_rule<C> detour() const noexcept { return {}; }
     spectral::channel_axis_rule<C> axis() const noexcept { return {}; }
     spectral::channel_ray_rule<C> ray() const noexcept { return {}; }

@@ -14,6 +14,7 @@
 #include <complex>
 #include <cstdint>
 #include <tuple>
+#include <type_traits>
 
 #include "../spectral/kernel.hpp"
 #include "../spectral/panel_rules.hpp"
@@ -152,6 +153,45 @@ struct plain_rules {
     const spectral::hankel_ray_rule_t& ray() const noexcept { return spectral::hankel_ray_rule; }
 };
 
+namespace detail {
+
+// Whether the tail takes one ray with the Bessel factors J(rho lambda) rather
+// than the Hankel pair. Close to the axis the pair's halves, H1^(1,2)(x)/2 =
+// (J1(x) +- i Y1(x))/2, are some 1/x^2 times their sum J1(x) for x = rho
+// lambda << 1, and their two ray integrals cancel to that many digits: at
+// rho = 1e-9 a field row lost 1e-2 of itself. J(rho lambda) is entire and
+// grows only like exp(rho Im lambda), which the kernel's exp(-(z - zp)
+// Re lambda) outweighs on the upper ray. Over the ray's reach (some 40 decay
+// lengths, Im lambda up to about 40 / (z - zp)) rho Im lambda stays below one
+// when rho <= (z - zp) / 40, so that J of complex argument keeps its digits
+// there (it loses about eps exp|Im| beyond; with rho = (z - zp) / 6 every
+// panel went to the depth limit at rtol 1e-12). A channel set whose rules ask
+// for it (the field integrals) takes that ray then, while rho lambda stays
+// below 1/2 at the tail's start; otherwise the pair loses no more than some
+// 1/(rho lambda)^2 of the tail's size, a few hundred at most. The six channels
+// keep the Hankel pair (their J0 has only the logarithm of Y0 to lose).
+template <class Rules, class = void>
+struct takes_bessel_ray : std::false_type {};
+template <class Rules>
+struct takes_bessel_ray<Rules, std::void_t<decltype(Rules::bessel_ray_near_axis)>>
+    : std::bool_constant<Rules::bessel_ray_near_axis> {};
+
+inline constexpr double bessel_ray_reach = 0.5;
+inline constexpr double bessel_ray_height_fraction = 1.0 / 40.0;
+
+template <class Rules>
+bool bessel_ray_applies(const Rules&, double rho, double z, double zp,
+                        double tail_start) noexcept {
+    if constexpr (takes_bessel_ray<Rules>::value) {
+        return rho > 0.0 && rho * tail_start < bessel_ray_reach &&
+               rho <= bessel_ray_height_fraction * (z - zp);
+    } else {
+        return false;
+    }
+}
+
+}  // namespace detail
+
 // The three piece sums of one triple and whether every tail ray went quiet.
 template <class Sum>
 struct path_pieces {
@@ -196,7 +236,12 @@ path_pieces<typename Rules::sum_type> integrate_pieces(const batch_controls& ctl
 
     const complex d = std::exp(complex(0.0, spectral::pi / 4.0));
     const complex origin(tail_start, 0.0);
-    if (rho != 0.0) {
+    if (detail::bessel_ray_applies(rules, rho, z, zp, tail_start)) {
+        // one ray into the upper half-plane with the Bessel factors themselves
+        const spectral::tail_ray ray3{kernel, origin, d, rho, spectral::bessel_ray_kind};
+        out.ok = rotated_tail(rules.ray(), ray3, tail_start, p.tail_scale, ctl.rtol, ctl.depth,
+                              ctl.gx, ctl.gw, ctl.n_gauss, out.tail, tally);
+    } else if (rho != 0.0) {
         Sum upper, lower;
         const spectral::tail_ray ray1{kernel, origin, d, rho, 1};
         out.ok = rotated_tail(rules.ray(), ray1, tail_start, p.tail_scale, ctl.rtol, ctl.depth,

@@ -146,8 +146,9 @@ struct channel_axis_rule {
 
 // The integrand on a tail ray, times the ray's direction: for kinds 1 and 2
 // the factors are H0^(kind)(rho lambda)/2, H1^(kind)(rho lambda)/2 and
-// H1^(kind)(rho lambda)/(2 rho); for any other kind (the ray of rho = 0) they
-// are 1, 0 and lambda/2.
+// H1^(kind)(rho lambda)/(2 rho); for bessel_ray_kind J0, J1 and J1/rho at
+// rho lambda; for any other kind (the ray of rho = 0) they are 1, 0 and
+// lambda/2.
 template <class C>
 struct channel_ray_rule {
     using sum_type = channel_sum<C::size>;
@@ -158,12 +159,13 @@ struct channel_ray_rule {
         const double half = (b - a) * 0.5;
         const complex o = ray.origin, d = ray.direction;
         const bool with_hankel = ray.kind == 1 || ray.kind == 2;
+        const bool with_bessel = ray.kind == bessel_ray_kind;
         const double half_over_rho = with_hankel ? 0.5 / ray.rho : 0.0;
         const simd::lane_functions& lanes = simd::lanes();
         constexpr int bw = simd::block_width;
         double lam_re[bw], lam_im[bw], zeta_re[bw], zeta_im[bw];
         kernel_parts parts[bw];
-        complex h0[bw], h1[bw];
+        complex h0[bw], h1[bw];  // H0 and H1, or J0 and J1 on a Bessel ray
         complex k[C::size];
         for (int i0 = 0; i0 < n_gauss; i0 += bw) {
             const int nb = n_gauss - i0 < bw ? n_gauss - i0 : bw;
@@ -176,11 +178,15 @@ struct channel_ray_rule {
             }
             lanes.kernel_parts_block(ray.kernel, lam_re, lam_im, nb, parts);
             if (with_hankel) lanes.hankel01_block(ray.kind, zeta_re, zeta_im, nb, h0, h1);
+            if (with_bessel) lanes.j01_block(zeta_re, zeta_im, nb, h0, h1);
             for (int l = 0; l < nb; ++l) {
                 const complex lam(lam_re[l], lam_im[l]);
                 C::from_parts(ray.kernel, lam, parts[l], k);
                 detail::factor_values fac;
-                if (with_hankel) {
+                if (with_bessel) {
+                    fac = detail::bessel_factors(h0[l], h1[l], lam, ray.rho);
+                    for (complex& f : fac.f) f = d * f;
+                } else if (with_hankel) {
                     fac.f[0] = 0.5 * (d * h0[l]);
                     const complex dh1 = d * h1[l];
                     fac.f[1] = 0.5 * dh1;

@@ -3,7 +3,8 @@
 // (vertical and horizontal) follows in the upper medium.
 //
 // With the parts of kernel.hpp, k0 = 2 lambda S/(gp + gm) and
-// q = 2 lambda S/(k_m^2 gp + k_p^2 gm), and k2 = q (gp - gm) (the kernel K_2),
+// q = 2 lambda S/(k_m^2 gp + k_p^2 gm), and k2 = q (gp - gm) (the kernel K_2,
+// with gp - gm formed as in wavenumber_difference),
 // every field kernel is one of these times powers of lambda, gp, gm and the
 // wavenumbers: for two media of equal permeability the fields need no
 // denominator beyond the two of the six interface kernels.
@@ -46,11 +47,31 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 
 #include "channel_set.hpp"
 #include "kernel.hpp"
 
 namespace nia::spectral {
+
+// gp - gm, the factor of the kernel K_2, without the loss of two nearly equal
+// wavenumbers. Far out along the path both approach lambda, and their
+// difference, formed directly, keeps only about |k_m^2 - k_p^2| / lambda^2 of
+// the digits: at low frequencies (k of order 1e-2 against lambda of order 10)
+// that noise reaches 1e-8 of the columns that carry it, no tolerance below it
+// can be met, and every panel bisects to the depth limit. There
+// gp^2 - gm^2 = k_m^2 - k_p^2 on every sheet gives the difference as
+// (k_m^2 - k_p^2) / (gp + gm) to rounding. Where the sum is the smaller of the
+// two (one wavenumber taken with the other sign, on a branch cut) the
+// difference is formed directly.
+inline complex wavenumber_difference(const kernel_record& r, complex gp, complex gm) noexcept {
+    const complex sum = gp + gm;
+    const complex diff = gp - gm;
+    const double size_sum = std::abs(sum.real()) + std::abs(sum.imag());
+    const double size_diff = std::abs(diff.real()) + std::abs(diff.imag());
+    if (size_sum > size_diff) return quotient(r.k_m_sq - r.k_p_sq, sum);
+    return diff;
+}
 
 // Channel sets by number, as the batch takes them: a source, or one of its
 // two orientations alone (the columns the vertical or the horizontal dipole
@@ -84,7 +105,7 @@ struct electric_channels {
         K[4] = lq;
         K[5] = p.gm * lq;
         const complex k0n = p.k0 * inv_k_p;
-        const complex lk2n = lam * (p.q * (p.gp - p.gm) * inv_k_p);
+        const complex lk2n = lam * (p.q * wavenumber_difference(r, p.gp, p.gm) * inv_k_p);
         K[6] = p.gp * k0n;
         K[7] = lam * lk2n;
         K[8] = lk2n;
@@ -112,7 +133,7 @@ struct magnetic_channels {
         K[0] = lam * lk0;
         K[1] = p.gp * lk0;
         K[2] = k_p * lk0;
-        const complex k2 = p.q * (p.gp - p.gm);
+        const complex k2 = p.q * wavenumber_difference(r, p.gp, p.gm);
         const complex km2q = r.k_m_sq * p.q;
         const complex d = km2q - p.gp * k2;
         const complex ld = lam * d;

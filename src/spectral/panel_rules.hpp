@@ -34,8 +34,14 @@ struct detour_ctx {
     double height;
 };
 
+// The kind of a single tail ray that carries the Bessel factors J0, J1 and
+// J1/rho themselves: for rho small against the path's reach, where the Hankel
+// pair would cancel (the field integrals' rules; see integrate_pieces).
+inline constexpr int bessel_ray_kind = 3;
+
 // Context of one rotated tail ray lambda(t) = origin + t direction.
-// kind 1: factor H0^(1)(rho lambda)/2; kind 2: H0^(2)(rho lambda)/2; other: none.
+// kind 1: factor H0^(1)(rho lambda)/2; kind 2: H0^(2)(rho lambda)/2; other: none
+// (the six-channel rule; the field rules also take bessel_ray_kind).
 struct tail_ray {
     const kernel_record& kernel;
     complex origin;

@@ -152,3 +152,51 @@ def test_lanes_agree_with_the_scalar_path(source):
     lanes, scalar = run(False), run(True)
     err = np.abs(lanes - scalar).max(axis=1) / np.abs(scalar).max(axis=1)
     assert err.max() <= 1e-10
+
+
+@pytest.mark.parametrize("source", ["electric horizontal", "magnetic horizontal"])
+def test_low_frequency_horizontal_columns_meet_tight_tolerances(source):
+    # Wet ground at 1 kHz in metres (k_p 2.1e-5, k_m 0.0063 - 0.0063j), the point
+    # 1 m up and 1 m out, the source 0.5 m deep: lambda runs to some 40 while
+    # gamma_p - gamma_m is of order k_m^2 / lambda. Formed directly it was noise
+    # of 1e-8 of the horizontal columns, every panel bisected to the depth limit
+    # below rtol 1e-8, and a point took 160 million nodes (30 s) at rtol 1e-10.
+    k_p, k_m = 2.0958450219516817e-05, 0.006283534865807889 - 0.006282835767160502j
+    rows = {}
+    for rtol in (1e-8, 1e-10, 1e-12):
+        values, nodes, limit_panels, _, quiet = ext.dipole_field_batch(
+            k_p, k_m, source, [1.0], [1.0], [-0.5], rtol, 10.0, 20, 0.1, GX, GW)
+        assert quiet.all() and limit_panels[0] == 0 and nodes[0] < 20_000
+        rows[rtol] = values[0]
+    scale = np.abs(rows[1e-12]).max()
+    assert np.abs(rows[1e-10] - rows[1e-12]).max() <= 1e-10 * scale
+    assert np.abs(rows[1e-8] - rows[1e-12]).max() <= 1e-8 * scale
+
+
+@pytest.mark.parametrize("source, j1_columns", [("electric", [1, 2, 5, 9]),
+                                                ("magnetic", [1, 2, 6, 10])])
+@pytest.mark.parametrize("z, zp", [(0.1, -0.05), (0.0, -0.01), (0.64, -0.63)])
+def test_rows_next_to_the_axis_tend_to_the_axis_row(source, j1_columns, z, zp):
+    # Close to the axis the two Hankel rays' H1 halves are some 1/(rho lambda)^2
+    # times their sum J1: at rho = 1e-9 they lost 1e-2 of the row. The tail takes
+    # one ray with the J factors there; the J1 columns grow like rho, the others
+    # tend to the row on the axis.
+    axis, tiny, twice = (batch(source, [r], [z], [zp], rtol=1e-12)[0][0] for r in (0.0, 1e-9, 2e-9))
+    scale = np.abs(axis).max()
+    others = [c for c in range(axis.size) if c not in j1_columns]
+    assert np.abs(tiny[others] - axis[others]).max() <= 1e-10 * scale
+    assert np.abs(axis[j1_columns]).max() == 0.0
+    assert np.abs(twice[j1_columns] - 2 * tiny[j1_columns]).max() <= 1e-6 * np.abs(tiny[j1_columns]).max()
+
+
+@pytest.mark.parametrize("source", ["electric", "magnetic"])
+def test_rows_are_smooth_where_the_tail_changes_its_rays(source):
+    # the tail's single Bessel ray hands over to the Hankel pair where rho passes
+    # (z - zp) / 40 (0.00375 here): a jump in the third differences of a fine
+    # sweep across it would show the seam; neither side is costly
+    rho = 0.0035 * (1 + np.arange(30) * 0.005)
+    rows, nodes, limit_panels, _, _ = batch(source, rho, np.full(rho.size, 0.1),
+                                            np.full(rho.size, -0.05), rtol=1e-12)
+    third = np.abs(np.diff(rows, n=3, axis=0)).max()
+    assert third <= 1e-10 * np.abs(rows).max()
+    assert np.all(limit_panels == 0) and nodes.max() < 3 * nodes.min()

@@ -42,7 +42,14 @@ def kernels(source, lam, k_p, k_m, z, zp):
     """The kernels of one source's columns at the points lam, shape (M, len(lam))."""
     lam = np.asarray(lam, dtype=complex)
     gp, gm, k0, q = _parts(lam, k_p, k_m, z, zp)
-    k2 = q * (gp - gm)
+    # gp - gm loses its digits where the two wavenumbers approach each other
+    # (far out along the path, where both are near lambda); there
+    # gp^2 - gm^2 = k_m^2 - k_p^2 (on every sheet) gives it from their sum
+    total, diff = gp + gm, gp - gm
+    from_sum = np.abs(total) > np.abs(diff)
+    with np.errstate(all="ignore"):
+        diff = np.where(from_sum, (k_m * k_m - k_p * k_p) / np.where(from_sum, total, 1.0), diff)
+    k2 = q * diff
     km2 = k_m * k_m
     if source == "electric":
         return np.array([
