@@ -180,8 +180,7 @@ inline constexpr double bessel_ray_reach = 0.5;
 inline constexpr double bessel_ray_height_fraction = 1.0 / 40.0;
 
 template <class Rules>
-bool bessel_ray_applies(const Rules&, double rho, double z, double zp,
-                        double tail_start) noexcept {
+bool bessel_ray_applies(const Rules&, double rho, double z, double zp, double tail_start) noexcept {
     if constexpr (takes_bessel_ray<Rules>::value) {
         return rho > 0.0 && rho * tail_start < bessel_ray_reach &&
                rho <= bessel_ray_height_fraction * (z - zp);
