@@ -10,7 +10,9 @@ Three workloads of fixed-seed field points, a dipole 1 m deep:
 For each workload and rtol (1e-8 and 1e-11), on one thread, in one process:
 the time of six_integrals(k_p, k_m, rho, z, zp) on the N points and of
 dipole_field(upper, lower, x, y, z, zp) for the electric and the magnetic
-source, alternated, best of a few; their ratio (the goal is at most 2). Then
+source, vertical (the default direction, which integrates the vertical
+dipole's columns alone) and tilted (every column of the source), alternated,
+best of a few; their ratio (the goal is at most 2). Then
 the Gauss nodes of a row (from the batch's own tally), and ns per node of
 the field batch and of the six-channel batch (nodes from the test probe, when
 installed), on the SIMD lanes and on the scalar path (NIA_SCALAR=1): each in
@@ -42,6 +44,7 @@ WORKLOADS = {
 }
 ZP = -1.0
 RTOLS = (1e-8, 1e-11)
+TILTED = (0.6, 0.0, 0.8)
 
 
 def points(n, half_width, seed=7):
@@ -74,6 +77,12 @@ def measure(upper, lower, x, y, z, rtol, repeats, probe):
         "dipole_field electric": partial(nia.dipole_field, upper, lower, x, y, z, ZP, rtol=rtol),
         "dipole_field magnetic": partial(nia.dipole_field, upper, lower, x, y, z, ZP,
                                          source="magnetic", rtol=rtol),
+        # a tilted dipole takes every column of its source (the vertical and the
+        # horizontal ones integrate their own columns alone)
+        "dipole_field electric tilted": partial(nia.dipole_field, upper, lower, x, y, z, ZP,
+                                                direction=TILTED, rtol=rtol),
+        "dipole_field magnetic tilted": partial(nia.dipole_field, upper, lower, x, y, z, ZP,
+                                                source="magnetic", direction=TILTED, rtol=rtol),
     }
     times = {k: float("inf") for k in calls}
     for _ in range(repeats):          # alternate the calls, keep the best of each
@@ -139,11 +148,14 @@ def main():
     print(f"load average after:  {load_average()}")
     print()
     print(f"{'workload':<34} {'six s':>7} {'E-dip s':>8} {'ratio':>6} {'M-dip s':>8} {'ratio':>6}"
-          f"  (SIMD lanes)")
+          f"   tilted: {'E s':>6} {'ratio':>6} {'M s':>6} {'ratio':>6}  (SIMD lanes; vertical "
+          f"dipoles, then tilted {TILTED})")
     for key, row in lanes.items():
         s = row["seconds"]
         six, e, m = s["six_integrals"], s["dipole_field electric"], s["dipole_field magnetic"]
-        print(f"{key:<34} {six:7.3f} {e:8.3f} {e / six:6.2f} {m:8.3f} {m / six:6.2f}")
+        et, mt = s["dipole_field electric tilted"], s["dipole_field magnetic tilted"]
+        print(f"{key:<34} {six:7.3f} {e:8.3f} {e / six:6.2f} {m:8.3f} {m / six:6.2f}"
+              f"           {et:6.3f} {et / six:6.2f} {mt:6.3f} {mt / six:6.2f}")
     print()
     print(f"{'workload':<34} {'nodes/row':>9} {'ns/node: field E':>17} {'field M':>8} "
           f"{'six':>6}   {'scalar: field E':>15} {'field M':>8} {'six':>6}")
