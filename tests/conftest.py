@@ -64,3 +64,20 @@ def worst_errors(request):
     reporter.write_line("")
     for line in worst.lines():
         reporter.write_line(line)
+
+
+@pytest.fixture(scope="module", autouse=True)
+def _print_worst_errors(request):
+    """A module with a dict WORST_ERRORS (label -> worst error) and a title
+    WORST_ERRORS_TITLE has the table printed once its tests are done (shown
+    with pytest -s or in the summary output)."""
+    yield
+    table = getattr(request.module, "WORST_ERRORS", None)
+    reporter = request.config.pluginmanager.get_plugin("terminalreporter")
+    if reporter is None or not table:
+        return
+    reporter.write_line("")
+    reporter.write_line(request.module.WORST_ERRORS_TITLE)
+    width = max(len(label) for label in table)
+    for label, err in sorted(table.items()):
+        reporter.write_line(f"  {label:<{width}} {err:.1e}")

@@ -14,22 +14,12 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import dipole_closed_form as closed  # noqa: E402
 import finite_difference_dipole as fd  # noqa: E402
 
-_WORST = {}
-
-
-@pytest.fixture(scope="module", autouse=True)
-def _report_worst(request):
-    yield
-    reporter = request.config.pluginmanager.get_plugin("terminalreporter")
-    if reporter is not None and _WORST:
-        reporter.write_line("")
-        reporter.write_line("dipole_field, worst errors:")
-        for key, err in sorted(_WORST.items()):
-            reporter.write_line(f"  {key:<46} {err:.1e}")
+WORST_ERRORS = {}
+WORST_ERRORS_TITLE = "dipole_field, worst errors:"
 
 
 def _keep_worst(key, err):
-    _WORST[key] = max(_WORST.get(key, 0.0), float(err))
+    WORST_ERRORS[key] = max(WORST_ERRORS.get(key, 0.0), float(err))
 
 
 DIRECTIONS = [(0, 0, 1), (1, 0, 0), (0, 1, 0), (0.3, -0.5, 0.8)]
