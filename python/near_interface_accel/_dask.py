@@ -23,6 +23,37 @@ __all__ = ["six_integrals_dask", "dipole_field_dask"]
 _DEFAULT_BLOCK_POINTS = 4096
 
 
+def _aligned_blocks(da: Any, names: tuple[str, str, str], values: tuple[Any, Any, Any],
+                    chunks: Any) -> tuple[tuple[Any, Any, Any], tuple[int, ...], bool]:
+    """The three coordinate operands (numpy-like or dask arrays) as dask arrays
+    of one broadcast shape and one chunking, with that shape and whether the
+    operands were a single point (then evaluated as a block of one)."""
+    lazy = [isinstance(a, da.Array) for a in values]
+    arrays: list[Any] = [a if is_lazy else _real_array(name, a)
+                         for name, a, is_lazy in zip(names, values, lazy)]
+    for name, a, is_lazy in zip(names, arrays, lazy):
+        if is_lazy and a.dtype.kind not in "biuf":
+            raise TypeError(f"{name} must be real, got a dask array of dtype {a.dtype}")
+    shape = np.broadcast_shapes(*(a.shape for a in arrays))
+    if chunks is None and not any(lazy) and shape:
+        chunks = da.core.normalize_chunks("auto", shape, limit=_DEFAULT_BLOCK_POINTS * 8,
+                                          dtype=np.float64)
+    point = len(shape) == 0
+    if point:
+        # A single point: evaluated as a block of one and reshaped back.
+        arrays = [a.reshape((1,)) for a in arrays]
+        shape = (1,)
+    lazy_arrays = [a if is_lazy else da.from_array(np.broadcast_to(a, shape),
+                                                   chunks=chunks if chunks is not None else -1)
+                   for a, is_lazy in zip(arrays, lazy)]
+    a, b, c = da.broadcast_arrays(*lazy_arrays)
+    if chunks is not None:
+        a, b, c = (v.rechunk(chunks) for v in (a, b, c))
+    index = "".join(chr(ord("a") + i) for i in range(len(shape)))
+    _, (a, b, c) = da.core.unify_chunks(a, index, b, index, c, index)
+    return (a, b, c), shape, point
+
+
 def _evaluate_block(rho: NDArray[np.float64], z: NDArray[np.float64], zp: NDArray[np.float64],
                     *, k_p: float, k_m: complex, options: dict[str, Any]) -> NDArray[np.complex128]:
     # Runs on a worker: one friendly call per block (distinct triples of the
@@ -115,30 +146,7 @@ def six_integrals_dask(
                                    lam_mult=lam_mult, detour=detour, workers=omp_threads,
                                    invalid=invalid, verdict=verdict)
 
-    names = ("rho", "z", "zp")
-    lazy = [isinstance(a, da.Array) for a in (rho, z, zp)]
-    arrays: list[Any] = [a if is_lazy else _real_array(name, a)
-                         for name, a, is_lazy in zip(names, (rho, z, zp), lazy)]
-    for name, a, is_lazy in zip(names, arrays, lazy):
-        if is_lazy and a.dtype.kind not in "biuf":
-            raise TypeError(f"{name} must be real, got a dask array of dtype {a.dtype}")
-    shape = np.broadcast_shapes(*(a.shape for a in arrays))
-    if chunks is None and not any(lazy) and shape:
-        chunks = da.core.normalize_chunks("auto", shape, limit=_DEFAULT_BLOCK_POINTS * 8,
-                                          dtype=np.float64)
-    point = len(shape) == 0
-    if point:
-        # A single point: evaluated as a block of one and reshaped back.
-        arrays = [a.reshape((1,)) for a in arrays]
-        shape = (1,)
-    lazy_arrays = [a if is_lazy else da.from_array(np.broadcast_to(a, shape),
-                                                   chunks=chunks if chunks is not None else -1)
-                   for a, is_lazy in zip(arrays, lazy)]
-    r, h, hp = da.broadcast_arrays(*lazy_arrays)
-    if chunks is not None:
-        r, h, hp = (a.rechunk(chunks) for a in (r, h, hp))
-    index = "".join(chr(ord("a") + i) for i in range(len(shape)))
-    _, (r, h, hp) = da.core.unify_chunks(r, index, h, index, hp, index)
+    (r, h, hp), shape, point = _aligned_blocks(da, ("rho", "z", "zp"), (rho, z, zp), chunks)
     out: Any = da.map_blocks(
         _evaluate_block, r, h, hp,
         k_p=kp, k_m=km, options=options,
@@ -223,29 +231,7 @@ def dipole_field_dask(
                                    gauss_nodes=gauss_nodes, depth=depth, lam_mult=lam_mult,
                                    detour=detour, workers=omp_threads, invalid=invalid)
 
-    names = ("x", "y", "z")
-    lazy = [isinstance(a, da.Array) for a in (x, y, z)]
-    arrays: list[Any] = [a if is_lazy else _real_array(name, a)
-                         for name, a, is_lazy in zip(names, (x, y, z), lazy)]
-    for name, a, is_lazy in zip(names, arrays, lazy):
-        if is_lazy and a.dtype.kind not in "biuf":
-            raise TypeError(f"{name} must be real, got a dask array of dtype {a.dtype}")
-    shape = np.broadcast_shapes(*(a.shape for a in arrays))
-    if chunks is None and not any(lazy) and shape:
-        chunks = da.core.normalize_chunks("auto", shape, limit=_DEFAULT_BLOCK_POINTS * 8,
-                                          dtype=np.float64)
-    point = len(shape) == 0
-    if point:
-        arrays = [a.reshape((1,)) for a in arrays]
-        shape = (1,)
-    lazy_arrays = [a if is_lazy else da.from_array(np.broadcast_to(a, shape),
-                                                   chunks=chunks if chunks is not None else -1)
-                   for a, is_lazy in zip(arrays, lazy)]
-    xs, ys, zs = da.broadcast_arrays(*lazy_arrays)
-    if chunks is not None:
-        xs, ys, zs = (a.rechunk(chunks) for a in (xs, ys, zs))
-    index = "".join(chr(ord("a") + i) for i in range(len(shape)))
-    _, (xs, ys, zs) = da.core.unify_chunks(xs, index, ys, index, zs, index)
+    (xs, ys, zs), shape, point = _aligned_blocks(da, ("x", "y", "z"), (x, y, z), chunks)
     out: Any = da.map_blocks(
         _field_block, xs, ys, zs,
         upper=upper, lower=lower, zp=height, options=options,

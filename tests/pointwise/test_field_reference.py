@@ -72,8 +72,8 @@ def test_field_integrals_against_the_reference(medium, source, rows):
     for row, values in zip(rows, got):
         ref = np.array([complex(re, im) for re, im in row["values"]])
         err = np.abs(values - ref).max() / np.abs(ref).max()
-        known = (medium, row["rho"], row["z"], row["zp"]) in KNOWN
-        key = f"{medium}, {source}" + (" (the known row)" if known else "")
-        WORST_ERRORS[key] = max(WORST_ERRORS[key], err)
-        bound = KNOWN.get((medium, row["rho"], row["z"], row["zp"]), 1e-10)
+        where = (medium, row["rho"], row["z"], row["zp"])
+        label = f"{medium}, {source}" + (" (the known row)" if where in KNOWN else "")
+        WORST_ERRORS[label] = max(WORST_ERRORS[label], err)
+        bound = KNOWN.get(where, 1e-10)
         assert err <= bound, (row["rho"], row["z"], row["zp"], err)
