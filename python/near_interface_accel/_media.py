@@ -84,7 +84,13 @@ def wavenumber(k0: float, eps_r: complex, mu_r: complex = 1) -> complex:
                 f"Im({name}) <= 0, so this value would make the fields grow away from "
                 f"the source. If it is written for the exp(-i omega t) convention, pass "
                 f"its complex conjugate, {value.conjugate()}.")
-    n = cmath.sqrt(eps * mu)
+    product = eps * mu
+    if abs(product) < 1e-290 and eps != 0 and mu != 0:
+        # the product underflows towards the subnormals and loses its digits:
+        # the square roots taken apart keep them (the sign is fixed below)
+        n = cmath.sqrt(eps) * cmath.sqrt(mu)
+    else:
+        n = cmath.sqrt(product)
     # Decay in the direction of travel fixes the root: Im(n) < 0, and for a
     # lossless medium the forward root Re(n) >= 0.
     if n.imag > 0.0 or (n.imag == 0.0 and n.real < 0.0):
