@@ -88,7 +88,7 @@ def unresolved_threshold(rtol: float) -> float:
     return max(UNRESOLVED_FACTOR * rtol, UNRESOLVED_FLOOR)
 
 
-def cancellation_error(condition: Any) -> Any:
+def cancellation_error(condition: Any) -> NDArray[np.float64]:
     """The error, relative to the row's largest channel, that rounding leaves
     in a row of the given condition: ``condition * 50 * 2**-53``.
 
@@ -107,14 +107,16 @@ def cancellation_threshold(rtol: float) -> float:
     return max(CANCELLATION_RTOL_FACTOR * rtol, UNRESOLVED_FLOOR)
 
 
-def row_unresolved(all_quiet: Any, limit_error: Any, condition: Any, rtol: float) -> Any:
+def row_unresolved(all_quiet: Any, limit_error: Any, condition: Any,
+                   rtol: float) -> NDArray[np.bool_]:
     """The verdict per row: a tail ray did not go quiet, or the summed
     limit-panel error estimate exceeds :func:`unresolved_threshold` of
     ``rtol``, or the cancellation error of the row's condition
     :func:`cancellation_threshold` (a NaN figure included). ``condition``
     None judges without it."""
     threshold = unresolved_threshold(rtol)
-    bad = ~np.asarray(all_quiet, dtype=np.bool_) | ~(np.asarray(limit_error) <= threshold)
+    bad: NDArray[np.bool_] = (~np.asarray(all_quiet, dtype=np.bool_)
+                              | ~(np.asarray(limit_error, dtype=np.float64) <= threshold))
     if condition is not None:
         bad |= ~(cancellation_error(condition) <= cancellation_threshold(rtol))
     return bad
