@@ -34,15 +34,16 @@ def six_batch_diagnostics(
 ]:
     """Rows of near_interface_six_batch with their per-row figures.
 
-    Returns (rows, nodes, limit_panels, limit_error, all_quiet, condition): the (n, 6)
-    rows, bit for bit those of near_interface_six_batch (complex NaN for a
+    Returns (rows, nodes, limit_panels, limit_error, all_quiet, condition): the
+    (n, 6) rows, bit for bit those of near_interface_six_batch (complex NaN for a
     row whose tail ray did not go quiet, for which this call does not raise),
     the Gauss nodes used, the panels accepted at the depth limit with their
     two estimates apart by more than the tolerance, their summed error
     estimate over the row's largest channel, whether every tail ray went
     quiet, and the row's condition (the largest channel's summed modulus of
     the accepted panels over the row's largest channel modulus: >= 1, large
-    where the integral cancels far below its integrand). Validation as near_interface_six_batch, ValueError before any work.
+    where the integral cancels far below its integrand). Validation as
+    near_interface_six_batch, ValueError before any work.
     """
 
 def dipole_field_batch(

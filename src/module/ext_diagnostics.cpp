@@ -22,9 +22,9 @@ namespace {
 
 using complex_array = py::array_t<std::complex<double>>;
 using count_array = py::array_t<std::int64_t>;
-using diagnostics_result = py::typing::Tuple<complex_array, count_array, count_array,
-                                             py::array_t<double>, py::array_t<bool>,
-                                             py::array_t<double>>;
+using diagnostics_result =
+    py::typing::Tuple<complex_array, count_array, count_array, py::array_t<double>,
+                      py::array_t<bool>, py::array_t<double>>;
 
 constexpr const char* diagnostics_doc =
     R"(Rows of near_interface_six_batch with their per-row figures.
@@ -108,7 +108,8 @@ diagnostics_result six_batch_diagnostics(double k_p, std::complex<double> k_m, r
             condition_v(i) = f.condition;
         }
     }
-    return diagnostics_result(py::make_tuple(rows, nodes, limit_panels, limit_error, all_quiet, condition));
+    return diagnostics_result(
+        py::make_tuple(rows, nodes, limit_panels, limit_error, all_quiet, condition));
 }
 
 }  // namespace

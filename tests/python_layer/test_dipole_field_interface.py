@@ -48,6 +48,8 @@ def test_the_points_cover_the_media_the_axis_the_surface_and_the_far_range():
     assert any(r["rho"] * REFERENCE["media"][r["medium"]]["k0"] >= 1000 for r in ROWS)
 
 
+# the known loop warns of its cancellation (the test after this one holds it)
+@pytest.mark.filterwarnings("ignore::near_interface_accel.UnresolvedRowWarning")
 @pytest.mark.parametrize("row", ROWS, ids=[f"{r['medium'].split(',')[0]}-rho{r['rho']:.3g}-"
                                            f"z{r['z']:.3g}" for r in ROWS])
 def test_six_dipoles_at_a_point_against_the_reference(row):
