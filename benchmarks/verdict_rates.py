@@ -267,6 +267,8 @@ def main():
         r = rates(errs, flags, rtol, settled, unsettled[cut])
         r["cancellation"] = {rule_name(f): rates(errs, cancel_flags(conds, rtol, f), rtol, settled,
                                              unsettled[cut]) for f in CANCEL_FACTORS}
+        r["limit_rule_only"] = rates(errs, ~quiet | ~(les <= unresolved_threshold(rtol)), rtol,
+                                     settled, unsettled[cut])
         bound = right_bound(rtol)
         right = settled & (errs + unsettled[cut] <= bound)
         wrong = settled & (errs - unsettled[cut] > bound)
@@ -281,6 +283,9 @@ def main():
             extra += f" wrong rows from {les[wrong].min():.1e}"
         print(line(label, r, extra))
         c = r["cancellation"]
+        lim = r["limit_rule_only"]
+        print(f"      without the cancellation rule: detected {lim['detected']}/{lim['wrong']}, "
+              f"false alarms {lim['false_alarms']}")
         print("      cancellation rule (" + " / ".join(c) + "): false alarms " +
               " / ".join(f"{c[k]['false_alarms']}" for k in c) + ", detected " +
               " / ".join(f"{c[k]['detected']}" for k in c) +
