@@ -14,7 +14,15 @@ measures, with the diagnostics batch:
 * detection: rows flagged among rows known to be wrong: ``depth=1``, one node
   with ``depth=1`` and ``rtol=1e-13``, and with ``--far`` the points
   k_p rho = 1e6, 3e6 and 1e7 on the interface (z = zp = 0) over dry ground
-  4 - 1j (20 to 40 s each on today's path).
+  4 - 1j (20 to 40 s each on today's path);
+* the cancellation rule apart (a row whose condition, the summed modulus of
+  its accepted panels over its largest channel, times 50 unit roundoffs
+  exceeds max(10 rtol, 1e-9)): its false alarms on the reference and random rows
+  at every decade of rtol from 1e-4 to 1e-13, the largest condition of a
+  right row, and its detections on the 48 field reference rows
+  (``tests/data/field_reference.json``, with the rows on the surface over
+  sea water and a good conductor whose source is a hair below), with the
+  trade-off of that rule against 10 and 200 roundoffs and against 100 rtol.
 
 A row is right when its largest channel error is within
 ``max(10 rtol, 1e-10)`` of its largest channel (the accuracy tests hold rows
@@ -49,12 +57,19 @@ from path_audit import MEDIA, lower_wavenumber  # noqa: E402
 
 import _near_interface_ext as ext  # noqa: E402
 from near_interface_accel import unresolved_threshold  # noqa: E402
+from near_interface_accel._verdict import cancellation_error, row_unresolved  # noqa: E402
 
 DEFAULTS = dict(rtol=1e-8, gauss_nodes=8, depth=20, lam_mult=10.0, detour=0.1)
 # Rows below this size (relative to 1) are out of reach of any relative test.
 UNDERFLOW = 1e-90
 RIGHT_FLOOR = 1e-10
 REFERENCE = HERE.parent / "tests" / "data" / "interface_reference.json"
+FIELD_REFERENCE = HERE.parent / "tests" / "data" / "field_reference.json"
+DECADES = [10.0**-e for e in range(4, 14)]
+# The cancellation rule (condition times `factor` unit roundoffs above
+# max(`multiple` rtol, 1e-9)): the verdict's (50, 10) first, then others to
+# compare.
+CANCEL_FACTORS = ((50.0, 10.0), (10.0, 10.0), (200.0, 10.0), (50.0, 100.0))
 
 
 def diagnostics(k_p, k_m, rho, z, zp, rtol=1e-8, gauss_nodes=8, depth=20, lam_mult=10.0,
@@ -71,8 +86,19 @@ def relative_error(rows, truth):
 
 
 def flagged(result, rtol):
-    _, _, _, limit_error, all_quiet = result
-    return ~all_quiet | ~(limit_error <= unresolved_threshold(rtol))
+    _, _, _, limit_error, all_quiet, condition = result
+    return row_unresolved(all_quiet, limit_error, condition, rtol)
+
+
+def cancel_flags(condition, rtol, rule=CANCEL_FACTORS[0]):
+    """The cancellation rule alone, with `factor` unit roundoffs against
+    max(`multiple` rtol, 1e-9)."""
+    factor, multiple = rule
+    return ~(cancellation_error(condition) * (factor / 50.0) <= max(multiple * rtol, 1e-9))
+
+
+def rule_name(rule):
+    return f"{rule[0]:g}u/{rule[1]:g}rtol"
 
 
 def reference_rows():
@@ -82,15 +108,34 @@ def reference_rows():
 
 
 def on_reference(controls):
-    """(errors, flags, limit errors) of the 40 reference rows."""
-    errs, flags, les = [], [], []
+    """(errors, flags, limit errors, conditions) of the 40 reference rows."""
+    errs, flags, les, conds = [], [], [], []
     for k_p, k_m, rho, z, zp, values in reference_rows():
         res = diagnostics(k_p, k_m, rho, z, zp, **controls)
         err, _ = relative_error(res[0], values[None, :])
         errs.append(err[0])
         flags.append(flagged(res, controls["rtol"])[0])
         les.append(res[3][0])
-    return np.array(errs), np.array(flags), np.array(les)
+        conds.append(res[5][0])
+    return np.array(errs), np.array(flags), np.array(les), np.array(conds)
+
+
+def on_field_reference(rtol):
+    """(errors, conditions, flags of the whole verdict, labels) of the field
+    reference rows at default controls but rtol."""
+    gx, gw = np.polynomial.legendre.leggauss(DEFAULTS["gauss_nodes"])
+    errs, conds, flags, labels = [], [], [], []
+    for r in json.loads(FIELD_REFERENCE.read_text())["rows"]:
+        values = np.array([complex(*v) for v in r["values"]])
+        res = ext.dipole_field_batch(r["k_p"], complex(*r["k_m"]), r["source"],
+                                     np.array([r["rho"]]), np.array([r["z"]]),
+                                     np.array([r["zp"]]), rtol, DEFAULTS["lam_mult"],
+                                     DEFAULTS["depth"], DEFAULTS["detour"], gx, gw)
+        errs.append(np.abs(res[0][0] - values).max() / np.abs(values).max())
+        conds.append(res[5][0])
+        flags.append(flagged(res, rtol)[0])
+        labels.append(f"{r['medium']} {r['source']} rho={r['rho']:g} zp={r['zp']:g}")
+    return np.array(errs), np.array(conds), np.array(flags), labels
 
 
 def random_sets(per_medium, seed=17):
@@ -113,7 +158,7 @@ def random_sets(per_medium, seed=17):
 def on_random(sets, truths, controls, take=None):
     """Per random row: error against the comparison run, its scale, the
     diagnostics result's limit errors and quiet flags."""
-    errs, scales, les, quiet = [], [], [], []
+    errs, scales, les, quiet, conds = [], [], [], [], []
     for (_, k_m, rho, z, zp), truth in zip(sets, truths):
         cut = slice(None, take)
         res = diagnostics(1.0, k_m, rho[cut], z[cut], zp[cut], **controls)
@@ -122,8 +167,9 @@ def on_random(sets, truths, controls, take=None):
         scales.append(scale)
         les.append(res[3])
         quiet.append(res[4])
+        conds.append(res[5])
     return (np.concatenate(errs), np.concatenate(scales), np.concatenate(les),
-            np.concatenate(quiet))
+            np.concatenate(quiet), np.concatenate(conds))
 
 
 def right_bound(rtol):
@@ -171,7 +217,7 @@ def main():
 
     print("\nreference rows (40, 30 digits)")
     ref_cases = [("default controls", DEFAULTS)]
-    ref_cases += [(f"rtol {r:g}", dict(DEFAULTS, rtol=r)) for r in (1e-4, 1e-6, 1e-10, 1e-12, 1e-13)]
+    ref_cases += [(f"rtol {r:g}", dict(DEFAULTS, rtol=r)) for r in DECADES if r != 1e-8]
     ref_cases += [("depth 1", dict(DEFAULTS, depth=1)), ("depth 2", dict(DEFAULTS, depth=2)),
                   ("depth 3", dict(DEFAULTS, depth=3)),
                   ("depth 1, 12 nodes", dict(DEFAULTS, depth=1, gauss_nodes=12)),
@@ -179,11 +225,16 @@ def main():
                    dict(DEFAULTS, gauss_nodes=1, depth=1, rtol=1e-13))]
     figures["reference"] = {}
     for label, controls in ref_cases:
-        errs, flags, les = on_reference(controls)
+        errs, flags, les, conds = on_reference(controls)
         r = rates(errs, flags, controls["rtol"])
         r["largest_limit_error"] = float(les.max())
+        c = rates(errs, cancel_flags(conds, controls["rtol"]), controls["rtol"])
+        r["cancellation"] = c
+        r["largest_condition"] = float(conds.max())
         figures["reference"][label] = r
-        print(line(label, r, f"   largest limit error {les.max():.1e}"))
+        print(line(label, r, f"   largest limit error {les.max():.1e}; cancellation rule: "
+                             f"{c['false_alarms']} false, {c['detected']} detected, "
+                             f"largest condition {conds.max():.1e}"))
 
     print(f"\nrandom triples ({args.per_medium} per medium, {len(MEDIA)} media)")
     sets = random_sets(args.per_medium)
@@ -199,7 +250,8 @@ def main():
           f"{UNDERFLOW:g}, left out of every rate: {int((scale < UNDERFLOW).sum())}")
     figures["random"] = {"triples": int(scale.size), "below_underflow": int((scale < UNDERFLOW).sum())}
     rand_cases = [("default controls", DEFAULTS, None)]
-    rand_cases += [(f"rtol {r:g}", dict(DEFAULTS, rtol=r), None) for r in (1e-4, 1e-6, 1e-10, 1e-12)]
+    rand_cases += [(f"rtol {r:g}", dict(DEFAULTS, rtol=r), None) for r in DECADES[:-1]
+                   if r != 1e-8]
     rand_cases += [("rtol 1e-13 (25 per medium)", dict(DEFAULTS, rtol=1e-13), 25)]
     rand_cases += [("depth 1", dict(DEFAULTS, depth=1), None),
                    ("depth 3", dict(DEFAULTS, depth=3), None),
@@ -207,17 +259,22 @@ def main():
                     dict(DEFAULTS, gauss_nodes=1, depth=1, rtol=1e-13), None)]
     trade = {}
     for label, controls, take in rand_cases:
-        errs, scales, les, quiet = on_random(sets, truths, controls, take)
+        errs, scales, les, quiet, conds = on_random(sets, truths, controls, take)
         rtol = controls["rtol"]
         cut = np.concatenate([np.arange(s[2].size) < (take or s[2].size) for s in sets])
         settled = scales >= UNDERFLOW
-        flags = ~quiet | ~(les <= unresolved_threshold(rtol))
+        flags = row_unresolved(quiet, les, conds, rtol)
         r = rates(errs, flags, rtol, settled, unsettled[cut])
+        r["cancellation"] = {rule_name(f): rates(errs, cancel_flags(conds, rtol, f), rtol, settled,
+                                             unsettled[cut]) for f in CANCEL_FACTORS}
+        r["limit_rule_only"] = rates(errs, ~quiet | ~(les <= unresolved_threshold(rtol)), rtol,
+                                     settled, unsettled[cut])
         bound = right_bound(rtol)
         right = settled & (errs + unsettled[cut] <= bound)
         wrong = settled & (errs - unsettled[cut] > bound)
         r["largest_limit_error_right"] = float(les[right].max()) if right.any() else None
         r["smallest_limit_error_wrong"] = float(les[wrong].min()) if wrong.any() else None
+        r["largest_condition_right"] = float(conds[right].max()) if right.any() else None
         figures["random"][label] = r
         extra = "   limit error:"
         if right.any():
@@ -225,6 +282,15 @@ def main():
         if wrong.any():
             extra += f" wrong rows from {les[wrong].min():.1e}"
         print(line(label, r, extra))
+        c = r["cancellation"]
+        lim = r["limit_rule_only"]
+        print(f"      without the cancellation rule: detected {lim['detected']}/{lim['wrong']}, "
+              f"false alarms {lim['false_alarms']}")
+        print("      cancellation rule (" + " / ".join(c) + "): false alarms " +
+              " / ".join(f"{c[k]['false_alarms']}" for k in c) + ", detected " +
+              " / ".join(f"{c[k]['detected']}" for k in c) +
+              (f"; largest condition of a right row {conds[right].max():.1e}"
+               if right.any() else ""))
         if label.startswith("depth"):
             trade[label] = {}
             for factor in (10.0, 100.0, 1000.0):
@@ -236,6 +302,27 @@ def main():
         for factor, t in by.items():
             print(line(f"{label}, threshold {factor} rtol", t))
     figures["factor_trade_off"] = trade
+
+    print("\nfield reference rows (48, default controls but rtol): the whole verdict, and the "
+          "cancellation rule as " + " / ".join(rule_name(f) for f in CANCEL_FACTORS))
+    figures["field"] = {}
+    for rtol in DECADES:
+        errs, conds, flags, labels = on_field_reference(rtol)
+        r = rates(errs, flags, rtol)
+        r["cancellation"] = {rule_name(f): rates(errs, cancel_flags(conds, rtol, f), rtol)
+                             for f in CANCEL_FACTORS}
+        wrong = errs > right_bound(rtol)
+        r["wrong_rows"] = [{"row": labels[i], "error": float(errs[i]),
+                            "condition": float(conds[i]), "flagged": bool(flags[i])}
+                           for i in np.flatnonzero(wrong)]
+        figures["field"][f"{rtol:g}"] = r
+        c = r["cancellation"]
+        print(line(f"rtol {rtol:g}", r, "   rules: false " +
+                   "/".join(str(c[k]["false_alarms"]) for k in c) + ", detected " +
+                   "/".join(str(c[k]["detected"]) for k in c)))
+        for w in r["wrong_rows"]:
+            print(f"      wrong: {w['row']}: error {w['error']:.1e}, condition "
+                  f"{w['condition']:.1e}, {'flagged' if w['flagged'] else 'NOT flagged'}")
 
     if args.far:
         print("\nfar points on the interface over dry ground 4-1j (k_p = 1, z = zp = 0), "

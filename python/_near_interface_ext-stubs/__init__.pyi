@@ -30,16 +30,20 @@ def six_batch_diagnostics(
     NDArray[np.int64],
     NDArray[np.float64],
     NDArray[np.bool_],
+    NDArray[np.float64],
 ]:
     """Rows of near_interface_six_batch with their per-row figures.
 
-    Returns (rows, nodes, limit_panels, limit_error, all_quiet): the (n, 6)
-    rows, bit for bit those of near_interface_six_batch (complex NaN for a
+    Returns (rows, nodes, limit_panels, limit_error, all_quiet, condition): the
+    (n, 6) rows, bit for bit those of near_interface_six_batch (complex NaN for a
     row whose tail ray did not go quiet, for which this call does not raise),
     the Gauss nodes used, the panels accepted at the depth limit with their
     two estimates apart by more than the tolerance, their summed error
-    estimate over the row's largest channel, and whether every tail ray went
-    quiet. Validation as near_interface_six_batch, ValueError before any work.
+    estimate over the row's largest channel, whether every tail ray went
+    quiet, and the row's condition (the largest channel's summed modulus of
+    the accepted panels over the row's largest channel modulus: >= 1, large
+    where the integral cancels far below its integrand). Validation as
+    near_interface_six_batch, ValueError before any work.
     """
 
 def dipole_field_batch(
@@ -56,12 +60,14 @@ def dipole_field_batch(
     gx: ArrayLike,
     gw: ArrayLike,
 ) -> tuple[NDArray[np.complex128], NDArray[np.int64], NDArray[np.int64], NDArray[np.float64],
-           NDArray[np.bool_]]:
+           NDArray[np.bool_], NDArray[np.float64]]:
     """Field integrals of a buried dipole for each (rho, z, zp) triple.
 
     source is "electric" (0, ten columns) or "magnetic" (1, eleven columns), or
     one orientation of them alone: "electric vertical" (2), "electric
     horizontal" (3), "magnetic vertical" (4), "magnetic horizontal" (5).
-    Returns (integrals (n, M), nodes, limit_panels, limit_error, all_quiet),
-    the last four per row; a row whose tail did not go quiet is complex NaN.
+    Returns (integrals (n, M), nodes, limit_panels, limit_error, all_quiet,
+    condition), the last five per row; a row whose tail did not go quiet is
+    complex NaN. condition is the largest column's summed modulus of the
+    accepted panels over the row's largest integral (>= 1).
     """

@@ -16,7 +16,8 @@ import _near_interface_ext as _ext
 from ._batch import (_NOT_FINITE, _VALID_POINT, _controls, _count, _media, _progress_bar,
                      _real_array, _rejected, _step, distinct_triples, openmp_threads)
 from ._media import EPSILON_0, SPEED_OF_LIGHT, Medium
-from ._verdict import UnresolvedRowWarning, unresolved_threshold
+from ._verdict import (UnresolvedRowWarning, _why, cancellation_threshold, row_unresolved,
+                       unresolved_threshold)
 
 __all__ = ["dipole_field"]
 
@@ -286,10 +287,11 @@ def dipole_field(
         columns_of = which
 
     def batch(rows: NDArray[np.intp]
-              ) -> tuple[NDArray[np.complex128], NDArray[np.bool_], NDArray[np.float64]]:
+              ) -> tuple[NDArray[np.complex128], NDArray[np.bool_], NDArray[np.float64],
+                         NDArray[np.float64]]:
         out = _ext.dipole_field_batch(k_p, k_m, columns_of, triples[rows, 0], triples[rows, 1],
                                       triples[rows, 2], rtol_v, lam_v, depth, detour_v, gx, gw)
-        return out[0], out[4], out[3]
+        return out[0], out[4], out[3], out[5]
 
     with _progress_bar(progress, n, "dipole field") as bar, openmp_threads(workers):
         if invalid == "raise" and skipped.any():
@@ -315,9 +317,10 @@ def dipole_field(
                          dtype=np.complex128)
         quiet = np.ones(triples.shape[0], dtype=bool)
         errors = np.zeros(triples.shape[0])
+        conditions = np.ones(triples.shape[0])
         for start in range(0, n, step):
             rows = todo[start:start + step]
-            values[rows], quiet[rows], errors[rows] = batch(rows)
+            values[rows], quiet[rows], errors[rows], conditions[rows] = batch(rows)
             if bar is not None:
                 bar.update(rows.size)
     # a valid point whose integrals are not finite has no field either (a ray
@@ -331,24 +334,26 @@ def dipole_field(
                           float(za.flat[flat]), height)
         what = _TAIL_FAILURE if not quiet[bad] else "the field integrals are not finite"
         raise RuntimeError(f"{what}: {point}")
-    values = _judge(values, errors, todo, where, shape, xa, ya, za, height, rtol_v, invalid)
+    values = _judge(values, errors, conditions, todo, where, shape, xa, ya, za, height, rtol_v,
+                    invalid)
     e, h = compose_fields(which, values[where].reshape(shape + (columns,)), xa, ya, d, m, k_p,
                           omega_mu)
     return e, h
 
 
-def _judge(values: NDArray[np.complex128], errors: NDArray[np.float64], todo: NDArray[np.intp],
+def _judge(values: NDArray[np.complex128], errors: NDArray[np.float64],
+           conditions: NDArray[np.float64], todo: NDArray[np.intp],
            where: NDArray[np.intp], shape: tuple[int, ...], xa: NDArray[np.float64],
            ya: NDArray[np.float64], za: NDArray[np.float64], height: float, rtol: float,
            invalid: str) -> NDArray[np.complex128]:
     """The verdict of six_integrals on the field integrals: points whose
-    panels accepted at the depth limit leave a summed error estimate above
+    panels accepted at the depth limit (or whose cancellation) leave an error estimate above
     unresolved_threshold(rtol), relative to the point's largest integral, give
     one UnresolvedRowWarning that counts and names them, and fields of NaN
     with invalid='nan'."""
     threshold = unresolved_threshold(rtol)
     unresolved = np.zeros(values.shape[0], dtype=bool)
-    unresolved[todo] = ~(errors[todo] <= threshold)
+    unresolved[todo] = row_unresolved(True, errors[todo], conditions[todo], rtol)
     if not unresolved.any():
         return values
     bad_points = unresolved[where]
@@ -357,14 +362,17 @@ def _judge(values: NDArray[np.complex128], errors: NDArray[np.float64], todo: ND
     for flat in np.flatnonzero(bad_points)[:3]:
         point = _describe(int(flat), shape, float(xa.flat[flat]), float(ya.flat[flat]),
                           float(za.flat[flat]), height)
-        named.append(f"{point} (estimated error {errors[where[flat]]:.1e})")
+        t = where[flat]
+        named.append(f"{point} ({_why(True, errors[t], conditions[t], threshold)})")
     more = f"; {count - len(named)} more" if count > len(named) else ""
     fate = "their fields are NaN" if invalid == "nan" else "their fields are returned as computed"
     warnings.warn(UnresolvedRowWarning(
         f"{count} of {bad_points.size} field points were not resolved to rtol={rtol:g}: panels "
         f"accepted at the depth limit leave a summed error estimate above {threshold:g} relative "
-        f"to the point's largest integral; {fate}. " + "; ".join(named) + more + ". A larger "
-        "depth (or gauss_nodes) resolves them."), stacklevel=3)
+        f"to the point's largest integral, or its integrals cancel so far below their "
+        f"integrands that rounding leaves more than {cancellation_threshold(rtol):g}; {fate}. "
+        + "; ".join(named) + more + ". A larger depth (or gauss_nodes) resolves the former; "
+        "the latter are a limit of double precision."), stacklevel=3)
     if invalid == "nan":
         values = values.copy()
         values[unresolved] = complex(np.nan, np.nan)

@@ -3,7 +3,8 @@ one warning that names them, NaN for them on request, and the per-row figures
 for callers who want them.
 
 A compiled diagnostics batch returns ``(rows, nodes, limit_panels,
-limit_error, all_quiet)`` for distinct triples; :class:`RowVerdict` collects
+limit_error, all_quiet, condition)`` for distinct triples (a batch of five
+members, without ``condition``, is judged on the first four figures alone); :class:`RowVerdict` collects
 those figures chunk by chunk (``record``), settles the verdict once all
 chunks are in (``settle``) and gives the figures per point (``figures``).
 """
@@ -17,7 +18,8 @@ import numpy as np
 from numpy.typing import NDArray
 
 __all__ = ["UnresolvedRowWarning", "RowDiagnostics", "RowVerdict", "UNRESOLVED_FACTOR",
-           "UNRESOLVED_FLOOR", "unresolved_threshold", "describe_point"]
+           "UNRESOLVED_FLOOR", "CANCELLATION_FACTOR", "unresolved_threshold",
+           "cancellation_error", "cancellation_threshold", "row_unresolved", "describe_point"]
 
 # A row is unresolved when the summed error estimate of its panels accepted at
 # the depth limit exceeds UNRESOLVED_FACTOR times rtol, relative to the row's
@@ -34,6 +36,36 @@ __all__ = ["UnresolvedRowWarning", "RowDiagnostics", "RowVerdict", "UNRESOLVED_F
 # carry 1.7e-9 and more: hence the floor.
 UNRESOLVED_FACTOR = 100.0
 UNRESOLVED_FLOOR = 1e-9
+
+# Cancellation. A row's condition is the largest channel's sum of the moduli
+# of its accepted panels over its largest channel modulus: 1 when the
+# integrand keeps one sign, up to 1e7 where the integral is a small remainder
+# of what it sums. Each panel meets its tolerance relative to itself, but the
+# rounding of the integrand values (the kernels' differences of nearly equal
+# square roots, the Bessel factors) is relative to the panels too, so the row
+# keeps about condition times that rounding, whatever rtol: a row is
+# unresolved when condition * CANCELLATION_FACTOR * 2**-53 exceeds
+# max(10 rtol, 1e-9). Measured (benchmarks/verdict_rates.py, default controls
+# at every decade of rtol from 1e-4 to 1e-13): on the surface over a good
+# conductor with the source a hair below (condition 3e6 to 1.3e7) the rows
+# are wrong by 1.3e-9 to 3.3e-8, 3 to 45 roundoffs times the condition; over
+# sea water (condition 1.4e5 to 3.1e5) by 4.5e-10 to 8e-10, 20 to 25 of them;
+# right rows carry 5 to 8 (the dielectric and one medium, condition 130 to
+# 270). Condition times rtol is no measure: J0 rows at large k rho and rows
+# over conductors that are right to 1e-10 carry conditions of 1e5 to 4e6
+# (4.2e6 at rtol 1e-7), far above 100 at every rtol. The estimate follows the
+# error to a factor of a few, so it is held to the accuracy asked for, 10
+# rtol, with the verdict's floor; 100 rtol missed the good conductor at rtol
+# 1e-9. 200 roundoffs flag 2 to 3 right random rows at rtol 1e-9 and 1e-10
+# (none of 3,400 to 3,480 with 50, nor of the 40 reference rows); 10 miss
+# the good conductor at rtol 1e-9 and sea water at 1e-11 to 1e-13. With 50
+# the cancelling field rows warn wherever they are wrong (15 of 16 row and
+# rtol pairs, from 1e-9 on) but sea water's electric row at rtol 1e-11
+# (estimate 1.0e-9, just below the floor; wrong by 4.5e-10), and its
+# magnetic row warns at rtol 1e-10 where it is within 10 rtol (6e-10).
+CANCELLATION_FACTOR = 50.0
+CANCELLATION_RTOL_FACTOR = 10.0
+_UNIT_ROUNDOFF = 2.0**-53
 
 # Points named in the warning and the error.
 _NAMED_POINTS = 3
@@ -56,10 +88,45 @@ def unresolved_threshold(rtol: float) -> float:
     return max(UNRESOLVED_FACTOR * rtol, UNRESOLVED_FLOOR)
 
 
+def cancellation_error(condition: Any) -> NDArray[np.float64]:
+    """The error, relative to the row's largest channel, that rounding leaves
+    in a row of the given condition: ``condition * 50 * 2**-53``.
+
+    Examples
+    --------
+    >>> f"{cancellation_error(1e6):.1e}"
+    '5.6e-09'
+    """
+    return np.asarray(condition, dtype=np.float64) * (CANCELLATION_FACTOR * _UNIT_ROUNDOFF)
+
+
+def cancellation_threshold(rtol: float) -> float:
+    """The largest cancellation error a row of tolerance ``rtol`` may carry:
+    ``max(10 rtol, 1e-9)``, the accuracy a row is held to, with the floor of
+    :func:`unresolved_threshold`."""
+    return max(CANCELLATION_RTOL_FACTOR * rtol, UNRESOLVED_FLOOR)
+
+
+def row_unresolved(all_quiet: Any, limit_error: Any, condition: Any,
+                   rtol: float) -> NDArray[np.bool_]:
+    """The verdict per row: a tail ray did not go quiet, or the summed
+    limit-panel error estimate exceeds :func:`unresolved_threshold` of
+    ``rtol``, or the cancellation error of the row's condition
+    :func:`cancellation_threshold` (a NaN figure included). ``condition``
+    None judges without it."""
+    threshold = unresolved_threshold(rtol)
+    bad: NDArray[np.bool_] = (~np.asarray(all_quiet, dtype=np.bool_)
+                              | ~(np.asarray(limit_error, dtype=np.float64) <= threshold))
+    if condition is not None:
+        bad |= ~(cancellation_error(condition) <= cancellation_threshold(rtol))
+    return bad
+
+
 class UnresolvedRowWarning(UserWarning):
     """Rows whose integration stopped short of the tolerance: panels accepted
-    at the depth limit with a large error estimate, or a tail ray that did not
-    go quiet. Issued at most once per call; it counts the points and names
+    at the depth limit with a large error estimate, an integral cancelling so
+    far below the integrand it sums that rounding alone exceeds the
+    tolerance, or a tail ray that did not go quiet. Issued at most once per call; it counts the points and names
     the first few."""
 
 
@@ -68,8 +135,8 @@ class RowDiagnostics(NamedTuple):
     shape of the points.
 
     Points that were not evaluated (invalid points with ``invalid='nan'``)
-    have ``nodes`` and ``limit_panels`` 0, ``limit_error`` NaN, ``all_quiet``
-    False and ``unresolved`` False.
+    have ``nodes`` and ``limit_panels`` 0, ``limit_error`` and ``condition``
+    NaN, ``all_quiet`` False and ``unresolved`` False.
     """
 
     nodes: NDArray[np.int64]
@@ -83,8 +150,23 @@ class RowDiagnostics(NamedTuple):
     all_quiet: NDArray[np.bool_]
     """Every tail ray of the row went quiet within its panel budget."""
     unresolved: NDArray[np.bool_]
-    """The verdict: a ray did not go quiet, or ``limit_error`` exceeds
+    """The verdict: a ray did not go quiet, or ``limit_error`` or
+    :func:`cancellation_error` of ``condition`` exceeds
     :func:`unresolved_threshold` of the call's ``rtol``."""
+    condition: NDArray[np.float64]
+    """The largest channel's summed modulus of the accepted panels over the
+    row's largest channel modulus: at least 1, about 1 for an integrand of one
+    sign, large where the integral cancels far below its integrand."""
+
+
+def _why(quiet: bool, limit_error: float, condition: float, threshold: float) -> str:
+    """Why one row is unresolved, in the words of the warning."""
+    if not quiet:
+        return "a tail ray did not go quiet"
+    if not (limit_error <= threshold):
+        return f"estimated error {limit_error:.1e}"
+    return (f"cancellation: the integral is {1.0 / condition:.0e} of the integrand summed, "
+            f"rounding leaves about {float(cancellation_error(condition)):.1e}")
 
 
 def describe_point(flat: int, shape: tuple[int, ...], triple: NDArray[np.float64]) -> str:
@@ -143,8 +225,9 @@ class RowVerdict:
         first such point, when a ray did not go quiet and rows are not to
         become NaN.
         """
-        values, nodes, limit_panels, limit_error, all_quiet = result
-        self._chunks.append((rows, (nodes, limit_panels, limit_error, all_quiet)))
+        values, nodes, limit_panels, limit_error, all_quiet = result[:5]
+        condition = result[5] if len(result) > 5 else None
+        self._chunks.append((rows, (nodes, limit_panels, limit_error, all_quiet, condition)))
         self._gathered = None
         quiet = np.asarray(all_quiet, dtype=np.bool_)
         if not quiet.all():
@@ -157,7 +240,7 @@ class RowVerdict:
                         "this error." if self.judge else ".")
                 raise RuntimeError(
                     f"{_TAIL}: {describe_point(flat, self.shape, self.triples[first])}" + hint)
-        elif not np.all(np.asarray(limit_error) <= self.threshold):
+        elif row_unresolved(quiet, limit_error, condition, self.rtol).any():
             self._any_unresolved = True
         return np.asarray(values)
 
@@ -170,21 +253,30 @@ class RowVerdict:
                  "limit_panels": np.zeros(n, dtype=np.int64),
                  "limit_error": np.full(n, np.nan),
                  "all_quiet": np.zeros(n, dtype=np.bool_),
+                 "condition": np.full(n, np.nan),
+                 "judged_condition": np.zeros(n, dtype=np.bool_),
                  "evaluated": np.zeros(n, dtype=np.bool_)}
-            for rows, (nodes, limit_panels, limit_error, all_quiet) in self._chunks:
+            for rows, (nodes, limit_panels, limit_error, all_quiet, condition) in self._chunks:
                 g["nodes"][rows] = nodes
                 g["limit_panels"][rows] = limit_panels
                 g["limit_error"][rows] = limit_error
                 g["all_quiet"][rows] = all_quiet
+                if condition is not None:
+                    g["condition"][rows] = condition
+                    g["judged_condition"][rows] = True
                 g["evaluated"][rows] = True
             self._gathered = g
         return self._gathered
 
     def unresolved(self) -> NDArray[np.bool_]:
         """Per distinct triple: evaluated, and a ray did not go quiet or the
-        limit-panel error exceeds the threshold (a NaN estimate included)."""
+        limit-panel error or the cancellation error exceeds the threshold (a
+        NaN figure included; a row from a batch without conditions is judged
+        without it)."""
         g = self._per_triple()
-        return g["evaluated"] & (~g["all_quiet"] | ~(g["limit_error"] <= self.threshold))
+        condition = np.where(g["judged_condition"], g["condition"], 1.0)
+        return g["evaluated"] & row_unresolved(g["all_quiet"], g["limit_error"], condition,
+                                               self.rtol)
 
     def settle(self, values: NDArray[Any], *, what: str = "points",
                stacklevel: int = 2) -> NDArray[Any]:
@@ -214,6 +306,7 @@ class RowVerdict:
             limit_error=self._per_point(g["limit_error"]),
             all_quiet=self._per_point(g["all_quiet"]),
             unresolved=self._per_point(bad),
+            condition=self._per_point(g["condition"]),
         )
 
     def _per_point(self, a: NDArray[Any]) -> NDArray[Any]:
@@ -224,17 +317,17 @@ class RowVerdict:
         for flat in np.flatnonzero(bad_points)[:_NAMED_POINTS]:
             t = int(self.where[flat])
             g = self._per_triple()
-            if g["all_quiet"][t]:
-                why = f"estimated error {g['limit_error'][t]:.1e}"
-            else:
-                why = "a tail ray did not go quiet"
+            why = _why(g["all_quiet"][t], g["limit_error"][t], g["condition"][t],
+                       self.threshold)
             named.append(f"{describe_point(int(flat), self.shape, self.triples[t])} ({why})")
         more = f"; {count - len(named)} more" if count > len(named) else ""
         fate = "they are NaN" if self.invalid == "nan" else "their rows are returned as computed"
         text = (f"{count} of {bad_points.size} {what} were not resolved to rtol={self.rtol:g}: panels "
                 f"accepted at the depth limit leave a summed error estimate above "
-                f"{self.threshold:g} relative to the row's largest channel, or a tail ray did "
-                f"not go quiet; {fate}. " + "; ".join(named) + more + ".")
+                f"{self.threshold:g} relative to the row's largest channel, or the row cancels "
+                f"so far below its integrand that rounding leaves more than "
+                f"{cancellation_threshold(self.rtol):g}, or a tail ray did not go quiet; "
+                f"{fate}. " + "; ".join(named) + more + ".")
         if self.advice:
             text += " " + self.advice
         return text

@@ -1,7 +1,8 @@
 // The diagnostics batch of _near_interface_ext: the rows of
 // near_interface_six_batch, bit for bit, and with each row what its
 // integration says about itself (nodes used, panels accepted at the depth
-// limit and their error estimate, whether every tail ray went quiet).
+// limit and their error estimate, whether every tail ray went quiet, how far
+// the integral cancels below the integrand it sums).
 #include <pybind11/complex.h>
 #include <pybind11/numpy.h>
 #include <pybind11/typing.h>
@@ -21,8 +22,9 @@ namespace {
 
 using complex_array = py::array_t<std::complex<double>>;
 using count_array = py::array_t<std::int64_t>;
-using diagnostics_result = py::typing::Tuple<complex_array, count_array, count_array,
-                                             py::array_t<double>, py::array_t<bool>>;
+using diagnostics_result =
+    py::typing::Tuple<complex_array, count_array, count_array, py::array_t<double>,
+                      py::array_t<bool>, py::array_t<double>>;
 
 constexpr const char* diagnostics_doc =
     R"(Rows of near_interface_six_batch with their per-row figures.
@@ -52,6 +54,12 @@ limit_error : numpy.ndarray of float64, shape (n,)
     the largest channel modulus of the row: 0 when no panel reached the limit.
 all_quiet : numpy.ndarray of bool, shape (n,)
     True when every tail ray went quiet within its budget.
+condition : numpy.ndarray of float64, shape (n,)
+    How far the row's integral cancels below the integrand it sums: the
+    largest channel's sum of the moduli of the accepted panels (tail rays and
+    far-range cuts included) over the largest channel modulus of the row. At
+    least 1; about 1 for an integrand of one sign; rounding and the panels'
+    relative errors grow by this factor in the row.
 
 Raises
 ------
@@ -74,11 +82,13 @@ diagnostics_result six_batch_diagnostics(double k_p, std::complex<double> k_m, r
     count_array limit_panels(n);
     py::array_t<double> limit_error(n);
     py::array_t<bool> all_quiet(n);
+    py::array_t<double> condition(n);
     auto rows_v = rows.mutable_unchecked<2>();
     auto nodes_v = nodes.mutable_unchecked<1>();
     auto panels_v = limit_panels.mutable_unchecked<1>();
     auto error_v = limit_error.mutable_unchecked<1>();
     auto quiet_v = all_quiet.mutable_unchecked<1>();
+    auto condition_v = condition.mutable_unchecked<1>();
 
     const pointwise::batch_controls ctl{k_p,       k_m,       rtol,
                                         lam_mult,  depth,     detour,
@@ -95,9 +105,11 @@ diagnostics_result six_batch_diagnostics(double k_p, std::complex<double> k_m, r
             panels_v(i) = f.limit_panels;
             error_v(i) = f.limit_error;
             quiet_v(i) = f.all_quiet;
+            condition_v(i) = f.condition;
         }
     }
-    return diagnostics_result(py::make_tuple(rows, nodes, limit_panels, limit_error, all_quiet));
+    return diagnostics_result(
+        py::make_tuple(rows, nodes, limit_panels, limit_error, all_quiet, condition));
 }
 
 }  // namespace

@@ -69,6 +69,11 @@ limit_error : float64 array, shape (n,)
 all_quiet : bool array, shape (n,)
     Whether every tail ray went quiet inside its panel budget. A row where
     one did not has no value: its integrals are complex NaN.
+condition : float64 array, shape (n,)
+    The largest column's sum of the moduli of the accepted panels (tail rays
+    and far-range cuts included) over the row's largest integral: at least
+    1, about 1 for an integrand of one sign, large where the integrals
+    cancel far below the integrand they sum.
 
 Raises
 ------
@@ -113,6 +118,7 @@ struct row_figures {
     py::array_t<std::int64_t> nodes, limit_panels;
     py::array_t<double> limit_error;
     py::array_t<bool> all_quiet;
+    py::array_t<double> condition;
 };
 
 // The rows of channel set C, each written to its columns of the result (the
@@ -125,6 +131,7 @@ void evaluate_rows(const pointwise::batch_controls& ctl, const checked_points& p
     auto limit_panels = fig.limit_panels.mutable_unchecked<1>();
     auto limit_error = fig.limit_error.mutable_unchecked<1>();
     auto all_quiet = fig.all_quiet.mutable_unchecked<1>();
+    auto condition = fig.condition.mutable_unchecked<1>();
     const auto& rho = pts.rho;
     const auto& z = pts.z;
     const auto& zp = pts.zp;
@@ -144,6 +151,7 @@ void evaluate_rows(const pointwise::batch_controls& ctl, const checked_points& p
         // relative to the row's largest integral; an all-zero row keeps the absolute figure
         limit_error(i) = largest > 0.0 ? tally.limit_error / largest : tally.limit_error;
         all_quiet(i) = tally.all_quiet;
+        condition(i) = tally.condition(largest);
     }
 }
 
@@ -161,7 +169,7 @@ py::tuple dipole_field_batch(double k_p, std::complex<double> k_m, const py::obj
         electric ? spectral::electric_channels::size : spectral::magnetic_channels::size;
     complex_array result({n, columns});
     row_figures fig{py::array_t<std::int64_t>(n), py::array_t<std::int64_t>(n),
-                    py::array_t<double>(n), py::array_t<bool>(n)};
+                    py::array_t<double>(n), py::array_t<bool>(n), py::array_t<double>(n)};
     const pointwise::batch_controls ctl{k_p,       k_m,       rtol,
                                         lam_mult,  depth,     detour,
                                         gx.data(), gw.data(), static_cast<int>(gx.shape(0))};
@@ -185,7 +193,8 @@ py::tuple dipole_field_batch(double k_p, std::complex<double> k_m, const py::obj
             evaluate_rows<spectral::magnetic_horizontal_channels>(ctl, pts, result, fig);
             break;
     }
-    return py::make_tuple(result, fig.nodes, fig.limit_panels, fig.limit_error, fig.all_quiet);
+    return py::make_tuple(result, fig.nodes, fig.limit_panels, fig.limit_error, fig.all_quiet,
+                          fig.condition);
 }
 
 }  // namespace

@@ -48,13 +48,15 @@ using same_t = typename same_type<T>::type;
 // The rule is a template parameter, so each instantiation is a plain
 // recursive function with the rule called directly. The sum may have any
 // number of channels; all of them are refined together. The tally hears of
-// the rule calls and of every panel accepted at the depth limit.
+// the rule calls, of every panel accepted at the depth limit and of the
+// channel moduli of every accepted panel.
 template <class Rule, class Ctx, class Sum, class Tally>
 void adaptive_panel(const Rule& rule, const Ctx& ctx, double a, double b, double rtol, int depth,
                     const double* gx, const double* gw, int n_gauss,
                     const detail::same_t<Sum>* whole, double floor, Sum& out,
                     Tally& tally) noexcept {
     constexpr int channels = static_cast<int>(std::tuple_size<Sum>::value);
+    if constexpr (Tally::active) static_assert(channels <= Tally::magnitude_channels);
     Sum w;
     if (whole != nullptr) {
         w = *whole;
@@ -70,14 +72,21 @@ void adaptive_panel(const Rule& rule, const Ctx& ctx, double a, double b, double
     Sum s;
     double err = 0.0;
     double scale = 0.0;
+    double mag[channels];
     for (int c = 0; c < channels; ++c) {
         s[c] = complex(left[c].real() + right[c].real(), left[c].imag() + right[c].imag());
         const double d = std::hypot(s[c].real() - w[c].real(), s[c].imag() - w[c].imag());
-        const double mag = std::hypot(s[c].real(), s[c].imag());
+        mag[c] = std::hypot(s[c].real(), s[c].imag());
         // running maxima from 0; a NaN never replaces them
         if (d > err) err = d;
-        if (mag > scale) scale = mag;
+        if (mag[c] > scale) scale = mag[c];
     }
+    const auto accept = [&]() noexcept {
+        if constexpr (Tally::active) {
+            for (int c = 0; c < channels; ++c) tally.panel_accepted(c, mag[c]);
+        }
+        out = s;
+    };
     // Exhausted depth accepts the two-half sum s. So does a panel too narrow to
     // halve in double precision (its midpoint is an end): splitting it would
     // only repeat the same values, and with a tolerance that can never be met
@@ -86,7 +95,7 @@ void adaptive_panel(const Rule& rule, const Ctx& ctx, double a, double b, double
         if constexpr (Tally::active) {
             tally.limit_reached(err, detail::panel_tolerance(scale, floor, rtol));
         }
-        out = s;
+        accept();
         return;
     }
     const double tol = detail::panel_tolerance(scale, floor, rtol);
@@ -98,7 +107,7 @@ void adaptive_panel(const Rule& rule, const Ctx& ctx, double a, double b, double
                        tally);
         for (int c = 0; c < channels; ++c) out[c] = lower[c] + upper[c];
     } else {
-        out = s;
+        accept();
     }
 }
 

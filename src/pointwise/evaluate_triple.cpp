@@ -40,6 +40,7 @@ void set_figures(const row_tally& tally, const six_sum& sum, bool ok,
                           : scale > 0.0            ? tally.limit_error / scale
                                                    : std::numeric_limits<double>::infinity();
     figures.all_quiet = ok;
+    figures.condition = tally.condition(scale);
 }
 
 void write_row(const six_sum& sum, bool ok, complex* row) noexcept {

@@ -285,6 +285,7 @@ struct row_figures {
     std::int64_t limit_panels;  // panels accepted at the depth limit with err > tol
     double limit_error;         // their summed error estimate over the row's largest channel
     bool all_quiet;             // every tail ray went quiet within its budget
+    double condition;           // summed panel modulus over the row's largest channel (>= 1)
 };
 
 // Row i with its figures. The row is bit for bit evaluate_triple's when every

@@ -193,10 +193,14 @@ bool integrate_far(const batch_controls& ctl, double rho, double z, double zp,
         const complex b = lower ? ctl.k_m : complex(ctl.k_p, 0.0);
         if (lower && ctl.k_m.imag() * rho < far_underflow_exponent) continue;
         const spectral::branch_cut_ctx ctx{kernel, b, lower, rho, inv_rho, inv_sqrt_rho};
-        Sum cut;
-        if (!detail::cut_integral(rule, ctx, ctl, cut, tally)) return false;
         // (i/2) e^{-i b rho}
         const complex phase = complex(0.0, 0.5) * detail::wave_phase(b, complex(0.0, 0.0), rho);
+        // the cut's panels count in the row's summed modulus with the phase's modulus
+        if constexpr (Tally::active) tally.magnitude_weight = std::abs(phase);
+        Sum cut;
+        const bool quiet = detail::cut_integral(rule, ctx, ctl, cut, tally);
+        if constexpr (Tally::active) tally.magnitude_weight = 1.0;
+        if (!quiet) return false;
         for (int c = 0; c < n; ++c) out[c] += phase * cut[c];
     }
     complex p;
@@ -215,8 +219,10 @@ bool integrate_far(const batch_controls& ctl, double rho, double z, double zp,
             const complex h1 = spectral::hankel2_scaled(1, w) * phase;
             // -2 pi i times the residue of 1/2 K H^(2)
             for (int c = 0; c < n; ++c) {
-                out[c] += complex(0.0, -spectral::pi) * res[c] *
-                          spectral::detail::hankel_factor<Channels>(c, h0, h1, inv_rho);
+                const complex term = complex(0.0, -spectral::pi) * res[c] *
+                                     spectral::detail::hankel_factor<Channels>(c, h0, h1, inv_rho);
+                if constexpr (Tally::active) tally.panel_accepted(c, std::abs(term));
+                out[c] += term;
             }
         }
     }

@@ -44,11 +44,11 @@ def random_triples(seed, n, rho_top=100.0):
 
 
 def test_result_layout():
-    rows, nodes, limit_panels, limit_error, all_quiet = ext.six_batch_diagnostics(
+    rows, nodes, limit_panels, limit_error, all_quiet, condition = ext.six_batch_diagnostics(
         1.0, 2 - 0.5j, [0.0, 1.0, 2.0], [0.5] * 3, [-0.1] * 3, 1e-8, 10.0, 20, 0.1, GX, GW)
     assert rows.shape == (3, 6) and rows.dtype == np.complex128 and rows.flags.c_contiguous
     for a, dtype in ((nodes, np.int64), (limit_panels, np.int64), (limit_error, np.float64),
-                     (all_quiet, np.bool_)):
+                     (all_quiet, np.bool_), (condition, np.float64)):
         assert a.shape == (3,) and a.dtype == dtype
     rows, *figures = ext.six_batch_diagnostics(1.0, 2.0, [], [], [], 1e-8, 10.0, 20, 0.1, GX, GW)
     assert rows.shape == (0, 6) and all(f.shape == (0,) for f in figures)
@@ -60,7 +60,7 @@ def test_reference_rows_are_bit_identical_and_resolved():
         groups.setdefault((r["k_p"], complex(*r["k_m"])), []).append((r["rho"], r["z"], r["zp"]))
     for (k_p, k_m), pts in groups.items():
         rho, z, zp = (np.array(c) for c in zip(*pts))
-        plain, (rows, nodes, limit_panels, limit_error, all_quiet) = both(k_p, k_m, rho, z, zp)
+        plain, (rows, nodes, limit_panels, limit_error, all_quiet, _) = both(k_p, k_m, rho, z, zp)
         assert same_bits(plain, rows), (k_p, k_m)
         assert all_quiet.all() and (limit_panels == 0).all() and (limit_error == 0).all()
         assert (nodes > 0).all() and (nodes % 8 == 0).all()
@@ -161,7 +161,7 @@ def test_a_tail_that_does_not_go_quiet_gives_a_nan_row_not_an_error():
     rho, z, zp = (np.array(v) for v in zip(QUIET, LOUD, QUIET))
     with pytest.raises(RuntimeError, match=TAIL):
         accel.near_interface_six_batch(1.0, 2 - 0.5j, rho, z, zp, 0.0, 10.0, 0, 0.1, GX, GW)
-    rows, nodes, limit_panels, limit_error, all_quiet = ext.six_batch_diagnostics(
+    rows, nodes, limit_panels, limit_error, all_quiet, _ = ext.six_batch_diagnostics(
         1.0, 2 - 0.5j, rho, z, zp, 0.0, 10.0, 0, 0.1, GX, GW)
     assert all_quiet.tolist() == [True, False, True]
     assert np.isnan(rows[1].real).all() and np.isnan(rows[1].imag).all()
@@ -188,9 +188,9 @@ def test_nodes_count_every_rule_call():
 
 def test_limit_figures_appear_only_when_the_depth_runs_out():
     rho, z, zp = random_triples(6, 200)
-    _, _, at_20, err_20, _ = ext.six_batch_diagnostics(1.0, 2 - 0.5j, rho, z, zp, 1e-8, 10.0, 20,
+    _, _, at_20, err_20, _, _ = ext.six_batch_diagnostics(1.0, 2 - 0.5j, rho, z, zp, 1e-8, 10.0, 20,
                                                        0.1, GX, GW)
-    _, _, at_0, err_0, _ = ext.six_batch_diagnostics(1.0, 2 - 0.5j, rho, z, zp, 1e-8, 10.0, 0, 0.1,
+    _, _, at_0, err_0, _, _ = ext.six_batch_diagnostics(1.0, 2 - 0.5j, rho, z, zp, 1e-8, 10.0, 0, 0.1,
                                                      GX, GW)
     assert (at_20 == 0).all() and (err_20 == 0).all()
     # with no bisection at all every piece is one panel at the limit: most miss rtol
@@ -203,11 +203,11 @@ def test_short_depth_at_large_rho_is_flagged_by_its_figures_and_far_rows_are_not
     # the segment's J0 oscillates faster than depth 3 resolves, so panels stop
     # at the limit with an error estimate far above rtol.
     k_m = complex(np.sqrt(4 - 1j))
-    _, _, limit_panels, limit_error, all_quiet = ext.six_batch_diagnostics(
+    _, _, limit_panels, limit_error, all_quiet, _ = ext.six_batch_diagnostics(
         1.0, k_m, [30.0], [0.0], [0.0], 1e-8, 10.0, 3, 0.1, GX, GW)
     assert all_quiet[0] and limit_panels[0] > 10 and limit_error[0] > 1.0
     # k_p rho = 1e5 takes the far range: a few hundred nodes, nothing at the limit
-    _, nodes, limit_panels, limit_error, all_quiet = ext.six_batch_diagnostics(
+    _, nodes, limit_panels, limit_error, all_quiet, _ = ext.six_batch_diagnostics(
         1.0, k_m, [1e5], [0.0], [0.0], 1e-8, 10.0, 10, 0.1, GX, GW)
     assert all_quiet[0] and limit_panels[0] == 0 and limit_error[0] == 0.0 and nodes[0] < 2000
 
@@ -233,3 +233,25 @@ def test_interpreter_lock_is_released_during_the_loop():
     finished_first = done.is_set()
     worker.join()
     assert not finished_first, "the call ended before the main thread took %d steps" % steps
+
+
+# The condition of a row (its largest channel's summed panel modulus over its
+# largest channel): about 1 on the axis (J0 = 1, a kernel of nearly one phase),
+# and on the far range's cuts, where the lower cut counts with its factor
+# e^{Im k_m rho} (without it the row over lossy ground would read e^{500});
+# large along the J0 form on the interface, whose panels alternate in sign.
+@pytest.mark.parametrize("k_m", [2 - 0.5j, 3 - 0.01j, 9.0])
+@pytest.mark.parametrize("entry", ["six", "magnetic", "electric vertical"])
+def test_the_condition_measures_cancellation_along_the_path(k_m, entry):
+    rho, z, zp = np.array([0.0, 10.0, 1000.0]), np.array([0.5, 0.0, 0.0]), np.array([-0.1, 0, 0])
+    if entry == "six":
+        res = ext.six_batch_diagnostics(1.0, k_m, rho, z, zp, 1e-8, 10.0, 20, 0.1, GX, GW)
+    else:
+        res = ext.dipole_field_batch(1.0, k_m, entry, rho, z, zp, 1e-8, 10.0, 20, 0.1, GX, GW)
+    axis, interface, far = res[5]
+    assert 1.0 <= axis < 1.5 and 1.0 <= far < 1.2
+    assert 30.0 < interface < 1e5
+    # the sum of the moduli bounds the modulus of the sum: never below 1
+    again = ext.six_batch_diagnostics(1.0, k_m, *random_triples(5, 200), 1e-10, 10.0, 20,
+                                      0.1, GX, GW)[5]
+    assert np.all(again >= 1.0) and np.all(np.isfinite(again))

@@ -26,7 +26,7 @@ def batch(source, rho=RHO, z=Z, zp=ZP, rtol=1e-8, depth=20, gx=GX, gw=GW):
 @pytest.mark.parametrize("source, alias, columns", [("electric", 0, ext.ELECTRIC_COLUMNS),
                                                     ("magnetic", 1, ext.MAGNETIC_COLUMNS)])
 def test_tuple_layout_and_source_by_name_or_number(source, alias, columns):
-    values, nodes, limit_panels, limit_error, quiet = batch(source)
+    values, nodes, limit_panels, limit_error, quiet, _ = batch(source)
     assert values.shape == (4, columns) and values.dtype == np.complex128
     assert nodes.dtype == limit_panels.dtype == np.int64 and limit_error.dtype == np.float64
     assert quiet.dtype == np.bool_ and quiet.all()
@@ -58,7 +58,7 @@ ORIENTATIONS = [("electric vertical", 2, [0, 1, 2]),
 @pytest.mark.parametrize("source, number, columns", ORIENTATIONS)
 def test_one_orientation_integrates_its_own_columns(source, number, columns):
     full = batch(source.split()[0], rtol=1e-11)[0]
-    values, nodes, _, _, quiet = batch(source, rtol=1e-11)
+    values, nodes, _, _, quiet, _ = batch(source, rtol=1e-11)
     assert values.shape == full.shape and quiet.all()
     others = np.setdiff1d(np.arange(full.shape[1]), columns)
     assert np.all(values[:, others] == 0)
@@ -92,14 +92,14 @@ def test_a_tail_that_does_not_go_quiet_gives_a_row_of_nan():
     # a negative rtol keeps every tail panel loud, so the ray of rho = 0 runs out of
     # panels (on the Hankel rays the factors give out first, far along)
     rho, z, zp = np.zeros(3), np.array([0.5, 0.0, 1.0]), np.array([-0.25, -0.1, 0.0])
-    values, nodes, _, limit_error, quiet = batch("magnetic", rho, z, zp, rtol=-1.0, depth=0)
+    values, nodes, _, limit_error, quiet, _ = batch("magnetic", rho, z, zp, rtol=-1.0, depth=0)
     assert not quiet.any()
     assert np.isnan(values).all()
     assert np.all(nodes > 0) and np.all(np.isfinite(limit_error))
 
 
 def test_depth_limited_rows_report_their_panels():
-    values, nodes, limit_panels, limit_error, quiet = batch("electric", rtol=1e-12, depth=1)
+    values, nodes, limit_panels, limit_error, quiet, _ = batch("electric", rtol=1e-12, depth=1)
     assert quiet.all() and np.isfinite(values).all()
     assert np.all(limit_panels > 0)
     # the summed estimates, relative to the row's largest integral
@@ -164,7 +164,7 @@ def test_low_frequency_horizontal_columns_meet_tight_tolerances(source):
     k_p, k_m = 2.0958450219516817e-05, 0.006283534865807889 - 0.006282835767160502j
     rows = {}
     for rtol in (1e-8, 1e-10, 1e-12):
-        values, nodes, limit_panels, _, quiet = ext.dipole_field_batch(
+        values, nodes, limit_panels, _, quiet, _ = ext.dipole_field_batch(
             k_p, k_m, source, [1.0], [1.0], [-0.5], rtol, 10.0, 20, 0.1, GX, GW)
         assert quiet.all() and limit_panels[0] == 0 and nodes[0] < 20_000
         rows[rtol] = values[0]
@@ -195,7 +195,7 @@ def test_rows_are_smooth_where_the_tail_changes_its_rays(source):
     # (z - zp) / 40 (0.00375 here): a jump in the third differences of a fine
     # sweep across it would show the seam; neither side is costly
     rho = 0.0035 * (1 + np.arange(30) * 0.005)
-    rows, nodes, limit_panels, _, _ = batch(source, rho, np.full(rho.size, 0.1),
+    rows, nodes, limit_panels, _, _, _ = batch(source, rho, np.full(rho.size, 0.1),
                                             np.full(rho.size, -0.05), rtol=1e-12)
     third = np.abs(np.diff(rows, n=3, axis=0)).max()
     assert third <= 1e-10 * np.abs(rows).max()

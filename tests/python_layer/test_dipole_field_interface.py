@@ -10,6 +10,7 @@ the far range; the others the three-piece path.
 """
 import json
 import sys
+import warnings
 from pathlib import Path
 
 import numpy as np
@@ -47,6 +48,8 @@ def test_the_points_cover_the_media_the_axis_the_surface_and_the_far_range():
     assert any(r["rho"] * REFERENCE["media"][r["medium"]]["k0"] >= 1000 for r in ROWS)
 
 
+# the known loop warns of its cancellation (the test after this one holds it)
+@pytest.mark.filterwarnings("ignore::near_interface_accel.UnresolvedRowWarning")
 @pytest.mark.parametrize("row", ROWS, ids=[f"{r['medium'].split(',')[0]}-rho{r['rho']:.3g}-"
                                            f"z{r['z']:.3g}" for r in ROWS])
 def test_six_dipoles_at_a_point_against_the_reference(row):
@@ -63,3 +66,24 @@ def test_six_dipoles_at_a_point_against_the_reference(row):
         name = f"{row['medium'].split(',')[0]}, {source}"
         WORST_ERRORS[name] = max(WORST_ERRORS.get(name, 0.0), float(err))
         assert err <= bound, (key, err)
+
+
+def test_the_known_loop_warns_of_its_cancellation_and_its_neighbours_do_not():
+    # its integrals are 5e-8 of what they sum: rounding leaves about 1.1e-7
+    # (it is wrong by 1.5e-7); the other dipoles at the point are silent
+    for row in ROWS:
+        if (row["medium"], round(row["rho"], 6), "magnetic z") not in KNOWN:
+            continue
+        upper, lower = _media(row["medium"])
+        for key in row["fields"]:
+            source, axis = key.split()
+            with warnings.catch_warnings(record=True) as caught:
+                warnings.simplefilter("always")
+                nia.dipole_field(upper, lower, row["x"], row["y"], row["z"], row["zp"],
+                                 source=source, direction=AXES[axis], rtol=1e-11)
+            texts = [str(w.message) for w in caught
+                     if issubclass(w.category, nia.UnresolvedRowWarning)]
+            if key == "magnetic z":
+                assert len(texts) == 1 and "(cancellation: the integral is 5e-08" in texts[0]
+            else:
+                assert not texts, key

@@ -54,7 +54,7 @@ FAMILIES = {
 # The compiled return types and the stubs' annotations, member by member.
 RETURNS = {
     "near_interface_six_batch": ["complex128"],
-    "six_batch_diagnostics": ["complex128", "int64", "int64", "float64", "bool"],
+    "six_batch_diagnostics": ["complex128", "int64", "int64", "float64", "bool", "float64"],
 }
 
 
@@ -109,10 +109,12 @@ GOOD = """
     pair = nia.six_integrals(1.0, k, [0.0, 1.0], 0.5, -0.1, diagnostics=True)
     assert_type(pair, tuple[NDArray[np.complex128], nia.RowDiagnostics])
     assert_type(pair[1].limit_error, NDArray[np.float64])
-    rows, nodes, limit_panels, limit_error, all_quiet = ext.six_batch_diagnostics(
+    rows, nodes, limit_panels, limit_error, all_quiet, condition = ext.six_batch_diagnostics(
         1.0, k, [0.0], [0.5], [-0.1], 1e-8, 10.0, 20, 0.1, gx, gw)
     assert_type(rows, NDArray[np.complex128])
     assert_type(all_quiet, NDArray[np.bool_])
+    assert_type(condition, NDArray[np.float64])
+    assert_type(pair[1].condition, NDArray[np.float64])
     air, soil = nia.medium(1e6), nia.medium(1e6, eps_r=20, sigma=0.01)
     e, h = nia.dipole_field(air, soil, [1.0, 2.0], 0.0, 0.5, -1.0, source="magnetic",
                             direction=(1.0, 0.0, 0.0))
@@ -122,6 +124,7 @@ GOOD = """
                                     0.1, gx, gw)
     assert_type(fields[0], NDArray[np.complex128])
     assert_type(fields[4], NDArray[np.bool_])
+    assert_type(fields[5], NDArray[np.float64])
 """
 
 BAD = """

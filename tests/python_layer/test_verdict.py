@@ -91,8 +91,10 @@ def test_figures_follow_the_broadcast_shape_and_the_diagnostics_batch():
     assert isinstance(figures, nia.RowDiagnostics)
     assert all(f.shape == (2, 3) for f in figures)
     valid = rho >= 0
-    _, nodes, limit_panels, limit_error, all_quiet = ext.six_batch_diagnostics(
+    _, nodes, limit_panels, limit_error, all_quiet, condition = ext.six_batch_diagnostics(
         K_P, K_M, rho[valid], [0.5] * 5, [-0.1] * 5, 1e-8, 10.0, 20, 0.1, GX, GW)
+    np.testing.assert_array_equal(figures.condition[valid], condition)
+    assert np.isnan(figures.condition[1, 2])
     np.testing.assert_array_equal(figures.nodes[valid], nodes)
     np.testing.assert_array_equal(figures.limit_panels[valid], limit_panels)
     np.testing.assert_array_equal(figures.limit_error[valid], limit_error)
@@ -117,7 +119,7 @@ class FailingRay:
 
     def __call__(self, k_p, k_m, rho, *rest):
         self.calls += 1
-        rows, nodes, limit_panels, limit_error, all_quiet = REAL_DIAGNOSTICS(k_p, k_m, rho, *rest)
+        rows, nodes, limit_panels, limit_error, all_quiet, _ = REAL_DIAGNOSTICS(k_p, k_m, rho, *rest)
         hit = np.isin(rho, self.fail)
         rows[hit] = complex(np.nan, np.nan)
         all_quiet[hit] = False
@@ -227,3 +229,66 @@ def test_far_rows_on_the_interface_are_silent_and_a_short_depth_is_flagged(k_rho
     # the same failure, and is flagged.
     with pytest.warns(nia.UnresolvedRowWarning, match=r"^1 of 1 points"):
         nia.six_integrals(1.0, k_m, 30.0, 0.0, 0.0, depth=3)
+
+
+# The cancellation rule: condition times 50 unit roundoffs against
+# max(10 rtol, 1e-9), beside the limit-panel estimate against max(100 rtol,
+# 1e-9); NaN figures are unresolved, a batch without conditions is judged
+# without them.
+@pytest.mark.parametrize("limit_error, condition, rtol, unresolved", [
+    (0.0, 1.0, 1e-13, False),
+    (0.0, 4.2e6, 1e-7, False),          # J0 rows right to 1e-10 carry such conditions
+    (0.0, 3.0e6, 1e-9, True),           # the good conductor, wrong by 2.3e-8
+    (0.0, 1.7e5, 1e-12, False),
+    (0.0, 2.1e5, 1e-12, True),          # sea water, wrong by 4.7e-10
+    (5e-7, 1.0, 1e-8, False),
+    (2e-6, 1.0, 1e-8, True),
+    (0.0, np.nan, 1e-8, True),
+    (0.0, None, 1e-13, False),
+])
+def test_the_rule_for_cancelling_rows(limit_error, condition, rtol, unresolved):
+    got = nia._verdict.row_unresolved(np.array([True]), np.array([limit_error]),
+                                      None if condition is None else np.array([condition]), rtol)
+    assert got.tolist() == [unresolved]
+
+
+class Cancelling:
+    """The real diagnostics batch with the condition of the triples at `rho`
+    set to `condition`."""
+
+    def __init__(self, rho, condition):
+        self.rho, self.condition = rho, condition
+
+    def __call__(self, k_p, k_m, rho, *rest):
+        result = REAL_DIAGNOSTICS(k_p, k_m, rho, *rest)
+        result[5][np.isin(rho, self.rho)] = self.condition
+        return result
+
+
+def test_a_cancelling_row_warns_says_why_and_becomes_nan_on_request(monkeypatch):
+    monkeypatch.setattr(ext, "six_batch_diagnostics", Cancelling([2.0], 1e8))
+    with pytest.warns(nia.UnresolvedRowWarning) as caught:
+        out, figures = nia.six_integrals(K_P, K_M, [1.0, 2.0], 0.5, -0.1, invalid="nan",
+                                         diagnostics=True)
+    [w] = unresolved_warnings(caught)
+    text = str(w.message)
+    assert text.startswith("1 of 2 points were not resolved")
+    assert "point (1,) of the broadcast shape (2,) has rho=2.0" in text
+    assert "(cancellation: the integral is 1e-08 of the integrand summed, rounding leaves " \
+           "about 5.6e-07)" in text
+    assert figures.unresolved.tolist() == [False, True] and figures.condition[1] == 1e8
+    assert np.isfinite(out[0]).all() and np.isnan(out[1]).all()
+
+
+def test_dipole_fields_a_hair_above_a_good_conductor_warn_of_cancellation():
+    f = nia.SPEED_OF_LIGHT / (2 * np.pi)                  # k_0 = 1 per metre
+    air = nia.medium(f)
+    conductor = nia.medium(f, eps_r=1.0, sigma=1e6 * 2 * np.pi * f * nia.EPSILON_0)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        nia.dipole_field(air, conductor, 1.0, 0.0, 0.0, -0.001, rtol=1e-8)
+    with pytest.warns(nia.UnresolvedRowWarning, match=r"1 of 2 field points .* \(cancellation: "
+                      r"the integral is 9e-08 of the integrand summed"):
+        e, h = nia.dipole_field(air, conductor, [1.0, 3.0], 0.0, [0.0, 0.5], -0.001, rtol=1e-10,
+                                invalid="nan")
+    assert np.isnan(e[0]).all() and np.isfinite(e[1]).all()
