@@ -2,7 +2,9 @@
 closed forms of one medium cut into layers, the two-half-space reference
 (another derivation), continuity of tangential E and H and of normal D and B
 at every interface, and reciprocity between layers."""
+import json
 import math
+from pathlib import Path
 
 import pytest
 
@@ -82,3 +84,19 @@ def test_reciprocity_between_layers():
     assert mu[0] * dot(p1, m12_h) == pytest.approx(mu[1] * dot(p2, m21_h), rel=1e-12)
     # a current element and a loop: p1 . E_m(r1) = -j omega mu(r2) m2 . H_p(r2)
     assert dot(p1, m12_e) == pytest.approx(-1j * cf.ETA_0 * mu[1] * dot(p2, h21), rel=1e-12)
+
+
+def test_the_committed_rows_are_this_reference_s():
+    # tests/data/layered_reference.json comes from make_layered_reference.py; two of its
+    # cheapest rows, evaluated again, must give the stored values
+    data = json.loads((Path(__file__).resolve().parents[1] / "data" / "layered_reference.json").read_text())
+    entry = next(s for s in data["stacks"] if s["name"].startswith("plasmonic film"))
+    stack = lr.Stack(2 * math.pi * entry["frequency"] / cf.SPEED_OF_LIGHT,
+                     tuple(complex(*e) for e in entry["eps_r"]), tuple(entry["mu_r"]),
+                     tuple(entry["interfaces"]))
+    for row in entry["rows"][:2]:
+        assert row["contour_spread"] < 1e-12
+        e, h = lr.fields(stack, row["x"], row["y"], row["z"], row["zp"], row["source"],
+                         row["direction"])
+        assert _rel(e, [complex(*v) for v in row["E"]]) < 1e-14
+        assert _rel(h, [complex(*v) for v in row["H"]]) < 1e-14
