@@ -15,10 +15,12 @@
 // rho below j1_over_rho_floor (and on the ray of rho = 0, which carries no
 // Bessel factor) it is its limit lambda/2, while J0 -> 1 and J1 -> 0 there.
 //
-// The node values are formed in one order for every channel set: on the
-// detour and the axis v_c = F_c K_c (times lambda'(t) on the detour), summed
-// as out_c += w v_c by fused multiply-adds; on a ray f_c = direction times the
-// factor, summed as out_c += (f_c K_c) w.
+// The node values: on the axis v_c = F_c K_c, summed as out_c += w v_c by
+// fused multiply-adds. On the detour and a ray the sets of order zero alone
+// (the six) form (F_c K_c) lambda'(t) and add (f_c K_c) w without fusing, the
+// sets with order-one factors turn each factor by lambda'(t) once and fuse
+// the ray's sums too: the two orders of the same products, each kept as its
+// rows were first computed.
 //
 // The nodes go to the kernel parts and the Bessel functions in blocks of SIMD
 // lanes (simd/dispatch.hpp: the target chosen for the process, or the scalar
@@ -149,12 +151,22 @@ struct detour_rule {
             for (int l = 0; l < nb; ++l) {
                 const complex lam(lam_re[l], lam_im[l]);
                 C::from_parts(kernel, lam, parts[l], k);
-                const detail::factor_values fac = detail::bessel_factors<C>(j0[l], j1[l], lam, rho);
+                detail::factor_values fac = detail::bessel_factors<C>(j0[l], j1[l], lam, rho);
                 const double slope = slopes[l];
+                if constexpr (uses_order<C>(1)) {
+                    // times lambda'(t) = 1 + i slope, once per factor
+                    for (complex& f : fac.f) {
+                        f = complex(f.real() - slope * f.imag(), f.imag() + slope * f.real());
+                    }
+                }
                 for (int c = 0; c < C::size; ++c) {
                     const complex jk = fac.f[static_cast<int>(C::factors[c])] * k[c];
-                    // times lambda'(t) = 1 + i slope
-                    v[c] = complex(jk.real() - slope * jk.imag(), jk.imag() + slope * jk.real());
+                    if constexpr (uses_order<C>(1)) {
+                        v[c] = jk;
+                    } else {
+                        // times lambda'(t) = 1 + i slope, once per channel
+                        v[c] = complex(jk.real() - slope * jk.imag(), jk.imag() + slope * jk.real());
+                    }
                 }
                 detail::add_weighted(out, half * gw[i0 + l], v);
             }
@@ -261,8 +273,16 @@ struct ray_rule {
                     fac.f[2] = 0.5 * (d * lam);
                 }
                 const double w = half * gw[i0 + l];
-                for (int c = 0; c < C::size; ++c) {
-                    out[c] += (fac.f[static_cast<int>(C::factors[c])] * k[c]) * w;
+                if constexpr (order1) {
+                    complex v[C::size];
+                    for (int c = 0; c < C::size; ++c) {
+                        v[c] = fac.f[static_cast<int>(C::factors[c])] * k[c];
+                    }
+                    detail::add_weighted(out, w, v);
+                } else {
+                    for (int c = 0; c < C::size; ++c) {
+                        out[c] += (fac.f[static_cast<int>(C::factors[c])] * k[c]) * w;
+                    }
                 }
             }
         }
