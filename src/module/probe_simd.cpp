@@ -85,7 +85,8 @@ void register_simd_probes(py::module_& m) {
         },
         py::arg("z"), py::arg("zp"), py::arg("k_p"), py::arg("k_m"), py::arg("lam"),
         py::arg("target") = "",
-        "The six kernel values at each lam (shape lam.shape + (6,)) from the kernel parts of the lane code of target "
+        "The six kernel values at each lam (shape lam.shape + (6,)) from the kernel parts of the "
+        "lane code of target "
         "(default: this process's).");
 
     m.def(

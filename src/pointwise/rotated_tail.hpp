@@ -50,9 +50,9 @@ enum class panel_floor : bool { own_size = false, running_sum = true };
 // panel_budget panels are used first; out then holds the partial sum. The
 // tally hears of every panel integration and of how the run ended.
 template <class Rule, class Ctx, class Sum, class Tally>
-bool doubling_panels(const Rule& rule, const Ctx& ctx, double first, panel_floor floor,
-                     double rtol, int depth, const double* gx, const double* gw, int n_gauss,
-                     Sum& out, Tally& tally) noexcept {
+bool doubling_panels(const Rule& rule, const Ctx& ctx, double first, panel_floor floor, double rtol,
+                     int depth, const double* gx, const double* gw, int n_gauss, Sum& out,
+                     Tally& tally) noexcept {
     constexpr int channels = static_cast<int>(std::tuple_size<Sum>::value);
     spectral::set_zero(out);
     double g = first;
@@ -92,8 +92,8 @@ template <class Rule, class Ctx, class Sum, class Tally>
 bool rotated_tail(const Rule& rule, const Ctx& ray, double start, double scale, double rtol,
                   int depth, const double* gx, const double* gw, int n_gauss, Sum& out,
                   Tally& tally) noexcept {
-    return doubling_panels(rule, ray, first_panel_length(start, scale), panel_floor::own_size,
-                           rtol, depth, gx, gw, n_gauss, out, tally);
+    return doubling_panels(rule, ray, first_panel_length(start, scale), panel_floor::own_size, rtol,
+                           depth, gx, gw, n_gauss, out, tally);
 }
 
 // The same without a tally.

@@ -165,7 +165,8 @@ struct detour_rule {
                         v[c] = jk;
                     } else {
                         // times lambda'(t) = 1 + i slope, once per channel
-                        v[c] = complex(jk.real() - slope * jk.imag(), jk.imag() + slope * jk.real());
+                        v[c] =
+                            complex(jk.real() - slope * jk.imag(), jk.imag() + slope * jk.real());
                     }
                 }
                 detail::add_weighted(out, half * gw[i0 + l], v);

@@ -362,7 +362,8 @@ block_fn kernel_at(double z, double zp, complex k_m) {
                  complex* out) {
         std::vector<nia::spectral::kernel_parts> p(static_cast<std::size_t>(n));
         f.kernel_parts_block(rec, re, im, n, p.data());
-        for (int i = 0; i < n; ++i) nia::spectral::six_from_parts(p[static_cast<std::size_t>(i)], out + 6 * i);
+        for (int i = 0; i < n; ++i)
+            nia::spectral::six_from_parts(p[static_cast<std::size_t>(i)], out + 6 * i);
     };
 }
 

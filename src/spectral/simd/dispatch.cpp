@@ -116,9 +116,14 @@ void scalar_sincos_block(const double* x, double* s, double* c, int n) {
     }
 }
 
-const lane_functions scalar_functions{
-    "scalar",         scalar_hankel_block,   scalar_j0_block,          scalar_exp_block,
-    scalar_sincos_block, scalar_j01_block, scalar_hankel01_block, scalar_kernel_parts_block};
+const lane_functions scalar_functions{"scalar",
+                                      scalar_hankel_block,
+                                      scalar_j0_block,
+                                      scalar_exp_block,
+                                      scalar_sincos_block,
+                                      scalar_j01_block,
+                                      scalar_hankel01_block,
+                                      scalar_kernel_parts_block};
 
 [[maybe_unused]] bool cpu_has(const char* target) noexcept {
 #if defined(__x86_64__) || defined(__i386__)
