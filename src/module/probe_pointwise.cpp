@@ -21,7 +21,7 @@ namespace {
 // A rule wrapper that counts its calls.
 template <class Rule>
 struct counted {
-    const Rule& rule;
+    Rule rule;
     std::int64_t* calls;
     template <class Ctx>
     void operator()(const Ctx& ctx, double a, double b, const double* gx, const double* gw, int n,
@@ -38,15 +38,10 @@ struct rule_counts {
 struct counting_rules {
     using sum_type = six_sum;
     rule_counts* counts;
-    counted<spectral::detour_panel_rule> detour() const noexcept {
-        return {spectral::detour_panel, &counts->detour};
-    }
-    counted<spectral::axis_panel_rule> axis() const noexcept {
-        return {spectral::axis_panel, &counts->axis};
-    }
-    counted<spectral::hankel_ray_rule_t> ray() const noexcept {
-        return {spectral::hankel_ray_rule, &counts->ray};
-    }
+    using six = spectral::six_channels;
+    counted<spectral::detour_rule<six>> detour() const noexcept { return {{}, &counts->detour}; }
+    counted<spectral::axis_rule<six>> axis() const noexcept { return {{}, &counts->axis}; }
+    counted<spectral::ray_rule<six>> ray() const noexcept { return {{}, &counts->ray}; }
 };
 
 pointwise::batch_controls controls(double k_p, complex k_m, double rtol, double lam_mult, int depth,

@@ -75,13 +75,18 @@ void register_simd_probes(py::module_& m) {
             complex* o = out.mutable_data();
             {
                 py::gil_scoped_release release;
-                f.kernel_block(r, re.data(), im.data(), static_cast<int>(n), o);
+                std::vector<spectral::kernel_parts> p(static_cast<std::size_t>(n));
+                f.kernel_parts_block(r, re.data(), im.data(), static_cast<int>(n), p.data());
+                for (py::ssize_t i = 0; i < n; ++i) {
+                    spectral::six_from_parts(p[static_cast<std::size_t>(i)], o + 6 * i);
+                }
             }
             return out;
         },
         py::arg("z"), py::arg("zp"), py::arg("k_p"), py::arg("k_m"), py::arg("lam"),
         py::arg("target") = "",
-        "The six kernel values at each lam (shape lam.shape + (6,)) by the lane code of target "
+        "The six kernel values at each lam (shape lam.shape + (6,)) from the kernel parts of the "
+        "lane code of target "
         "(default: this process's).");
 
     m.def(

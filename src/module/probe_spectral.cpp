@@ -10,7 +10,6 @@
 
 #include "../spectral/bessel_j0.hpp"
 #include "../spectral/bessel_j1.hpp"
-#include "../spectral/channel_panel_rules.hpp"
 #include "../spectral/field_channels.hpp"
 #include "../spectral/kernel.hpp"
 #include "../spectral/panel_rules.hpp"
@@ -97,7 +96,8 @@ void register_spectral_probes(py::module_& m) {
             const spectral::axis_ctx axis{r, rho};
             const spectral::detour_ctx ctx{axis, span, height};
             six_sum out;
-            spectral::detour_panel(ctx, a, b, g.gx.data(), g.gw.data(), g.n(), out);
+            spectral::detour_rule<spectral::six_channels>{}(ctx, a, b, g.gx.data(), g.gw.data(),
+                                                            g.n(), out);
             return to_array(out);
         },
         py::arg("z"), py::arg("zp"), py::arg("k_p"), py::arg("k_m"), py::arg("rho"),
@@ -112,7 +112,8 @@ void register_spectral_probes(py::module_& m) {
             const spectral::kernel_record r = spectral::make_kernel_record(z, zp, k_p, k_m);
             const spectral::axis_ctx ctx{r, rho};
             six_sum out;
-            spectral::axis_panel(ctx, a, b, g.gx.data(), g.gw.data(), g.n(), out);
+            spectral::axis_rule<spectral::six_channels>{}(ctx, a, b, g.gx.data(), g.gw.data(),
+                                                          g.n(), out);
             return to_array(out);
         },
         py::arg("z"), py::arg("zp"), py::arg("k_p"), py::arg("k_m"), py::arg("rho"), py::arg("a"),
@@ -126,7 +127,8 @@ void register_spectral_probes(py::module_& m) {
             const spectral::kernel_record r = spectral::make_kernel_record(z, zp, k_p, k_m);
             const spectral::tail_ray ray{r, origin, direction, rho, kind};
             six_sum out;
-            spectral::hankel_ray_rule(ray, a, b, g.gx.data(), g.gw.data(), g.n(), out);
+            spectral::ray_rule<spectral::six_channels>{}(ray, a, b, g.gx.data(), g.gw.data(), g.n(),
+                                                         out);
             return to_array(out);
         },
         py::arg("z"), py::arg("zp"), py::arg("k_p"), py::arg("k_m"), py::arg("origin"),
@@ -167,10 +169,9 @@ void register_spectral_probes(py::module_& m) {
                 const spectral::detour_ctx detour{axis, span, height};
                 const spectral::tail_ray ray{r, origin, direction, rho, kind};
                 spectral::channel_sum<C::size> d, x, t;
-                spectral::channel_detour_rule<C>{}(detour, a, b, g.gx.data(), g.gw.data(), g.n(),
-                                                   d);
-                spectral::channel_axis_rule<C>{}(axis, a, b, g.gx.data(), g.gw.data(), g.n(), x);
-                spectral::channel_ray_rule<C>{}(ray, a, b, g.gx.data(), g.gw.data(), g.n(), t);
+                spectral::detour_rule<C>{}(detour, a, b, g.gx.data(), g.gw.data(), g.n(), d);
+                spectral::axis_rule<C>{}(axis, a, b, g.gx.data(), g.gw.data(), g.n(), x);
+                spectral::ray_rule<C>{}(ray, a, b, g.gx.data(), g.gw.data(), g.n(), t);
                 return py::make_tuple(sum_to_array(d), sum_to_array(x), sum_to_array(t));
             });
         },

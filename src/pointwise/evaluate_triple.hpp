@@ -16,6 +16,7 @@
 #include <tuple>
 #include <type_traits>
 
+#include "../spectral/channel_set.hpp"
 #include "../spectral/kernel.hpp"
 #include "../spectral/panel_rules.hpp"
 #include "adaptive_panel.hpp"
@@ -144,14 +145,20 @@ inline triple_plan plan_triple(double k_p, complex k_m, double rho, double z, do
     return p;
 }
 
-// The panel rules the driver uses; a tracing caller may substitute wrappers.
-// Another set of rules (the field integrals) may carry another channel sum.
-struct plain_rules {
-    using sum_type = six_sum;
-    const spectral::detour_panel_rule& detour() const noexcept { return spectral::detour_panel; }
-    const spectral::axis_panel_rule& axis() const noexcept { return spectral::axis_panel; }
-    const spectral::hankel_ray_rule_t& ray() const noexcept { return spectral::hankel_ray_rule; }
+// The panel rules of channel set C; a tracing caller may substitute wrappers.
+// Close to the axis the tail takes one ray with the Bessel factors themselves
+// (integrate_pieces) for the sets with order-one factors.
+template <class C>
+struct channel_rules {
+    using sum_type = spectral::channel_sum<C::size>;
+    static constexpr bool bessel_ray_near_axis = spectral::uses_order<C>(1);
+    spectral::detour_rule<C> detour() const noexcept { return {}; }
+    spectral::axis_rule<C> axis() const noexcept { return {}; }
+    spectral::ray_rule<C> ray() const noexcept { return {}; }
 };
+
+// The rules of the six interface kernels.
+using plain_rules = channel_rules<spectral::six_channels>;
 
 namespace detail {
 
@@ -166,10 +173,10 @@ namespace detail {
 // when rho <= (z - zp) / 40, so that J of complex argument keeps its digits
 // there (it loses about eps exp|Im| beyond; with rho = (z - zp) / 6 every
 // panel went to the depth limit at rtol 1e-12). A channel set whose rules ask
-// for it (the field integrals) takes that ray then, while rho lambda stays
-// below 1/2 at the tail's start; otherwise the pair loses no more than some
-// 1/(rho lambda)^2 of the tail's size, a few hundred at most. The six channels
-// keep the Hankel pair (their J0 has only the logarithm of Y0 to lose).
+// for it (the sets with order-one factors) takes that ray then, while rho
+// lambda stays below 1/2 at the tail's start; otherwise the pair loses no more
+// than some 1/(rho lambda)^2 of the tail's size, a few hundred at most. The six
+// channels keep the Hankel pair (their J0 has only the logarithm of Y0 to lose).
 template <class Rules, class = void>
 struct takes_bessel_ray : std::false_type {};
 template <class Rules>

@@ -106,43 +106,6 @@ inline double singularity_distance(complex q, double k_p, complex k_m) noexcept 
     return d;
 }
 
-// The integral of a cut over t from 0 to infinity: panels that double in
-// length from [0, far_first_panel], each by adaptive_panel, until two in a row
-// are negligible against the running sum (the quiet test of the rotated
-// tail). Each panel's tolerance is held to rtol times the larger of its own
-// size and the running sum: the panels far out, where e^{-t^2} has made the
-// integrand negligible, are accepted as soon as they are below that, instead
-// of being resolved to their own relative accuracy. False when the panel
-// budget runs out first.
-template <class Rule, class Ctx, class Sum, class Tally>
-bool cut_integral(const Rule& rule, const Ctx& ctx, const batch_controls& ctl, Sum& out,
-                  Tally& tally) noexcept {
-    constexpr int channels = static_cast<int>(std::tuple_size<Sum>::value);
-    spectral::set_zero(out);
-    double t = 0.0;
-    double g = far_first_panel;
-    int quiet = 0;
-    for (int panel = 0; panel < panel_budget; ++panel) {
-        Sum p;
-        adaptive_panel(rule, ctx, t, t + g, ctl.rtol, ctl.depth, ctl.gx, ctl.gw, ctl.n_gauss,
-                       nullptr, largest_modulus(out), p, tally);
-        for (int c = 0; c < channels; ++c) out[c] += p[c];
-        const double s = largest_modulus(out);
-        const double m = largest_modulus(p);
-        const bool loud = s != 0.0 && m >= ctl.rtol * s && !(m == 0.0 && ctl.rtol > 0.0);
-        if (loud) {
-            quiet = 0;
-        } else if (++quiet == 2) {
-            if constexpr (Tally::active) tally.ray_done(true, panel + 1);
-            return true;
-        }
-        t = t + g;
-        g = 2.0 * g;
-    }
-    if constexpr (Tally::active) tally.ray_done(false, panel_budget);
-    return false;
-}
-
 }  // namespace detail
 
 // Whether the triple takes the far range: finite media and point, a passive
@@ -173,7 +136,7 @@ inline bool far_range_applies(const batch_controls& ctl, double rho, double z, d
 }
 
 // The far range of one triple (see far_range_applies) for the channels of
-// `Channels`: both cut integrals on doubling panels (detail::cut_integral),
+// `Channels`: both cut integrals on doubling panels (doubling_panels),
 // with adaptive_panel and the caller's tally, plus -pi i times the
 // residue of each pole of the kernel's sheet that the path sweeps (in the
 // lower half-plane, or on the positive real axis, where the defining path
@@ -198,7 +161,10 @@ bool integrate_far(const batch_controls& ctl, double rho, double z, double zp,
         // the cut's panels count in the row's summed modulus with the phase's modulus
         if constexpr (Tally::active) tally.magnitude_weight = std::abs(phase);
         Sum cut;
-        const bool quiet = detail::cut_integral(rule, ctx, ctl, cut, tally);
+        // each cut on panels doubling from [0, far_first_panel], held to the running sum
+        const bool quiet =
+            doubling_panels(rule, ctx, far_first_panel, panel_floor::running_sum, ctl.rtol,
+                            ctl.depth, ctl.gx, ctl.gw, ctl.n_gauss, cut, tally);
         if constexpr (Tally::active) tally.magnitude_weight = 1.0;
         if (!quiet) return false;
         for (int c = 0; c < n; ++c) out[c] += phase * cut[c];

@@ -37,24 +37,31 @@ inline double largest_modulus(const Sum& s) noexcept {
 
 }  // namespace detail
 
-// Integrates the ray of `ray` into out with panels of adaptive_panel over `rule`.
-// start (the distance of the ray's origin from 0) bounds the first panel;
-// scale is the length in t over which the integrand decays. Returns false when
-// the panel budget runs out before two consecutive quiet panels; out then holds
-// the partial sum. The tally hears of every panel integration and of how the
-// ray ended.
+// How the panels of a doubling run are held to their tolerance: each to
+// rtol of its own size (own_size), or to rtol of the larger of its own size
+// and the running sum (running_sum), so that panels far out, where the
+// integrand has become negligible, are accepted as soon as they are below
+// that instead of being resolved to their own relative accuracy.
+enum class panel_floor : bool { own_size = false, running_sum = true };
+
+// The integral over t from 0 to infinity of `rule` in `ctx`, on panels of
+// adaptive_panel that double in length from [0, first], summed until two
+// panels in a row are negligible against the running sum. Returns false when
+// panel_budget panels are used first; out then holds the partial sum. The
+// tally hears of every panel integration and of how the run ended.
 template <class Rule, class Ctx, class Sum, class Tally>
-bool rotated_tail(const Rule& rule, const Ctx& ray, double start, double scale, double rtol,
-                  int depth, const double* gx, const double* gw, int n_gauss, Sum& out,
-                  Tally& tally) noexcept {
+bool doubling_panels(const Rule& rule, const Ctx& ctx, double first, panel_floor floor, double rtol,
+                     int depth, const double* gx, const double* gw, int n_gauss, Sum& out,
+                     Tally& tally) noexcept {
     constexpr int channels = static_cast<int>(std::tuple_size<Sum>::value);
     spectral::set_zero(out);
-    double g = first_panel_length(start, scale);
+    double g = first;
     double t = 0.0;
     int quiet = 0;
     for (int panel = 0; panel < panel_budget; ++panel) {
         Sum p;
-        adaptive_panel(rule, ray, t, t + g, rtol, depth, gx, gw, n_gauss, nullptr, 0.0, p, tally);
+        const double f = floor == panel_floor::running_sum ? detail::largest_modulus(out) : 0.0;
+        adaptive_panel(rule, ctx, t, t + g, rtol, depth, gx, gw, n_gauss, nullptr, f, p, tally);
         for (int c = 0; c < channels; ++c) out[c] += p[c];
         const double s = detail::largest_modulus(out);
         const double m = detail::largest_modulus(p);
@@ -74,6 +81,19 @@ bool rotated_tail(const Rule& rule, const Ctx& ray, double start, double scale, 
     }
     if constexpr (Tally::active) tally.ray_done(false, panel_budget);
     return false;
+}
+
+// Integrates the ray of `ray` into out with doubling panels over `rule`.
+// start (the distance of the ray's origin from 0) bounds the first panel;
+// scale is the length in t over which the integrand decays. Returns false when
+// the panel budget runs out before two consecutive quiet panels; out then holds
+// the partial sum.
+template <class Rule, class Ctx, class Sum, class Tally>
+bool rotated_tail(const Rule& rule, const Ctx& ray, double start, double scale, double rtol,
+                  int depth, const double* gx, const double* gw, int n_gauss, Sum& out,
+                  Tally& tally) noexcept {
+    return doubling_panels(rule, ray, first_panel_length(start, scale), panel_floor::own_size, rtol,
+                           depth, gx, gw, n_gauss, out, tally);
 }
 
 // The same without a tally.

@@ -12,9 +12,11 @@
 // A channel set is a type with
 //   static constexpr int size;                                  the number of channels
 //   static constexpr std::array<bessel_factor, size> factors;   each channel's factor
+//   static void from_parts(const kernel_record& r, complex lam, const kernel_parts& p,
+//                          complex* K) noexcept;                the size kernel values at
+//                                                               lambda from the kernel parts
 //   static void values(const kernel_record& r, complex lam, complex gp, complex gm,
-//                      complex* K) noexcept;                    the size kernel values at
-//                                                               lambda, from the vertical
+//                      complex* K) noexcept;                    the same from the vertical
 //                                                               wavenumbers gp (upper) and
 //                                                               gm (lower) on the caller's
 //                                                               sheet
@@ -32,12 +34,26 @@ namespace nia::spectral {
 
 enum class bessel_factor : int { j0 = 0, j1 = 1, j1_over_rho = 2 };
 
+// Whether a channel of C takes a factor of order `order` (0: J0; 1: J1 or
+// J1/rho): the panel rules evaluate only the orders their channel set uses.
+template <class C>
+constexpr bool uses_order(int order) noexcept {
+    for (bessel_factor f : C::factors) {
+        if ((f == bessel_factor::j0) == (order == 0)) return true;
+    }
+    return false;
+}
+
 // The six interface kernels of the batch entry, all against J0.
 struct six_channels {
     static constexpr int size = 6;
     static constexpr std::array<bessel_factor, 6> factors = {bessel_factor::j0, bessel_factor::j0,
                                                              bessel_factor::j0, bessel_factor::j0,
                                                              bessel_factor::j0, bessel_factor::j0};
+    static void from_parts(const kernel_record&, complex, const kernel_parts& p,
+                           complex* K) noexcept {
+        six_from_parts(p, K);
+    }
     static void values(const kernel_record& r, complex lam, complex gp, complex gm,
                        complex* K) noexcept {
         kernel_from_gammas(r, lam, gp, gm, K);

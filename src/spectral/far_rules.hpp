@@ -47,14 +47,6 @@ struct branch_cut_ctx {
 
 namespace detail {
 
-template <class Channels>
-constexpr bool uses_order(int order) noexcept {
-    for (bessel_factor f : Channels::factors) {
-        if ((f == bessel_factor::j0) == (order == 0)) return true;
-    }
-    return false;
-}
-
 // Each channel's Hankel-form factor from the order-0 and order-1 values h0,
 // h1 (either without or with its phase): H0 for j0, H1 for j1, H1 / rho for
 // j1_over_rho.
@@ -77,8 +69,8 @@ struct branch_cut_rule {
     void operator()(const branch_cut_ctx& ctx, double a, double b, const double* gx,
                     const double* gw, int n_gauss, sum_type& out) const noexcept {
         constexpr int n = Channels::size;
-        constexpr bool order0 = detail::uses_order<Channels>(0);
-        constexpr bool order1 = detail::uses_order<Channels>(1);
+        constexpr bool order0 = uses_order<Channels>(0);
+        constexpr bool order1 = uses_order<Channels>(1);
         set_zero(out);
         const double mid = (a + b) * 0.5;
         const double half = (b - a) * 0.5;

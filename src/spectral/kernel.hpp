@@ -31,6 +31,39 @@ inline complex vertical_wavenumber(complex lam, complex k) noexcept {
     return principal_sqrt(u) * principal_sqrt(v);
 }
 
+// What every kernel of the package is built from at one lambda: the two
+// vertical wavenumbers and the two interface quotients, k0 = 2 lambda S /
+// (gp + gm) and q = 2 lambda S / (k_m^2 gp + k_p^2 gm). The field kernels are
+// these times powers of lambda, gp, gm and the wavenumbers.
+struct kernel_parts {
+    complex gp;
+    complex gm;
+    complex k0;  // K_0 of the six
+    complex q;   // K_1 of the six
+};
+
+// The parts at lambda from the vertical wavenumbers gp and gm. The factor
+// S = exp(zp gm - z gp) is the product of the upward decay in the upper medium
+// and the downward decay in the lower one.
+inline kernel_parts parts_from_gammas(const kernel_record& r, complex lam, complex gp,
+                                      complex gm) noexcept {
+    const complex e = r.zp * gm - r.z * gp;
+    const complex s = complex_exp(e);
+    const complex n = 2.0 * lam * s;
+    return {gp, gm, quotient(n, gp + gm), quotient(n, r.k_m_sq * gp + r.k_p_sq * gm)};
+}
+
+// The six kernel values from the parts at one lambda, written into K[0..5]:
+// K_0 = k0, K_1 = q and the products of q with the vertical wavenumbers.
+inline void six_from_parts(const kernel_parts& p, complex* K) noexcept {
+    K[0] = p.k0;
+    K[1] = p.q;
+    K[2] = p.q * (p.gp - p.gm);
+    K[3] = -K[2] * p.gp;
+    K[4] = -p.q * (p.gp * p.gm);
+    K[5] = K[2] * p.gm;
+}
+
 // The six kernel values at lambda from the two vertical wavenumbers gp and gm,
 // written into K[0..5]. The factor s = exp(zp gm - z gp) is the product of the
 // upward decay in the upper medium and the downward decay in the lower one;
@@ -41,37 +74,7 @@ inline complex vertical_wavenumber(complex lam, complex k) noexcept {
 // one of them with the other sign).
 inline void kernel_from_gammas(const kernel_record& r, complex lam, complex gp, complex gm,
                                complex* K) noexcept {
-    const complex e = r.zp * gm - r.z * gp;
-    const complex s = complex_exp(e);
-    const complex n = 2.0 * lam * s;
-    K[0] = quotient(n, gp + gm);
-    const complex q = quotient(n, r.k_m_sq * gp + r.k_p_sq * gm);
-    K[1] = q;
-    K[2] = q * (gp - gm);
-    K[3] = -K[2] * gp;
-    K[4] = -q * (gp * gm);
-    K[5] = K[2] * gm;
-}
-
-// What every kernel of the package is built from at one lambda: the two
-// vertical wavenumbers and the two interface quotients, k0 = 2 lambda S /
-// (gp + gm) and q = 2 lambda S / (k_m^2 gp + k_p^2 gm). The field kernels are
-// these times powers of lambda, gp, gm and the wavenumbers.
-struct kernel_parts {
-    complex gp;
-    complex gm;
-    complex k0;  // bit for bit K_0 of kernel_from_gammas
-    complex q;   // bit for bit K_1 of kernel_from_gammas
-};
-
-// The parts at lambda from the vertical wavenumbers gp and gm, by the
-// operations of kernel_from_gammas.
-inline kernel_parts parts_from_gammas(const kernel_record& r, complex lam, complex gp,
-                                      complex gm) noexcept {
-    const complex e = r.zp * gm - r.z * gp;
-    const complex s = complex_exp(e);
-    const complex n = 2.0 * lam * s;
-    return {gp, gm, quotient(n, gp + gm), quotient(n, r.k_m_sq * gp + r.k_p_sq * gm)};
+    six_from_parts(parts_from_gammas(r, lam, gp, gm), K);
 }
 
 // The parts on the sheet of the vertical wavenumbers above.

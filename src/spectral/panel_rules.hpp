@@ -1,26 +1,42 @@
-// The three panel rules: the integrands of the spectral path, each applied to a
-// whole panel [a, b] of a real path parameter t with the caller's Gauss rule.
+// The three panel rules of the spectral path for any channel set
+// (channel_set.hpp): the integrands on the detour, the real axis and a tail
+// ray, each kernel against its own Bessel-type factor, applied to a whole
+// panel [a, b] of a real path parameter t with the caller's Gauss rule.
 //
-// Every rule overwrites its output with the Gauss sum of its six channels:
-// with m = (a + b)/2 and h = (b - a)/2, node i sits at t_i = m + h gx[i] and
-// carries weight h gw[i]. n_gauss <= 0 gives zeros.
+// Every rule overwrites its output with the Gauss sum of its channels: with
+// m = (a + b)/2 and h = (b - a)/2, node i sits at t_i = m + h gx[i] and carries
+// weight h gw[i]. n_gauss <= 0 gives zeros.
 //
-// The nodes go to the kernel and the Bessel-type factor in blocks of SIMD
+// At every node the kernel parts (the two vertical wavenumbers and the two
+// interface quotients) are evaluated once for all channels, and the
+// Bessel-type factors once for all channels: only the orders the channel set
+// uses, chosen at compile time (J0 alone for the six interface kernels; J0 and
+// J1 from one pass for the fields). J1(rho lambda)/rho is J1 times 1/rho; for
+// rho below j1_over_rho_floor (and on the ray of rho = 0, which carries no
+// Bessel factor) it is its limit lambda/2, while J0 -> 1 and J1 -> 0 there.
+//
+// The node values: on the axis v_c = F_c K_c, summed as out_c += w v_c by
+// fused multiply-adds. On the detour and a ray the sets of order zero alone
+// (the six) form (F_c K_c) lambda'(t) and add (f_c K_c) w without fusing, the
+// sets with order-one factors turn each factor by lambda'(t) once and fuse
+// the ray's sums too: the two orders of the same products, each kept as its
+// rows were first computed.
+//
+// The nodes go to the kernel parts and the Bessel functions in blocks of SIMD
 // lanes (simd/dispatch.hpp: the target chosen for the process, or the scalar
 // code under NIA_SCALAR); the Gauss sums still run over the nodes in order.
 #pragma once
 
 #include <cmath>
 
-#include "../special/hankel.hpp"
-#include "bessel_j0.hpp"
+#include "channel_set.hpp"
 #include "kernel.hpp"
 #include "simd/dispatch.hpp"
 #include "six_sum.hpp"
 
 namespace nia::spectral {
 
-// Context of the real-axis integrand K_c(t) J0(rho t).
+// Context of the real-axis integrand K_c(t) F_c(rho t).
 struct axis_ctx {
     const kernel_record& kernel;
     double rho;
@@ -36,12 +52,12 @@ struct detour_ctx {
 
 // The kind of a single tail ray that carries the Bessel factors J0, J1 and
 // J1/rho themselves: for rho small against the path's reach, where the Hankel
-// pair would cancel (the field integrals' rules; see integrate_pieces).
+// pair would cancel (see integrate_pieces).
 inline constexpr int bessel_ray_kind = 3;
 
 // Context of one rotated tail ray lambda(t) = origin + t direction.
-// kind 1: factor H0^(1)(rho lambda)/2; kind 2: H0^(2)(rho lambda)/2; other: none
-// (the six-channel rule; the field rules also take bessel_ray_kind).
+// kind 1: factors H^(1)(rho lambda)/2; kind 2: H^(2)(rho lambda)/2;
+// bessel_ray_kind: J(rho lambda); other: none (the ray of rho = 0).
 struct tail_ray {
     const kernel_record& kernel;
     complex origin;
@@ -50,22 +66,58 @@ struct tail_ray {
     int kind;
 };
 
+// Below this rho, J1(rho lambda)/rho is lambda/2 to rounding for any lambda
+// of the path (|rho lambda| < 1e-90: the next term, (rho lambda)^2/16, is far
+// below the last bit), and 1/rho would only lose digits to subnormals.
+inline constexpr double j1_over_rho_floor = 1e-100;
+
 namespace detail {
 
+// The three factor values of one node, indexed by bessel_factor.
+struct factor_values {
+    complex f[3];
+};
+
 // out_c += w v_c, real and imaginary parts each by a fused multiply-add.
-inline void add_weighted(six_sum& out, double w, const complex* v) noexcept {
-    for (int c = 0; c < 6; ++c) {
+template <std::size_t N>
+inline void add_weighted(channel_sum<N>& out, double w, const complex* v) noexcept {
+    for (std::size_t c = 0; c < N; ++c) {
         out[c] = complex(std::fma(w, v[c].real(), out[c].real()),
                          std::fma(w, v[c].imag(), out[c].imag()));
     }
 }
 
+// J0, J1 and J1(rho lambda)/rho at rho lambda, for the detour, the axis and a
+// Bessel ray; j1 is not read when C uses no order-one factor.
+template <class C>
+inline factor_values bessel_factors(complex j0, complex j1, complex lam, double rho) noexcept {
+    if constexpr (!uses_order<C>(1)) {
+        return {{j0, complex(0.0, 0.0), complex(0.0, 0.0)}};
+    } else {
+        if (rho < j1_over_rho_floor) return {{j0, j1, 0.5 * lam}};
+        return {{j0, j1, j1 * (1.0 / rho)}};
+    }
+}
+
+// J0 (and J1 where C uses it) at zeta_re[l] + i zeta_im[l], l < nb.
+template <class C>
+inline void bessel_block(const simd::lane_functions& lanes, const double* zeta_re,
+                         const double* zeta_im, int nb, complex* j0, complex* j1) noexcept {
+    if constexpr (uses_order<C>(1)) {
+        lanes.j01_block(zeta_re, zeta_im, nb, j0, j1);
+    } else {
+        lanes.j0_block(zeta_re, zeta_im, nb, j0);
+    }
+}
+
 }  // namespace detail
 
-// Bessel form on the half-sine detour: K_c(lambda) J0(rho lambda) lambda'(t).
-struct detour_panel_rule {
+// The integrand K_c(lambda) F_c(rho lambda) lambda'(t) on the half-sine detour.
+template <class C>
+struct detour_rule {
+    using sum_type = channel_sum<C::size>;
     void operator()(const detour_ctx& ctx, double a, double b, const double* gx, const double* gw,
-                    int n_gauss, six_sum& out) const noexcept {
+                    int n_gauss, sum_type& out) const noexcept {
         set_zero(out);
         const double half = (b - a) * 0.5;
         const double mid = (a + b) * 0.5;
@@ -79,9 +131,9 @@ struct detour_panel_rule {
         const simd::lane_functions& lanes = simd::lanes();
         constexpr int bw = simd::block_width;
         double lam_re[bw], lam_im[bw], slopes[bw], zeta_re[bw], zeta_im[bw];
-        complex kb[bw][6];
-        complex jb[bw];
-        complex v[6];
+        kernel_parts parts[bw];
+        complex j0[bw], j1[bw];
+        complex k[C::size], v[C::size];
         for (int i0 = 0; i0 < n_gauss; i0 += bw) {
             const int nb = n_gauss - i0 < bw ? n_gauss - i0 : bw;
             for (int l = 0; l < nb; ++l) {
@@ -94,37 +146,50 @@ struct detour_panel_rule {
                 zeta_re[l] = rho * lam_re[l];
                 zeta_im[l] = rho * lam_im[l];
             }
-            lanes.kernel_block(kernel, lam_re, lam_im, nb, kb[0]);
-            lanes.j0_block(zeta_re, zeta_im, nb, jb);
+            lanes.kernel_parts_block(kernel, lam_re, lam_im, nb, parts);
+            detail::bessel_block<C>(lanes, zeta_re, zeta_im, nb, j0, j1);
             for (int l = 0; l < nb; ++l) {
-                const int i = i0 + l;
+                const complex lam(lam_re[l], lam_im[l]);
+                C::from_parts(kernel, lam, parts[l], k);
+                detail::factor_values fac = detail::bessel_factors<C>(j0[l], j1[l], lam, rho);
                 const double slope = slopes[l];
-                const complex* k = kb[l];
-                const complex j = jb[l];
-                for (int c = 0; c < 6; ++c) {
-                    const complex jk = j * k[c];
-                    // times lambda'(t) = 1 + i slope
-                    v[c] = complex(jk.real() - slope * jk.imag(), jk.imag() + slope * jk.real());
+                if constexpr (uses_order<C>(1)) {
+                    // times lambda'(t) = 1 + i slope, once per factor
+                    for (complex& f : fac.f) {
+                        f = complex(f.real() - slope * f.imag(), f.imag() + slope * f.real());
+                    }
                 }
-                detail::add_weighted(out, half * gw[i], v);
+                for (int c = 0; c < C::size; ++c) {
+                    const complex jk = fac.f[static_cast<int>(C::factors[c])] * k[c];
+                    if constexpr (uses_order<C>(1)) {
+                        v[c] = jk;
+                    } else {
+                        // times lambda'(t) = 1 + i slope, once per channel
+                        v[c] =
+                            complex(jk.real() - slope * jk.imag(), jk.imag() + slope * jk.real());
+                    }
+                }
+                detail::add_weighted(out, half * gw[i0 + l], v);
             }
         }
     }
 };
 
-// Bessel form on the real axis: K_c(t) J0(rho t); J0 in real arithmetic.
-struct axis_panel_rule {
+// The integrand K_c(t) F_c(rho t) on the real axis.
+template <class C>
+struct axis_rule {
+    using sum_type = channel_sum<C::size>;
     void operator()(const axis_ctx& ctx, double a, double b, const double* gx, const double* gw,
-                    int n_gauss, six_sum& out) const noexcept {
+                    int n_gauss, sum_type& out) const noexcept {
         set_zero(out);
         const double half = (b - a) * 0.5;
         const double mid = (a + b) * 0.5;
         const simd::lane_functions& lanes = simd::lanes();
         constexpr int bw = simd::block_width;
         double lam_re[bw], lam_im[bw], zeta_re[bw], zeta_im[bw];
-        complex kb[bw][6];
-        complex jb[bw];
-        complex v[6];
+        kernel_parts parts[bw];
+        complex j0[bw], j1[bw];
+        complex k[C::size], v[C::size];
         for (int i0 = 0; i0 < n_gauss; i0 += bw) {
             const int nb = n_gauss - i0 < bw ? n_gauss - i0 : bw;
             for (int l = 0; l < nb; ++l) {
@@ -133,34 +198,46 @@ struct axis_panel_rule {
                 zeta_re[l] = ctx.rho * lam_re[l];
                 zeta_im[l] = ctx.rho * 0.0;
             }
-            lanes.kernel_block(ctx.kernel, lam_re, lam_im, nb, kb[0]);
-            lanes.j0_block(zeta_re, zeta_im, nb, jb);
+            lanes.kernel_parts_block(ctx.kernel, lam_re, lam_im, nb, parts);
+            detail::bessel_block<C>(lanes, zeta_re, zeta_im, nb, j0, j1);
             for (int l = 0; l < nb; ++l) {
-                const int i = i0 + l;
-                const complex* k = kb[l];
-                const complex j = jb[l];
-                for (int c = 0; c < 6; ++c) v[c] = j * k[c];
-                detail::add_weighted(out, half * gw[i], v);
+                const complex lam(lam_re[l], 0.0);
+                C::from_parts(ctx.kernel, lam, parts[l], k);
+                const detail::factor_values fac =
+                    detail::bessel_factors<C>(j0[l], j1[l], lam, ctx.rho);
+                for (int c = 0; c < C::size; ++c) {
+                    v[c] = fac.f[static_cast<int>(C::factors[c])] * k[c];
+                }
+                detail::add_weighted(out, half * gw[i0 + l], v);
             }
         }
     }
 };
 
-// Hankel form on a tail ray: K_c(lambda) f(lambda), with the factor
-// f = direction H0^(kind)(rho lambda)/2 for kinds 1 and 2, f = direction otherwise.
-struct hankel_ray_rule_t {
+// The integrand on a tail ray, times the ray's direction: for kinds 1 and 2
+// the factors are H0^(kind)(rho lambda)/2, H1^(kind)(rho lambda)/2 and
+// H1^(kind)(rho lambda)/(2 rho); for bessel_ray_kind J0, J1 and J1/rho at
+// rho lambda (channel sets with order-one factors only); for any other kind
+// (the ray of rho = 0) they are 1, 0 and lambda/2.
+template <class C>
+struct ray_rule {
+    using sum_type = channel_sum<C::size>;
     void operator()(const tail_ray& ray, double a, double b, const double* gx, const double* gw,
-                    int n_gauss, six_sum& out) const noexcept {
+                    int n_gauss, sum_type& out) const noexcept {
+        constexpr bool order1 = uses_order<C>(1);
         set_zero(out);
         const double mid = (a + b) * 0.5;
         const double half = (b - a) * 0.5;
         const complex o = ray.origin, d = ray.direction;
         const bool with_hankel = ray.kind == 1 || ray.kind == 2;
+        const bool with_bessel = order1 && ray.kind == bessel_ray_kind;
+        const double half_over_rho = with_hankel ? 0.5 / ray.rho : 0.0;
         const simd::lane_functions& lanes = simd::lanes();
         constexpr int bw = simd::block_width;
         double lam_re[bw], lam_im[bw], zeta_re[bw], zeta_im[bw];
-        complex kb[bw][6];
-        complex hb[bw];
+        kernel_parts parts[bw];
+        complex h0[bw], h1[bw];  // H0 and H1, or J0 and J1 on a Bessel ray
+        complex k[C::size];
         for (int i0 = 0; i0 < n_gauss; i0 += bw) {
             const int nb = n_gauss - i0 < bw ? n_gauss - i0 : bw;
             for (int l = 0; l < nb; ++l) {
@@ -170,25 +247,47 @@ struct hankel_ray_rule_t {
                 zeta_re[l] = ray.rho * lam_re[l];
                 zeta_im[l] = ray.rho * lam_im[l];
             }
-            lanes.kernel_block(ray.kernel, lam_re, lam_im, nb, kb[0]);
-            if (with_hankel) lanes.hankel_block(ray.kind, zeta_re, zeta_im, nb, hb);
+            lanes.kernel_parts_block(ray.kernel, lam_re, lam_im, nb, parts);
+            if constexpr (order1) {
+                if (with_hankel) lanes.hankel01_block(ray.kind, zeta_re, zeta_im, nb, h0, h1);
+                if (with_bessel) lanes.j01_block(zeta_re, zeta_im, nb, h0, h1);
+            } else {
+                if (with_hankel) lanes.hankel_block(ray.kind, zeta_re, zeta_im, nb, h0);
+            }
             for (int l = 0; l < nb; ++l) {
-                const int i = i0 + l;
-                const complex* k = kb[l];
-                complex f = d;
-                if (with_hankel) {
-                    const complex h = hb[l];
-                    f = 0.5 * (d * h);
+                const complex lam(lam_re[l], lam_im[l]);
+                C::from_parts(ray.kernel, lam, parts[l], k);
+                detail::factor_values fac;
+                if (with_bessel) {
+                    fac = detail::bessel_factors<C>(h0[l], h1[l], lam, ray.rho);
+                    for (complex& f : fac.f) f = d * f;
+                } else if (with_hankel) {
+                    fac.f[0] = 0.5 * (d * h0[l]);
+                    if constexpr (order1) {
+                        const complex dh1 = d * h1[l];
+                        fac.f[1] = 0.5 * dh1;
+                        fac.f[2] = half_over_rho * dh1;
+                    }
+                } else {
+                    fac.f[0] = d;
+                    fac.f[1] = complex(0.0, 0.0);
+                    fac.f[2] = 0.5 * (d * lam);
                 }
-                const double w = half * gw[i];
-                for (int c = 0; c < 6; ++c) out[c] += (f * k[c]) * w;
+                const double w = half * gw[i0 + l];
+                if constexpr (order1) {
+                    complex v[C::size];
+                    for (int c = 0; c < C::size; ++c) {
+                        v[c] = fac.f[static_cast<int>(C::factors[c])] * k[c];
+                    }
+                    detail::add_weighted(out, w, v);
+                } else {
+                    for (int c = 0; c < C::size; ++c) {
+                        out[c] += (fac.f[static_cast<int>(C::factors[c])] * k[c]) * w;
+                    }
+                }
             }
         }
     }
 };
-
-inline constexpr detour_panel_rule detour_panel{};
-inline constexpr axis_panel_rule axis_panel{};
-inline constexpr hankel_ray_rule_t hankel_ray_rule{};
 
 }  // namespace nia::spectral

@@ -357,8 +357,14 @@ std::vector<complex> j0_arguments() {
 
 block_fn kernel_at(double z, double zp, complex k_m) {
     const nia::spectral::kernel_record rec = nia::spectral::make_kernel_record(z, zp, 1.0, k_m);
+    // the six kernel values the panel rules form from the lanes' kernel parts
     return [rec](const simd::lane_functions& f, const double* re, const double* im, int n,
-                 complex* out) { f.kernel_block(rec, re, im, n, out); };
+                 complex* out) {
+        std::vector<nia::spectral::kernel_parts> p(static_cast<std::size_t>(n));
+        f.kernel_parts_block(rec, re, im, n, p.data());
+        for (int i = 0; i < n; ++i)
+            nia::spectral::six_from_parts(p[static_cast<std::size_t>(i)], out + 6 * i);
+    };
 }
 
 block_fn hankel_of_kind(int kind) {
@@ -416,7 +422,7 @@ std::vector<member> members() {
     for (std::size_t i = 0; i < std::size(media); ++i) {
         const medium& md = media[i];
         char name[80];
-        std::snprintf(name, sizeof name, "kernel_block z=%g zp=%g k_m=%.3g%+.3gi", md.z, md.zp,
+        std::snprintf(name, sizeof name, "kernel z=%g zp=%g k_m=%.3g%+.3gi", md.z, md.zp,
                       md.k_m.real(), md.k_m.imag());
         member k{name,
                  6,

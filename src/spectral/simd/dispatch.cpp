@@ -28,16 +28,6 @@ NIA_DECLARE_TARGET(neon)
 
 namespace detail {
 
-void scalar_kernel_node(const kernel_record& r, double lam_re, double lam_im,
-                        double* out) noexcept {
-    complex k[6];
-    spectral_kernel(r, complex(lam_re, lam_im), k);
-    for (int c = 0; c < 6; ++c) {
-        out[2 * c] = k[c].real();
-        out[2 * c + 1] = k[c].imag();
-    }
-}
-
 void scalar_kernel_parts_node(const kernel_record& r, double lam_re, double lam_im,
                               double* out) noexcept {
     const kernel_parts p = spectral_kernel_parts(r, complex(lam_re, lam_im));
@@ -85,11 +75,6 @@ void scalar_j0_normalise(double j_re, double j_im, double total_re, double total
 
 namespace {
 
-void scalar_kernel_block(const kernel_record& r, const double* lam_re, const double* lam_im, int n,
-                         complex* k) {
-    for (int i = 0; i < n; ++i) spectral_kernel(r, complex(lam_re[i], lam_im[i]), k + 6 * i);
-}
-
 void scalar_kernel_parts_block(const kernel_record& r, const double* lam_re, const double* lam_im,
                                int n, kernel_parts* p) {
     for (int i = 0; i < n; ++i) p[i] = spectral_kernel_parts(r, complex(lam_re[i], lam_im[i]));
@@ -131,10 +116,14 @@ void scalar_sincos_block(const double* x, double* s, double* c, int n) {
     }
 }
 
-const lane_functions scalar_functions{
-    "scalar",         scalar_kernel_block,   scalar_hankel_block,
-    scalar_j0_block,  scalar_exp_block,      scalar_sincos_block,
-    scalar_j01_block, scalar_hankel01_block, scalar_kernel_parts_block};
+const lane_functions scalar_functions{"scalar",
+                                      scalar_hankel_block,
+                                      scalar_j0_block,
+                                      scalar_exp_block,
+                                      scalar_sincos_block,
+                                      scalar_j01_block,
+                                      scalar_hankel01_block,
+                                      scalar_kernel_parts_block};
 
 [[maybe_unused]] bool cpu_has(const char* target) noexcept {
 #if defined(__x86_64__) || defined(__i386__)

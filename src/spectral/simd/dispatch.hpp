@@ -21,10 +21,6 @@ namespace nia::spectral::simd {
 // Nodes per block: one AVX-512 register, two AVX2 or four Advanced SIMD ones.
 inline constexpr int block_width = 8;
 
-// The six kernel values at lam_re[i] + i lam_im[i], i < n, written to
-// k[6 i .. 6 i + 5].
-using kernel_block_fn = void (*)(const kernel_record& r, const double* lam_re, const double* lam_im,
-                                 int n, complex* k);
 // The kernel parts (kernel.hpp) at lam_re[i] + i lam_im[i], i < n, written to p[i].
 using kernel_parts_block_fn = void (*)(const kernel_record& r, const double* lam_re,
                                        const double* lam_im, int n, kernel_parts* p);
@@ -47,7 +43,6 @@ using sincos_block_fn = void (*)(const double* x, double* s, double* c, int n);
 
 struct lane_functions {
     const char* target;  // "scalar", "avx2", "avx512" or "neon"
-    kernel_block_fn kernel_block;
     hankel_block_fn hankel_block;
     j0_block_fn j0_block;
     exp_block_fn exp_block;
@@ -65,10 +60,6 @@ const lane_functions& lanes() noexcept;
 const lane_functions* lanes_for(const char* target) noexcept;
 
 namespace detail {
-
-// The scalar kernel at one node, for the lanes the lane code hands back;
-// out receives the six values as twelve doubles.
-void scalar_kernel_node(const kernel_record& r, double lam_re, double lam_im, double* out) noexcept;
 
 // The scalar kernel parts at one node, for the lanes the lane code hands
 // back; out receives gp, gm, k0 and q as eight doubles.

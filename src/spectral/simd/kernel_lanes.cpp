@@ -1,12 +1,12 @@
-// The spectral kernel on blocks of SIMD lanes. Compiled once per target with
+// The spectral kernel's parts on blocks of SIMD lanes. Compiled once per target with
 // NIA_SIMD_TARGET naming the target's namespace and the target's instruction
 // flags; nothing here is shared between targets.
 //
 // Each lane runs the same operations in the same order as the scalar kernel
 // and the fast paths of its complex helpers (floating-point contraction is off
 // for these sources), with the lane exponential, sine and cosine in place of
-// libm's. A lane whose operands leave the fast paths' ranges, or whose six
-// values are not all finite, is recomputed by the scalar kernel.
+// libm's. A lane whose operands leave the fast paths' ranges, or whose parts
+// are not all finite, is recomputed by the scalar code.
 #include <cmath>
 #include <cstdint>
 
@@ -72,26 +72,6 @@ inline vi kernel_parts_vector(const kernel_record& rec, vd lr, vd li, parts_vect
     return ok;
 }
 
-// The six values at V nodes, as planes k[c] (real) and k[c + 6] (imaginary).
-inline vi kernel_vector(const kernel_record& rec, vd lr, vd li, vd* k) noexcept {
-    parts_vector p;
-    vi ok = kernel_parts_vector(rec, lr, li, p);
-    k[0] = p.k0r;
-    k[6] = p.k0i;
-    k[1] = p.qr;
-    k[7] = p.qi;
-    const vd qr = k[1], qi = k[7];
-    mul(qr, qi, p.gpr - p.gmr, p.gpi - p.gmi, k[2], k[8]);
-    mul(-k[2], -k[8], p.gpr, p.gpi, k[3], k[9]);
-    vd pr, pi_;
-    mul(p.gpr, p.gpi, p.gmr, p.gmi, pr, pi_);
-    mul(-qr, -qi, pr, pi_, k[4], k[10]);
-    mul(k[2], k[8], p.gmr, p.gmi, k[5], k[11]);
-    // the quotients' own finiteness tests fold into the test of all six
-    for (int c = 0; c < 12; ++c) ok = ok & finite(k[c]);
-    return ok;
-}
-
 // The parts at W nodes into out (eight doubles a node: gp, gm, k0, q).
 void kernel_parts_lanes(const kernel_record& rec, const double* lam_re, const double* lam_im,
                         double* out) noexcept {
@@ -132,45 +112,6 @@ void kernel_parts_block(const kernel_record& rec, const double* lam_re, const do
     }
 }
 
-void kernel_lanes(const kernel_record& rec, const double* lam_re, const double* lam_im,
-                  double* out) noexcept {
-    for (int v0 = 0; v0 < W; v0 += V) {
-        vd k[12];
-        const vi ok = kernel_vector(rec, load(lam_re + v0), load(lam_im + v0), k);
-        for (int l = 0; l < V; ++l) {
-            double* o = out + 12 * (v0 + l);
-            if (ok[l] != 0) {
-                for (int c = 0; c < 6; ++c) {
-                    o[2 * c] = k[c][l];
-                    o[2 * c + 1] = k[c + 6][l];
-                }
-            } else {
-                detail::scalar_kernel_node(rec, lam_re[v0 + l], lam_im[v0 + l], o);
-            }
-        }
-    }
-}
-
-void kernel_block(const kernel_record& rec, const double* lam_re, const double* lam_im, int n,
-                  complex* k) {
-    double* out = reinterpret_cast<double*>(k);
-    for (int i0 = 0; i0 < n; i0 += W) {
-        const int m = n - i0 < W ? n - i0 : W;
-        if (m == W) {
-            kernel_lanes(rec, lam_re + i0, lam_im + i0, out + 12 * i0);
-            continue;
-        }
-        // a short block: pad with copies of its first node, keep the first m results
-        double lr[W], li[W], tmp[12 * W];
-        for (int l = 0; l < W; ++l) {
-            lr[l] = lam_re[i0 + (l < m ? l : 0)];
-            li[l] = lam_im[i0 + (l < m ? l : 0)];
-        }
-        kernel_lanes(rec, lr, li, tmp);
-        for (int j = 0; j < 12 * m; ++j) out[12 * i0 + j] = tmp[j];
-    }
-}
-
 void exp_block(const double* x, double* y, int n) {
     for (int i = 0; i < n; ++i) {
         const double v = x[i];
@@ -206,7 +147,6 @@ void j01_block(const double* z_re, const double* z_im, int n, complex* j0, compl
 #define NIA_STRINGIFY(x) NIA_STRINGIFY2(x)
 extern const lane_functions functions;
 const lane_functions functions{NIA_STRINGIFY(NIA_SIMD_TARGET),
-                               kernel_block,
                                hankel_block,
                                j0_block,
                                exp_block,

@@ -1,0 +1,25 @@
+// One row of any batch: the integrals of a channel set at one triple
+// (rho, z, zp), from the branch-cut form of the far range where
+// far_range_applies, and from the three pieces of the path (detour, axis
+// segment, tail) everywhere else.
+#pragma once
+
+#include "evaluate_triple.hpp"
+#include "far_range.hpp"
+
+namespace nia::pointwise {
+
+// The integrals of C at (rho, z, zp) into sum; the tally hears of every panel
+// and ray. Returns whether every tail ray (or cut) went quiet; when one did
+// not, sum holds the partial sums.
+template <class C, class Tally>
+bool evaluate_row(const batch_controls& ctl, double rho, double z, double zp,
+                  spectral::channel_sum<C::size>& sum, Tally& tally) noexcept {
+    if (far_range_applies(ctl, rho, z, zp)) return integrate_far<C>(ctl, rho, z, zp, sum, tally);
+    const path_pieces<spectral::channel_sum<C::size>> p =
+        integrate_pieces(ctl, rho, z, zp, channel_rules<C>{}, tally);
+    for (int c = 0; c < C::size; ++c) sum[c] = (p.segment[c] + p.detour[c]) + p.tail[c];
+    return p.ok;
+}
+
+}  // namespace nia::pointwise
