@@ -201,12 +201,15 @@ def test_chunks_split_the_distinct_triples_and_join_bit_for_bit(recorder, n, chu
     np.testing.assert_array_equal(out, direct(rho, 0.4, -0.1))
 
 
-def test_progress_bar_counts_distinct_triples(recorder, capsys):
+def test_progress_bar_counts_the_points_asked_for(recorder, capsys):
+    # twelve points, three distinct triples: the bar counts the twelve
     rec = recorder()
     nia.six_integrals(K_P, K_M, np.tile([0.0, 1.0, 2.0], 4), 0.5, -0.1, progress=True)
     err = capsys.readouterr().err
-    assert "3/3" in err and "six integrals" in err
+    assert "12/12" in err and "six integrals" in err and "point" in err
     assert sum(len(c) for c in rec.calls) == 3
+    nia.six_integrals(K_P, K_M, [0.0, 1.0, 1.0], 0.0, 0.0, progress=True, invalid="nan")
+    assert "3/3" in capsys.readouterr().err     # the skipped source point counts too
 
 
 def test_progress_without_tqdm_fails_before_any_work(recorder, monkeypatch):
