@@ -290,3 +290,27 @@ def test_gauss_rule_is_legendre_and_read_only():
     np.testing.assert_array_equal(gw, ew)
     with pytest.raises(ValueError):
         gx[0] = 0.0
+
+
+def test_a_default_call_stops_soon_after_sigint():
+    # 40,000 distinct points at rtol 1e-11 take well over 10 s in one compiled
+    # call; timed default chunks hear the signal within a fraction of a second
+    import os
+    import signal
+    import time
+    rho = np.linspace(0.0, 50.0, 40_000)
+    sent = []
+
+    def interrupt():
+        sent.append(time.perf_counter())
+        os.kill(os.getpid(), signal.SIGINT)
+
+    timer = threading.Timer(0.5, interrupt)
+    timer.start()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            nia.six_integrals(K_P, K_M, rho, 0.3, -0.2, rtol=1e-11)
+        stopped = time.perf_counter()
+    finally:
+        timer.cancel()
+    assert sent and stopped - sent[0] < 2.0
