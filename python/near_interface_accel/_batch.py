@@ -109,10 +109,12 @@ def six_integrals(
     chunk_size : int or None
         Distinct triples per call of the compiled module. Between chunks the
         batch can be stopped with Ctrl-C (KeyboardInterrupt; no partial result
-        is returned). None evaluates the batch in one call, or in steps of
-        about one percent when ``progress`` is set.
+        is returned). None sizes the calls from the time they take, a
+        fraction of a second each (and at most about one percent of the
+        batch when ``progress`` is set), so that Ctrl-C stops any batch
+        within about a second; the rows are the same bit for bit.
     progress : bool
-        Show a tqdm progress bar over the distinct triples (needs tqdm).
+        Show a tqdm progress bar that counts the points asked for (needs tqdm).
     invalid : {'raise', 'nan'}
         What to do with invalid points (those the compiled call refuses, and
         non-finite ones) and with unresolved rows: 'raise' (the default)

@@ -179,8 +179,9 @@ def dipole_field(
         permeability; the upper one lossless.
     x, y, z : array_like of float
         Field points in metres, broadcast against each other; z >= 0.
-    zp : float
-        Height of the dipole in metres, <= 0.
+    zp : array_like of float
+        Height of the dipole in metres, <= 0, broadcast with x, y and z (a
+        depth profile or several source depths in one call).
     source : {'electric', 'magnetic'}
         A current element of moment I dl (A m), or a small loop of moment
         I A (A m^2) whose normal is ``direction``.
@@ -212,10 +213,10 @@ def dipole_field(
     RuntimeError
         "rotated tail did not go quiet inside the panel budget" (or "the
         field integrals are not finite"), naming the first point where that
-        happened; no partial result is returned.
+        happened; no partial result is returned. With ``invalid='nan'`` such
+        points get fields of NaN and the warning instead.
     TypeError
-        Media that are not :class:`Medium` values, complex coordinates, an
-        array zp.
+        Media that are not :class:`Medium` values, complex coordinates.
 
     Warns
     -----
