@@ -9,7 +9,8 @@ from typing import TYPE_CHECKING, Any, Literal, cast
 import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
-from ._batch import _controls, _count, _flag, _media, _real_array, six_integrals
+from ._batch import six_integrals
+from ._engine import controls, count, flag, invalid_mode, media, real_array
 from ._fields import _check_media, _direction, _height, _moment, _source, dipole_field
 from ._media import Medium
 
@@ -23,13 +24,13 @@ __all__ = ["six_integrals_dask", "dipole_field_dask"]
 _DEFAULT_BLOCK_POINTS = 4096
 
 
-def _aligned_blocks(da: Any, names: tuple[str, str, str], values: tuple[Any, Any, Any],
-                    chunks: Any) -> tuple[tuple[Any, Any, Any], tuple[int, ...], bool]:
-    """The three coordinate operands (numpy-like or dask arrays) as dask arrays
+def _aligned_blocks(da: Any, names: tuple[str, ...], values: tuple[Any, ...],
+                    chunks: Any) -> tuple[tuple[Any, ...], tuple[int, ...], bool]:
+    """The coordinate operands (numpy-like or dask arrays) as dask arrays
     of one broadcast shape and one chunking, with that shape and whether the
     operands were a single point (then evaluated as a block of one)."""
     lazy = [isinstance(a, da.Array) for a in values]
-    arrays: list[Any] = [a if is_lazy else _real_array(name, a)
+    arrays: list[Any] = [a if is_lazy else real_array(name, a)
                          for name, a, is_lazy in zip(names, values, lazy)]
     for name, a, is_lazy in zip(names, arrays, lazy):
         if is_lazy and a.dtype.kind not in "biuf":
@@ -46,12 +47,12 @@ def _aligned_blocks(da: Any, names: tuple[str, str, str], values: tuple[Any, Any
     lazy_arrays = [a if is_lazy else da.from_array(np.broadcast_to(a, shape),
                                                    chunks=chunks if chunks is not None else -1)
                    for a, is_lazy in zip(arrays, lazy)]
-    a, b, c = da.broadcast_arrays(*lazy_arrays)
+    blocks = da.broadcast_arrays(*lazy_arrays)
     if chunks is not None:
-        a, b, c = (v.rechunk(chunks) for v in (a, b, c))
+        blocks = [v.rechunk(chunks) for v in blocks]
     index = "".join(chr(ord("a") + i) for i in range(len(shape)))
-    _, (a, b, c) = da.core.unify_chunks(a, index, b, index, c, index)
-    return (a, b, c), shape, point
+    _, unified = da.core.unify_chunks(*(x for v in blocks for x in (v, index)))
+    return tuple(unified), shape, point
 
 
 def _evaluate_block(rho: NDArray[np.float64], z: NDArray[np.float64], zp: NDArray[np.float64],
@@ -136,12 +137,11 @@ def six_integrals_dask(
     # dask carries no complete annotations; its calls are typed here by the result
     da: Any = importlib.import_module("dask.array")
 
-    kp, km = _media(k_p, k_m)
-    _controls(rtol, gauss_nodes, lam_mult, detour)
-    omp_threads = _count("omp_threads", omp_threads)
-    if invalid not in ("raise", "nan"):
-        raise ValueError(f"invalid must be 'raise' or 'nan', got {invalid!r}")
-    verdict = _flag("verdict", verdict)
+    kp, km = media(k_p, k_m)
+    controls(rtol, gauss_nodes, depth, lam_mult, detour)
+    omp_threads = count("omp_threads", omp_threads)
+    invalid_mode(invalid)
+    verdict = flag("verdict", verdict)
     options: dict[str, Any] = dict(rtol=rtol, gauss_nodes=gauss_nodes, depth=depth,
                                    lam_mult=lam_mult, detour=detour, workers=omp_threads,
                                    invalid=invalid, verdict=verdict)
@@ -158,9 +158,9 @@ def six_integrals_dask(
     return cast("dask.array.Array", out.reshape((6,)) if point else out)
 
 
-def _field_block(x: NDArray[np.float64], y: NDArray[np.float64], z: NDArray[np.float64], *,
-                 upper: Medium, lower: Medium, zp: float, options: dict[str, Any]
-                 ) -> NDArray[np.complex128]:
+def _field_block(x: NDArray[np.float64], y: NDArray[np.float64], z: NDArray[np.float64],
+                 zp: NDArray[np.float64], *, upper: Medium, lower: Medium,
+                 options: dict[str, Any]) -> NDArray[np.complex128]:
     # Runs on a worker: one dipole_field call per block, E and H stacked on a new axis
     e, h = dipole_field(upper, lower, x, y, z, zp, **options)
     return np.stack([e, h], axis=-2)
@@ -172,7 +172,7 @@ def dipole_field_dask(
     x: ArrayLike | dask.array.Array,
     y: ArrayLike | dask.array.Array,
     z: ArrayLike | dask.array.Array,
-    zp: float,
+    zp: ArrayLike | dask.array.Array,
     *,
     chunks: Any = None,
     source: Literal["electric", "magnetic"] = "electric",
@@ -190,12 +190,14 @@ def dipole_field_dask(
 
     Parameters
     ----------
-    upper, lower, zp, source, direction, moment, rtol, gauss_nodes, depth, lam_mult, detour, invalid
+    upper, lower, source, direction, moment, rtol, gauss_nodes, depth, lam_mult, detour, invalid
         As for :func:`dipole_field`; the media, the source and the controls
         are checked here, before any task runs.
-    x, y, z : dask arrays, numpy arrays or scalars
-        Field points, broadcast against each other; the blocks follow the
-        common chunks of the broadcast inputs.
+    x, y, z, zp : dask arrays, numpy arrays or scalars
+        Field points and source heights, broadcast against each other; the
+        blocks follow the common chunks of the broadcast inputs. A single
+        ``zp`` is checked here; the heights of an array are checked per
+        point when its block runs.
     chunks, omp_threads
         As for :func:`six_integrals_dask` (the same thread rule applies).
 
@@ -222,19 +224,19 @@ def dipole_field_dask(
     _source(source)
     _direction(direction)
     _moment(moment)
-    height = _height(zp)
-    _controls(rtol, gauss_nodes, lam_mult, detour)
-    omp_threads = _count("omp_threads", omp_threads)
-    if invalid not in ("raise", "nan"):
-        raise ValueError(f"invalid must be 'raise' or 'nan', got {invalid!r}")
+    height = zp if isinstance(zp, da.Array) else _height(zp)
+    controls(rtol, gauss_nodes, depth, lam_mult, detour)
+    omp_threads = count("omp_threads", omp_threads)
+    invalid_mode(invalid)
     options: dict[str, Any] = dict(source=source, direction=direction, moment=moment, rtol=rtol,
                                    gauss_nodes=gauss_nodes, depth=depth, lam_mult=lam_mult,
                                    detour=detour, workers=omp_threads, invalid=invalid)
 
-    (xs, ys, zs), shape, point = _aligned_blocks(da, ("x", "y", "z"), (x, y, z), chunks)
+    (xs, ys, zs, zps), shape, point = _aligned_blocks(da, ("x", "y", "z", "zp"),
+                                                      (x, y, z, height), chunks)
     out: Any = da.map_blocks(
-        _field_block, xs, ys, zs,
-        upper=upper, lower=lower, zp=height, options=options,
+        _field_block, xs, ys, zs, zps,
+        upper=upper, lower=lower, options=options,
         new_axis=[len(shape), len(shape) + 1], chunks=xs.chunks + ((2,), (3,)),
         dtype=np.complex128,
         meta=np.empty((0,) * (len(shape) + 2), dtype=np.complex128),

@@ -4,24 +4,19 @@ of the compiled batch ``_near_interface_ext.dipole_field_batch``."""
 from __future__ import annotations
 
 import math
-import warnings
 from numbers import Complex, Real
-from typing import Literal
+from typing import Any, Literal
 
 import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
 import _near_interface_ext as _ext
 
-from ._batch import (_NOT_FINITE, _VALID_POINT, _controls, _count, _media, _progress_bar,
-                     _real_array, _rejected, _step, distinct_triples, openmp_threads)
+from ._engine import (Kind, broadcast, controls, count, distinct_triples, evaluate,
+                      invalid_mode, media, rejected)
 from ._media import EPSILON_0, SPEED_OF_LIGHT, Medium
-from ._verdict import (UnresolvedRowWarning, _why, cancellation_threshold, row_unresolved,
-                       unresolved_threshold)
 
 __all__ = ["dipole_field"]
-
-_TAIL_FAILURE = "rotated tail did not go quiet inside the panel budget"
 
 
 def _check_media(upper: Medium, lower: Medium) -> tuple[float, complex, float]:
@@ -42,7 +37,7 @@ def _check_media(upper: Medium, lower: Medium) -> tuple[float, complex, float]:
         raise ValueError(
             f"the upper medium must be lossless (real eps_r and mu_r, sigma = 0), got "
             f"eps_r = {upper.eps_r!r}, mu_r = {upper.mu_r!r}")
-    k_p, k_m = _media(complex(upper.k).real, lower.k)
+    k_p, k_m = media(complex(upper.k).real, lower.k)
     # omega mu = k0 mu_r / (eps0 c): mu_r is real, as the upper medium is lossless
     omega_mu = upper.k0 * complex(upper.mu_r).real / (EPSILON_0 * SPEED_OF_LIGHT)
     return k_p, k_m, omega_mu
@@ -74,11 +69,16 @@ def _source(source: str) -> str:
     return source
 
 
-def _height(zp: float) -> float:
+def _height(zp: ArrayLike) -> ArrayLike:
+    """A single source height is checked as one number (the call's own
+    message); an array of them is checked point by point with the points."""
+    if np.ndim(zp) != 0:
+        return zp
     if isinstance(zp, bool) or not isinstance(zp, Real):
         a = np.asarray(zp)
-        if a.ndim != 0 or a.dtype.kind not in "biuf" or a.dtype.kind == "b":
-            raise TypeError(f"zp, the dipole's height, must be one real number, got {zp!r}")
+        if a.dtype.kind not in "biuf" or a.dtype.kind == "b":
+            raise TypeError(f"zp, the dipole's height, must be a real number or an array of "
+                            f"them, got {zp!r}")
         zp = float(a)
     h = float(zp)
     if not (math.isfinite(h) and h <= 0.0):
@@ -149,7 +149,7 @@ def dipole_field(
     x: ArrayLike,
     y: ArrayLike,
     z: ArrayLike,
-    zp: float,
+    zp: ArrayLike,
     *,
     source: Literal["electric", "magnetic"] = "electric",
     direction: ArrayLike = (0.0, 0.0, 1.0),
@@ -179,8 +179,9 @@ def dipole_field(
         permeability; the upper one lossless.
     x, y, z : array_like of float
         Field points in metres, broadcast against each other; z >= 0.
-    zp : float
-        Height of the dipole in metres, <= 0.
+    zp : array_like of float
+        Height of the dipole in metres, <= 0, broadcast with x, y and z (a
+        depth profile or several source depths in one call).
     source : {'electric', 'magnetic'}
         A current element of moment I dl (A m), or a small loop of moment
         I A (A m^2) whose normal is ``direction``.
@@ -212,10 +213,10 @@ def dipole_field(
     RuntimeError
         "rotated tail did not go quiet inside the panel budget" (or "the
         field integrals are not finite"), naming the first point where that
-        happened; no partial result is returned.
+        happened; no partial result is returned. With ``invalid='nan'`` such
+        points get fields of NaN and the warning instead.
     TypeError
-        Media that are not :class:`Medium` values, complex coordinates, an
-        array zp.
+        Media that are not :class:`Medium` values, complex coordinates.
 
     Warns
     -----
@@ -249,32 +250,21 @@ def dipole_field(
     d = _direction(direction)
     m = _moment(moment)
     height = _height(zp)
-    rtol_v, lam_v, detour_v, gx, gw = _controls(rtol, gauss_nodes, lam_mult, detour)
-    workers = _count("workers", workers)
-    chunk_size = _count("chunk_size", chunk_size)
-    if invalid not in ("raise", "nan"):
-        raise ValueError(f"invalid must be 'raise' or 'nan', got {invalid!r}")
-    arrays = [_real_array(n, v) for n, v in (("x", x), ("y", y), ("z", z))]
-    try:
-        xa, ya, za = np.broadcast_arrays(*arrays)
-    except ValueError:
-        shapes = ", ".join(str(a.shape) for a in arrays)
-        raise ValueError(f"x, y and z cannot be broadcast together: shapes {shapes}") from None
+    ctl = controls(rtol, gauss_nodes, depth, lam_mult, detour)
+    workers = count("workers", workers)
+    chunk_size = count("chunk_size", chunk_size)
+    mode = invalid_mode(invalid)
+    xa, ya, za, zpa = broadcast(("x", "y", "z", "zp"), (x, y, z, height))
     shape = xa.shape
     with np.errstate(invalid="ignore", over="ignore"):
         rho = np.hypot(xa, ya)
-    zp_a = np.full(shape, height)
-    triples, where = distinct_triples(rho, za, zp_a)
-    refused, not_finite = _rejected(triples)
+    triples, where = distinct_triples(rho, za, zpa)
+    refused, not_finite = rejected(triples)
     # a NaN or infinite x or y (and only they) make rho NaN or infinite: such
     # points are not finite, whatever the compiled call would say of their rho
     rho_bad = ~np.isfinite(triples[:, 0])
     refused &= ~rho_bad
     not_finite |= rho_bad
-    skipped = refused | not_finite
-    todo = np.flatnonzero(~skipped) if invalid == "nan" else np.arange(triples.shape[0])
-    n = todo.size
-    step = _step(n, chunk_size, progress, workers)
     columns = _ext.ELECTRIC_COLUMNS if which == "electric" else _ext.MAGNETIC_COLUMNS
 
     # a dipole of one orientation integrates only its own columns, refined
@@ -286,94 +276,31 @@ def dipole_field(
     else:
         columns_of = which
 
-    def batch(rows: NDArray[np.intp]
-              ) -> tuple[NDArray[np.complex128], NDArray[np.bool_], NDArray[np.float64],
-                         NDArray[np.float64]]:
-        out = _ext.dipole_field_batch(k_p, k_m, columns_of, triples[rows, 0], triples[rows, 1],
-                                      triples[rows, 2], rtol_v, lam_v, depth, detour_v, gx, gw)
-        return out[0], out[4], out[3], out[5]
+    def batch(rows: NDArray[np.intp]) -> tuple[Any, ...]:
+        return _ext.dipole_field_batch(k_p, k_m, columns_of, triples[rows, 0], triples[rows, 1],
+                                       triples[rows, 2], *ctl.args())
 
-    with _progress_bar(progress, n, "dipole field") as bar, openmp_threads(workers):
-        if invalid == "raise" and skipped.any():
-            bad = int(np.flatnonzero(skipped)[0])
-            flat = int(np.flatnonzero(where == bad)[0])
-            message = _NOT_FINITE.replace("rho, z and zp", "x, y, z and zp")
-            valid = ("valid points have finite x, y and z (for an infinite one the compiled "
-                     "call returns NaN or zeros without saying so)")
-            if refused[bad]:
-                try:
-                    batch(np.array([bad]))
-                except ValueError as exc:
-                    message = str(exc)
-                valid = _VALID_POINT.get(message, "")
-            point = _describe(flat, shape, float(xa.flat[flat]), float(ya.flat[flat]),
-                              float(za.flat[flat]), height)
-            text = f"{message}: {point}"
-            if valid:
-                text += f"; {valid}"
-            raise ValueError(text + ". Pass invalid='nan' to get fields of NaN for such points "
-                                    "instead of this error.")
-        values = np.full((triples.shape[0], columns), complex(np.nan, np.nan),
-                         dtype=np.complex128)
-        quiet = np.ones(triples.shape[0], dtype=bool)
-        errors = np.zeros(triples.shape[0])
-        conditions = np.ones(triples.shape[0])
-        for start in range(0, n, step):
-            rows = todo[start:start + step]
-            values[rows], quiet[rows], errors[rows], conditions[rows] = batch(rows)
-            if bar is not None:
-                bar.update(rows.size)
-    # a valid point whose integrals are not finite has no field either (a ray
-    # whose Hankel factors give out far along ends quiet on a sum of NaN)
-    failed = ~quiet
-    failed[todo] |= ~np.isfinite(values[todo]).all(axis=1)
-    if failed.any():
-        bad = int(np.flatnonzero(failed)[0])
-        flat = int(np.flatnonzero(where == bad)[0])
-        point = _describe(flat, shape, float(xa.flat[flat]), float(ya.flat[flat]),
-                          float(za.flat[flat]), height)
-        what = _TAIL_FAILURE if not quiet[bad] else "the field integrals are not finite"
-        raise RuntimeError(f"{what}: {point}")
-    values = _judge(values, errors, conditions, todo, where, shape, xa, ya, za, height, rtol_v,
-                    invalid)
+    def describe(flat: int) -> str:
+        return _describe(flat, shape, float(xa.flat[flat]), float(ya.flat[flat]),
+                         float(za.flat[flat]), float(zpa.flat[flat]))
+
+    kind = Kind(
+        judged_batch=batch, plain_batch=batch, width=columns, describe=describe,
+        bar="dipole field", not_finite="x, y, z and zp must be finite",
+        not_finite_valid=("valid points have finite x, y, z and zp (for an infinite one the "
+                          "compiled call returns NaN or zeros without saying so)"),
+        nan_rows="fields of NaN",
+        verdict_texts=dict(what="field points", largest="the point's largest integral",
+                           fate_nan="their fields are NaN",
+                           fate_kept="their fields are returned as computed",
+                           reasons="a tail ray did not go quiet, or the integrals are not "
+                                   "finite"))
+    values, _ = evaluate(
+        kind, triples, where, shape, refused, not_finite, rtol=ctl.rtol, invalid=mode,
+        judged=True, judge=True, finite_rows=True,
+        advice="A larger depth (or gauss_nodes) resolves those stopped at the depth limit; "
+               "cancelling ones are a limit of double precision.",
+        workers=workers, chunk_size=chunk_size, progress=progress, stacklevel=2)
     e, h = compose_fields(which, values[where].reshape(shape + (columns,)), xa, ya, d, m, k_p,
                           omega_mu)
     return e, h
-
-
-def _judge(values: NDArray[np.complex128], errors: NDArray[np.float64],
-           conditions: NDArray[np.float64], todo: NDArray[np.intp],
-           where: NDArray[np.intp], shape: tuple[int, ...], xa: NDArray[np.float64],
-           ya: NDArray[np.float64], za: NDArray[np.float64], height: float, rtol: float,
-           invalid: str) -> NDArray[np.complex128]:
-    """The verdict of six_integrals on the field integrals: points whose
-    panels accepted at the depth limit (or whose cancellation) leave an error estimate above
-    unresolved_threshold(rtol), relative to the point's largest integral, give
-    one UnresolvedRowWarning that counts and names them, and fields of NaN
-    with invalid='nan'."""
-    threshold = unresolved_threshold(rtol)
-    unresolved = np.zeros(values.shape[0], dtype=bool)
-    unresolved[todo] = row_unresolved(True, errors[todo], conditions[todo], rtol)
-    if not unresolved.any():
-        return values
-    bad_points = unresolved[where]
-    count = int(np.count_nonzero(bad_points))
-    named = []
-    for flat in np.flatnonzero(bad_points)[:3]:
-        point = _describe(int(flat), shape, float(xa.flat[flat]), float(ya.flat[flat]),
-                          float(za.flat[flat]), height)
-        t = where[flat]
-        named.append(f"{point} ({_why(True, errors[t], conditions[t], threshold)})")
-    more = f"; {count - len(named)} more" if count > len(named) else ""
-    fate = "their fields are NaN" if invalid == "nan" else "their fields are returned as computed"
-    warnings.warn(UnresolvedRowWarning(
-        f"{count} of {bad_points.size} field points were not resolved to rtol={rtol:g}: panels "
-        f"accepted at the depth limit leave a summed error estimate above {threshold:g} relative "
-        f"to the point's largest integral, or its integrals cancel so far below their "
-        f"integrands that rounding leaves more than {cancellation_threshold(rtol):g}; {fate}. "
-        + "; ".join(named) + more + ". A larger depth (or gauss_nodes) resolves the former; "
-        "the latter are a limit of double precision."), stacklevel=3)
-    if invalid == "nan":
-        values = values.copy()
-        values[unresolved] = complex(np.nan, np.nan)
-    return values

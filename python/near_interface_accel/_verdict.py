@@ -12,6 +12,7 @@ chunks are in (``settle``) and gives the figures per point (``figures``).
 from __future__ import annotations
 
 import warnings
+from collections.abc import Callable
 from typing import Any, Literal, NamedTuple
 
 import numpy as np
@@ -71,6 +72,7 @@ _UNIT_ROUNDOFF = 2.0**-53
 _NAMED_POINTS = 3
 
 _TAIL = "rotated tail did not go quiet inside the panel budget"
+_NOT_FINITE_ROW = "the field integrals are not finite"
 
 
 def unresolved_threshold(rtol: float) -> float:
@@ -202,14 +204,32 @@ class RowVerdict:
         rows, and a ray that did not go quiet raises whatever ``invalid`` says.
     advice : str
         What the caller can change, appended to the warning.
+    describe : callable, optional
+        A point by its flat index (default: its index, rho, z and zp).
+    finite_rows : bool
+        A row of a valid point that is not finite fails like a ray that did
+        not go quiet (RuntimeError, or NaN with ``invalid='nan'``).
+    nan_rows, what, largest, fate_nan, fate_kept, reasons : str
+        The words of the error hint and of the warning.
     """
 
     def __init__(self, triples: NDArray[np.float64], where: NDArray[np.intp],
                  shape: tuple[int, ...], *, rtol: float, invalid: Literal["raise", "nan"],
-                 judge: bool = True, advice: str = "") -> None:
+                 judge: bool = True, advice: str = "",
+                 describe: Callable[[int], str] | None = None, finite_rows: bool = False,
+                 nan_rows: str = "rows of NaN", what: str = "points",
+                 largest: str = "the row's largest channel",
+                 fate_nan: str = "they are NaN",
+                 fate_kept: str = "their rows are returned as computed",
+                 reasons: str = "or a tail ray did not go quiet") -> None:
         self.triples, self.where, self.shape = triples, where, shape
         self.threshold = unresolved_threshold(rtol)
         self.rtol, self.invalid, self.judge, self.advice = rtol, invalid, judge, advice
+        self.describe = describe or (lambda flat: describe_point(
+            flat, self.shape, self.triples[self.where[flat]]))
+        self.finite_rows, self.nan_rows, self.what = finite_rows, nan_rows, what
+        self.largest, self.fate_nan, self.fate_kept = largest, fate_nan, fate_kept
+        self.reasons = reasons
         # The chunks' figures as they came; gathered per triple only when a
         # row is unresolved or the figures are asked for, so that the common
         # case (every row resolved) costs a few comparisons per chunk.
@@ -227,22 +247,28 @@ class RowVerdict:
         """
         values, nodes, limit_panels, limit_error, all_quiet = result[:5]
         condition = result[5] if len(result) > 5 else None
-        self._chunks.append((rows, (nodes, limit_panels, limit_error, all_quiet, condition)))
-        self._gathered = None
+        values = np.asarray(values)
         quiet = np.asarray(all_quiet, dtype=np.bool_)
-        if not quiet.all():
+        finite = (np.isfinite(values).all(axis=1) if self.finite_rows
+                  else np.ones(quiet.shape, dtype=np.bool_))
+        self._chunks.append((rows, (nodes, limit_panels, limit_error, all_quiet, finite,
+                                    condition)))
+        self._gathered = None
+        failed = ~quiet | ~finite
+        if failed.any():
             self._any_unresolved = True
             if self.invalid == "raise" or not self.judge:
-                first = int(rows[int(np.flatnonzero(~quiet)[0])])
+                at = int(np.flatnonzero(failed)[0])
+                first = int(rows[at])
                 # The first point in C order whose triple failed.
                 flat = int(np.flatnonzero(self.where == first)[0])
-                hint = (". Pass invalid='nan' to get rows of NaN for such points instead of "
-                        "this error." if self.judge else ".")
-                raise RuntimeError(
-                    f"{_TAIL}: {describe_point(flat, self.shape, self.triples[first])}" + hint)
+                hint = (f". Pass invalid='nan' to get {self.nan_rows} for such points instead "
+                        "of this error." if self.judge else ".")
+                what = _TAIL if not quiet[at] else _NOT_FINITE_ROW
+                raise RuntimeError(f"{what}: {self.describe(flat)}" + hint)
         elif row_unresolved(quiet, limit_error, condition, self.rtol).any():
             self._any_unresolved = True
-        return np.asarray(values)
+        return values
 
     def _per_triple(self) -> dict[str, NDArray[Any]]:
         """The figures gathered per distinct triple (unevaluated ones: 0
@@ -253,14 +279,17 @@ class RowVerdict:
                  "limit_panels": np.zeros(n, dtype=np.int64),
                  "limit_error": np.full(n, np.nan),
                  "all_quiet": np.zeros(n, dtype=np.bool_),
+                 "finite": np.ones(n, dtype=np.bool_),
                  "condition": np.full(n, np.nan),
                  "judged_condition": np.zeros(n, dtype=np.bool_),
                  "evaluated": np.zeros(n, dtype=np.bool_)}
-            for rows, (nodes, limit_panels, limit_error, all_quiet, condition) in self._chunks:
+            for rows, (nodes, limit_panels, limit_error, all_quiet, finite,
+                       condition) in self._chunks:
                 g["nodes"][rows] = nodes
                 g["limit_panels"][rows] = limit_panels
                 g["limit_error"][rows] = limit_error
                 g["all_quiet"][rows] = all_quiet
+                g["finite"][rows] = finite
                 if condition is not None:
                     g["condition"][rows] = condition
                     g["judged_condition"][rows] = True
@@ -269,17 +298,18 @@ class RowVerdict:
         return self._gathered
 
     def unresolved(self) -> NDArray[np.bool_]:
-        """Per distinct triple: evaluated, and a ray did not go quiet or the
-        limit-panel error or the cancellation error exceeds the threshold (a
-        NaN figure included; a row from a batch without conditions is judged
-        without it)."""
+        """Per distinct triple: evaluated, and a ray did not go quiet, the row
+        is not finite (when finite rows are asked for), or the limit-panel
+        error or the cancellation error exceeds its threshold (a NaN figure
+        included; a row from a batch without conditions is judged without
+        it)."""
         g = self._per_triple()
         condition = np.where(g["judged_condition"], g["condition"], 1.0)
-        return g["evaluated"] & row_unresolved(g["all_quiet"], g["limit_error"], condition,
-                                               self.rtol)
+        failed: NDArray[np.bool_] = ~g["finite"] | row_unresolved(
+            g["all_quiet"], g["limit_error"], condition, self.rtol)
+        return g["evaluated"] & failed
 
-    def settle(self, values: NDArray[Any], *, what: str = "points",
-               stacklevel: int = 2) -> NDArray[Any]:
+    def settle(self, values: NDArray[Any], *, stacklevel: int = 2) -> NDArray[Any]:
         """Warn once about unresolved points and turn their rows into NaN when
         asked to; returns the values (per distinct triple, rows along the
         first axis)."""
@@ -289,7 +319,7 @@ class RowVerdict:
         bad_points = bad[self.where]
         count = int(np.count_nonzero(bad_points))
         if count:
-            warnings.warn(UnresolvedRowWarning(self._message(bad_points, count, what)),
+            warnings.warn(UnresolvedRowWarning(self._message(bad_points, count)),
                           stacklevel=stacklevel + 1)
             if self.invalid == "nan":
                 values = values.copy()
@@ -312,21 +342,24 @@ class RowVerdict:
     def _per_point(self, a: NDArray[Any]) -> NDArray[Any]:
         return a[self.where].reshape(self.shape)
 
-    def _message(self, bad_points: NDArray[np.bool_], count: int, what: str) -> str:
+    def _message(self, bad_points: NDArray[np.bool_], count: int) -> str:
         named = []
+        g = self._per_triple()
         for flat in np.flatnonzero(bad_points)[:_NAMED_POINTS]:
             t = int(self.where[flat])
-            g = self._per_triple()
-            why = _why(g["all_quiet"][t], g["limit_error"][t], g["condition"][t],
-                       self.threshold)
-            named.append(f"{describe_point(int(flat), self.shape, self.triples[t])} ({why})")
+            if g["all_quiet"][t] and not g["finite"][t]:
+                why = "its integrals are not finite"
+            else:
+                why = _why(g["all_quiet"][t], g["limit_error"][t], g["condition"][t],
+                           self.threshold)
+            named.append(f"{self.describe(int(flat))} ({why})")
         more = f"; {count - len(named)} more" if count > len(named) else ""
-        fate = "they are NaN" if self.invalid == "nan" else "their rows are returned as computed"
-        text = (f"{count} of {bad_points.size} {what} were not resolved to rtol={self.rtol:g}: panels "
-                f"accepted at the depth limit leave a summed error estimate above "
-                f"{self.threshold:g} relative to the row's largest channel, or the row cancels "
-                f"so far below its integrand that rounding leaves more than "
-                f"{cancellation_threshold(self.rtol):g}, or a tail ray did not go quiet; "
+        fate = self.fate_nan if self.invalid == "nan" else self.fate_kept
+        text = (f"{count} of {bad_points.size} {self.what} were not resolved to "
+                f"rtol={self.rtol:g}: panels accepted at the depth limit leave a summed error "
+                f"estimate above {self.threshold:g} relative to {self.largest}, the integrals cancel "
+                f"so far below their integrands that rounding leaves more than "
+                f"{cancellation_threshold(self.rtol):g}, {self.reasons}; "
                 f"{fate}. " + "; ".join(named) + more + ".")
         if self.advice:
             text += " " + self.advice

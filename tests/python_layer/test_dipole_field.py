@@ -274,11 +274,28 @@ def test_refusals(upper, lower, kwargs, error, message):
         nia.dipole_field(upper, lower, 1.0, 0.0, 0.5, -1.0, **kwargs)
 
 
-@pytest.mark.parametrize("zp, error", [(0.5, ValueError), (np.nan, ValueError),
-                                       ([-1.0, -2.0], TypeError)])
-def test_the_source_height_is_one_number_at_or_below_the_interface(zp, error):
-    with pytest.raises(error, match="zp"):
+@pytest.mark.parametrize("zp, error, match", [
+    (0.5, ValueError, "zp must be finite and <= 0"),
+    (np.nan, ValueError, "zp must be finite and <= 0"),
+    ([-1.0, 0.5], ValueError, r"need z >= 0 >= zp: point \(1,\) .*zp=0.5"),
+    ([-1.0, -np.inf], ValueError, r"x, y, z and zp must be finite: point \(1,\)"),
+    ([-1.0 + 0j], TypeError, "zp must be real"),
+])
+def test_the_source_height_is_at_or_below_the_interface_at_every_point(zp, error, match):
+    with pytest.raises(error, match=match):
         nia.dipole_field(AIR, SOIL, 1.0, 0.0, 0.5, zp)
+
+
+def test_source_heights_broadcast_with_the_points():
+    # a depth profile in one call: each point is the call with its own zp, bit for bit
+    zp = np.array([-0.5, -1.0, -2.0])[:, None]
+    x = np.array([1.0, 4.0])
+    e, h = nia.dipole_field(AIR, SOIL, x, 0.0, 0.5, zp, source="magnetic", direction=(1, 0, 1))
+    assert e.shape == h.shape == (3, 2, 3)
+    for i, depth in enumerate(zp[:, 0]):
+        one = nia.dipole_field(AIR, SOIL, x, 0.0, 0.5, float(depth), source="magnetic",
+                               direction=(1, 0, 1))
+        assert np.array_equal(e[i], one[0]) and np.array_equal(h[i], one[1])
 
 
 def test_equal_permeability_other_than_one_is_accepted():
@@ -327,6 +344,10 @@ def test_a_row_without_value_refuses_the_call_and_names_its_point(monkeypatch, s
     monkeypatch.setattr(ext, "dipole_field_batch", spoiled)
     with pytest.raises(RuntimeError, match=message + r": point \(2,\) .* x=7.0, y=0.0, z=0.5"):
         nia.dipole_field(AIR, SOIL, [1.0, 3.0, 7.0], 0.0, 0.5, -1.0)
+    # as in six_integrals, invalid='nan' gives such a point NaN and one warning
+    with pytest.warns(nia.UnresolvedRowWarning, match="their fields are NaN"):
+        e, h = nia.dipole_field(AIR, SOIL, [1.0, 3.0, 7.0], 0.0, 0.5, -1.0, invalid="nan")
+    assert np.isfinite(e[:2]).all() and np.isnan(e[2]).all() and np.isnan(h[2]).all()
 
 
 @pytest.mark.parametrize("source", ["electric", "magnetic"])

@@ -201,12 +201,15 @@ def test_chunks_split_the_distinct_triples_and_join_bit_for_bit(recorder, n, chu
     np.testing.assert_array_equal(out, direct(rho, 0.4, -0.1))
 
 
-def test_progress_bar_counts_distinct_triples(recorder, capsys):
+def test_progress_bar_counts_the_points_asked_for(recorder, capsys):
+    # twelve points, three distinct triples: the bar counts the twelve
     rec = recorder()
     nia.six_integrals(K_P, K_M, np.tile([0.0, 1.0, 2.0], 4), 0.5, -0.1, progress=True)
     err = capsys.readouterr().err
-    assert "3/3" in err and "six integrals" in err
+    assert "12/12" in err and "six integrals" in err and "point" in err
     assert sum(len(c) for c in rec.calls) == 3
+    nia.six_integrals(K_P, K_M, [0.0, 1.0, 1.0], 0.0, 0.0, progress=True, invalid="nan")
+    assert "3/3" in capsys.readouterr().err     # the skipped source point counts too
 
 
 def test_progress_without_tqdm_fails_before_any_work(recorder, monkeypatch):
@@ -287,3 +290,27 @@ def test_gauss_rule_is_legendre_and_read_only():
     np.testing.assert_array_equal(gw, ew)
     with pytest.raises(ValueError):
         gx[0] = 0.0
+
+
+def test_a_default_call_stops_soon_after_sigint():
+    # 40,000 distinct points at rtol 1e-11 take well over 10 s in one compiled
+    # call; timed default chunks hear the signal within a fraction of a second
+    import os
+    import signal
+    import time
+    rho = np.linspace(0.0, 50.0, 40_000)
+    sent = []
+
+    def interrupt():
+        sent.append(time.perf_counter())
+        os.kill(os.getpid(), signal.SIGINT)
+
+    timer = threading.Timer(0.5, interrupt)
+    timer.start()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            nia.six_integrals(K_P, K_M, rho, 0.3, -0.2, rtol=1e-11)
+        stopped = time.perf_counter()
+    finally:
+        timer.cancel()
+    assert sent and stopped - sent[0] < 2.0
