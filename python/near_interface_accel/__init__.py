@@ -23,7 +23,7 @@ The friendly front of the compiled module ``_near_interface_accel``:
   per-point figures as :class:`RowDiagnostics`.
 """
 
-from importlib.metadata import PackageNotFoundError, version
+import importlib.metadata as _metadata
 
 from ._batch import RTOL_FLOOR, gauss_rule, six_integrals
 from ._dask import dipole_field_dask, six_integrals_dask
@@ -32,9 +32,10 @@ from ._media import EPSILON_0, SPEED_OF_LIGHT, Medium, medium, wavenumber
 from ._verdict import RowDiagnostics, UnresolvedRowWarning, unresolved_threshold
 
 try:
-    __version__ = version("near-interface-accel")
-except PackageNotFoundError:  # pragma: no cover - running from a source tree
+    __version__ = _metadata.version("near-interface-accel")
+except _metadata.PackageNotFoundError:  # pragma: no cover - running from a source tree
     __version__ = "0+unknown"
+del _metadata
 
 __all__ = ["six_integrals", "six_integrals_dask", "dipole_field", "dipole_field_dask",
            "wavenumber", "medium", "Medium", "gauss_rule", "RTOL_FLOOR", "SPEED_OF_LIGHT",

@@ -154,7 +154,8 @@ def medium(frequency: float, eps_r: complex = 1.0, sigma: float = 0.0,
     ------
     ValueError
         A frequency that is not positive and finite, a negative or non-finite
-        sigma, or the errors of :func:`wavenumber` (a permittivity or
+        sigma, a relative permittivity (eps_r with the conductivity) or
+        permeability of zero, or the errors of :func:`wavenumber` (a permittivity or
         permeability with a positive imaginary part).
     TypeError
         Non-numeric arguments.
@@ -188,4 +189,12 @@ def medium(frequency: float, eps_r: complex = 1.0, sigma: float = 0.0,
     k0 = omega / SPEED_OF_LIGHT
     eps = _finite_complex("eps_r", eps_r) - 1j * (s / (omega * EPSILON_0))
     mu = _finite_complex("mu_r", mu_r)
+    # a zero permittivity or permeability gives a zero wavenumber, and fields
+    # that look finite but describe no medium
+    if eps == 0:
+        raise ValueError(f"eps_r = {eps_r!r} with sigma = {sigma!r} gives a relative permittivity "
+                         f"of zero, which no medium has; give eps_r != 0 or a conductivity > 0")
+    if mu == 0:
+        raise ValueError(f"mu_r = {mu_r!r} is a relative permeability of zero, which no medium "
+                         f"has; give mu_r != 0")
     return Medium(k0, wavenumber(k0, eps, mu), eps, mu)

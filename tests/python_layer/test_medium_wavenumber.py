@@ -127,3 +127,21 @@ def test_medium_wavenumbers_give_lengths_in_metres():
 def test_medium_refuses_what_is_not_a_passive_medium(args, exc, match):
     with pytest.raises(exc, match=match):
         nia.medium(*args)
+
+
+@pytest.mark.parametrize("eps_r, sigma, mu_r, match", [
+    (0.0, 0.0, 1.0, "relative permittivity of zero"),
+    (0j, 0.0, 1.0, "relative permittivity of zero"),
+    (4.0, 0.0, 0.0, "relative permeability of zero"),
+])
+def test_medium_refuses_a_zero_permittivity_or_permeability(eps_r, sigma, mu_r, match):
+    with pytest.raises(ValueError, match=match):
+        nia.medium(1e6, eps_r=eps_r, sigma=sigma, mu_r=mu_r)
+    # a pure conductor (eps_r 0 with loss) is a medium
+    assert nia.medium(1e6, eps_r=0.0, sigma=1.0).k.imag < 0
+
+
+def test_the_namespace_holds_only_the_package_s_names():
+    names = {n for n in dir(nia) if not n.startswith("_")}
+    assert not names & {"version", "PackageNotFoundError", "metadata"}
+    assert set(nia.__all__) - {"__version__"} <= names

@@ -44,7 +44,7 @@ def test_guide_dipole_table_is_what_the_example_prints():
 
 
 @pytest.mark.parametrize("command", [
-    "python3 -m venv .venv && .venv/bin/pip install . && .venv/bin/python examples/lossy_half_space.py",
+    "python3 -m venv .venv && .venv/bin/pip install . && .venv/bin/python examples/buried_dipole.py",
     "python3 -m venv .venv && .venv/bin/pip install -Ccmake.define.NIA_PROBE=ON '.[test]' "
     "&& .venv/bin/python -m pytest",
 ])
@@ -55,7 +55,14 @@ def test_readme_keeps_the_two_set_up_commands_and_ci_runs_the_test_one(command):
         assert command in (ROOT / ".ci" / "run").read_text()
 
 
-def test_main_job_prints_its_table_with_units_and_a_check(capsys):
+def test_main_job_prints_fields_with_their_units(capsys):
+    runpy.run_path(str(ROOT / "examples" / "buried_dipole.py"), run_name="__main__")
+    out = capsys.readouterr().out.splitlines()
+    assert "V/m" in out[1] and "A/m" in out[1]
+    assert out[0].startswith("vertical electric dipole, 1 A m, 10 MHz")
+
+
+def test_six_integrals_example_prints_its_table_with_units_and_a_check(capsys):
     runpy.run_path(str(ROOT / "examples" / "lossy_half_space.py"), run_name="__main__")
     out = capsys.readouterr().out.splitlines()
     assert out[2].startswith("lengths in units of 1/k_p; I0, I3, I4, I5 have the dimension")
