@@ -73,9 +73,9 @@ np.savez(sys.argv[3], *six, **{"f%d" % i: v for i, v in enumerate(fields)})
 """
 
 
-def run(build: str, spec: str, out: str, scalar: bool) -> None:
+def run(build: str, plan: str, out: str, scalar: bool) -> None:
     env = dict(os.environ, NIA_SCALAR="1" if scalar else "0")
-    subprocess.run([sys.executable, "-c", WORKER, build, spec, out], check=True, env=env)
+    subprocess.run([sys.executable, "-c", WORKER, build, plan, out], check=True, env=env)
 
 
 def main() -> int:
@@ -92,19 +92,19 @@ def main() -> int:
     per_medium = max(1, args.triples // (len(MEDIA) * len(CONTROLS)))
     per_field = max(1, args.fields // len(MEDIA))
     with tempfile.TemporaryDirectory() as tmp:
-        spec = os.path.join(tmp, "spec.npz")
+        plan = os.path.join(tmp, "plan.npz")
         arrays = {}
         for m in range(len(MEDIA)):
             arrays[f"six_{m}"] = triples(per_medium, m)
             arrays[f"field_{m}"] = triples(per_field, 100 + m)
-        np.savez(spec, media=np.array([[complex(a), complex(b)] for a, b in MEDIA]),
+        np.savez(plan, media=np.array([[complex(a), complex(b)] for a, b in MEDIA]),
                  controls=np.array(CONTROLS), sources=np.array(SOURCES), **arrays)
         failed = False
         for scalar in (False, True):
             paths = {}
             for name, build in (("old", args.old), ("new", new)):
                 paths[name] = os.path.join(tmp, f"{name}-{int(scalar)}.npz")
-                run(build, spec, paths[name], scalar)
+                run(build, plan, paths[name], scalar)
             old, cur = np.load(paths["old"]), np.load(paths["new"])
             six_keys = sorted((k for k in old.files if k.startswith("arr_")),
                               key=lambda k: int(k[4:]))

@@ -334,9 +334,11 @@ def _legendre_degree(n):
 class _Integrator:
     """Adaptive Gauss-Legendre integration of a vector-valued f(t), t real."""
 
-    def __init__(self, f, width):
+    def __init__(self, f, width, floor=0.0):
         self.f = f
         self.width = width
+        # an absolute tolerance added to each channel's relative one (0: none)
+        self.floor = floor
         self.panels = 0
         self.unconverged = 0
 
@@ -355,7 +357,8 @@ class _Integrator:
     def panel(self, a, b, splits=MAX_SPLITS):
         coarse, _ = self.rule(a, b, COARSE_NODES)
         vals, absv = self.rule(a, b, FINE_NODES)
-        ok = all(abs(complex(vals[c] - coarse[c])) <= PANEL_TOL * absv[c] for c in range(self.width))
+        ok = all(abs(complex(vals[c] - coarse[c])) <= PANEL_TOL * absv[c] + self.floor
+                 for c in range(self.width))
         if ok or splits == 0:
             self.panels += 1
             self.unconverged += 0 if ok else 1

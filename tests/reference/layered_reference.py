@@ -265,31 +265,6 @@ class _Problem:
         return total
 
 
-class _Integrator(dr._Integrator):
-    """The interface reference's panels with an absolute floor under each
-    channel's tolerance: where the primary field is taken in closed form the
-    integrated part can vanish (an interface between two copies of one
-    medium), and a relative test on rounding noise would never be met."""
-
-    def __init__(self, f, width, floor):
-        super().__init__(f, width)
-        self.floor = floor
-
-    def panel(self, a, b, splits=dr.MAX_SPLITS):
-        coarse, _ = self.rule(a, b, dr.COARSE_NODES)
-        vals, absv = self.rule(a, b, dr.FINE_NODES)
-        ok = all(abs(complex(vals[c] - coarse[c])) <= dr.PANEL_TOL * absv[c] + self.floor
-                 for c in range(self.width))
-        if ok or splits == 0:
-            self.panels += 1
-            self.unconverged += 0 if ok else 1
-            return vals, absv
-        m = (a + b) / 2
-        lv, la = self.panel(a, m, splits - 1)
-        rv, ra = self.panel(m, b, splits - 1)
-        return [lv[c] + rv[c] for c in range(self.width)], [la[c] + ra[c] for c in range(self.width)]
-
-
 def _decay_length(stack, z, zp):
     """The shortest vertical path from the source to the field point by way of
     an interface (or directly when they are in different layers)."""
@@ -328,8 +303,9 @@ class _Contour:
 def scattered_fields(stack, rho, phi, z, zp, source, moment, contour="A", stats=None, floor=0.0):
     """The integrated part of E and H: everything but the primary field in the
     source's own layer (lists of three acb each). ``floor`` is an absolute
-    tolerance per panel (a small fraction of the field's size where the
-    integrated part may vanish)."""
+    tolerance per panel: where the primary field is taken in closed form the
+    integrated part can vanish (an interface between two copies of one
+    medium), and a relative test on rounding noise would never be met."""
     old = flint.ctx.prec
     flint.ctx.prec = dr.PREC
     try:
@@ -377,7 +353,7 @@ def _integrate(stack, rho, phi, z, zp, source, moment, ct, stats, floor):
             lam = a0 + t * d
             return integrand(lam, d, dr.bessel_j(lam * rhoa) if rho > 0 else one)
 
-        integ = _Integrator(f, width, floor)
+        integ = dr._Integrator(f, width, floor)
         pts = dr._merge(breaks, 0.0, 1.0)
         for a, b in zip(pts[:-1], pts[1:]):
             dr._add(total, integ.panel(flint.arb(a), flint.arb(b))[0])
@@ -403,7 +379,7 @@ def _integrate(stack, rho, phi, z, zp, source, moment, ct, stats, floor):
             hk = dr.hankel(kind, lam * rhoa)
             return integrand(lam, d, (hk[0] / 2, hk[1] / 2, hk[2] / 2))
 
-        integ = _Integrator(f, width, floor)
+        integ = dr._Integrator(f, width, floor)
         absint = [0.0] * width
         a, b = 0.0, min(step, 0.1 * big) / 16
         while True:
