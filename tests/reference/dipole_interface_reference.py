@@ -369,6 +369,25 @@ class _Integrator:
         return [lv[c] + rv[c] for c in range(self.width)], [la[c] + ra[c] for c in range(self.width)]
 
 
+def ray_panels(integ, total, first, step, nominal):
+    """Panels along a ray from t = 0, doubling from ``first`` up to ``step``,
+    added into ``total``, until past ``nominal`` every channel's last panel is
+    below exp(-TAIL_DECAY) of its integral of |f| so far."""
+    absint = [0.0] * integ.width
+    a, b = 0.0, first
+    while True:
+        vals, absv = integ.panel(flint.arb(a), flint.arb(b))
+        _add(total, vals)
+        for c in range(integ.width):
+            absint[c] += absv[c]
+        tiny = all(absv[c] <= math.exp(-TAIL_DECAY) * absint[c] for c in range(integ.width))
+        if b >= nominal and tiny:
+            return
+        if b > 1e4 * nominal:
+            raise ArithmeticError("a tail ray does not decay")
+        a, b = b, min(2 * b, b + step)
+
+
 def _add(total, vals):
     for c in range(len(total)):
         total[c] += vals[c]
@@ -534,21 +553,7 @@ def _channels(k_p, k_m, rho, z, zp, ct, stats):
             return integrand(lam, d, (hk[0] / 2, hk[1] / 2, hk[2] / 2))
 
         integ = _Integrator(f, width)
-        absint = [0.0] * width
-        a = 0.0
-        first = min(step, 0.1 * big) / 16
-        b = first
-        while True:
-            vals, absv = integ.panel(flint.arb(a), flint.arb(b))
-            _add(total, vals)
-            for c in range(width):
-                absint[c] += absv[c]
-            tiny = all(absv[c] <= math.exp(-TAIL_DECAY) * absint[c] for c in range(width))
-            if b >= nominal and tiny:
-                break
-            if b > 1e4 * nominal:
-                raise ArithmeticError("a tail ray does not decay")
-            a, b = b, min(2 * b, b + step)
+        ray_panels(integ, total, min(step, 0.1 * big) / 16, step, nominal)
         stats["panels"] += integ.panels
         stats["unconverged"] += integ.unconverged
     return dict(zip(CHANNELS, total))

@@ -380,19 +380,7 @@ def _integrate(stack, rho, phi, z, zp, source, moment, ct, stats, floor):
             return integrand(lam, d, (hk[0] / 2, hk[1] / 2, hk[2] / 2))
 
         integ = dr._Integrator(f, width, floor)
-        absint = [0.0] * width
-        a, b = 0.0, min(step, 0.1 * big) / 16
-        while True:
-            vals, absv = integ.panel(flint.arb(a), flint.arb(b))
-            dr._add(total, vals)
-            for c in range(width):
-                absint[c] += absv[c]
-            tiny = all(absv[c] <= math.exp(-dr.TAIL_DECAY) * absint[c] for c in range(width))
-            if b >= nominal and tiny:
-                break
-            if b > 1e4 * nominal:
-                raise ArithmeticError("a tail ray does not decay")
-            a, b = b, min(2 * b, b + step)
+        dr.ray_panels(integ, total, min(step, 0.1 * big) / 16, step, nominal)
         stats["panels"] += integ.panels
         stats["unconverged"] += integ.unconverged
     return total[:3], total[3:]
