@@ -16,8 +16,8 @@ Right: rho^2 |I_0| over lossy ground (eps_r = 4 - 1j), which settles on its
     python examples/ground_wave_attenuation.py [output.png]
 
 needs matplotlib (the package's `plot` extra) and mpmath (for the classic
-curve), and writes examples/ground_wave_attenuation.png by default; about
-ten seconds.
+curve), and writes examples/ground_wave_attenuation.png by default (2.7 s in a
+run on two shared cores, plotting included).
 """
 from __future__ import annotations
 
