@@ -1,0 +1,217 @@
+// The plane-wave response of a stack of planar layers at one value of the
+// spectral variable lambda: the transmission-line recursion of layered media,
+// for the two polarisations (TE and TM) at once.
+//
+// The stack holds media 0 .. n-1 from the top; layer j lies between the
+// heights bottom[j] < top[j], with top[0] = +inf and bottom[n-1] = -inf (the
+// two outer half-spaces). In layer j a wave of polarisation p is the sum of an
+// upgoing part exp(-gamma_j (z - bottom[j])) and a downgoing part
+// exp(gamma_j (z - top[j])), each at most one in modulus where Re gamma_j >= 0.
+// The polarisation's amplitude f (E along z x k_h for TE, H along it for TM)
+// and Y (f_up - f_down) are continuous at every interface, with the
+// characteristic admittance Y = gamma / mu_r (TE) or gamma / eps_r (TM).
+//
+// The source of the waves sits at zp in layer s and sends a unit upgoing wave
+// exp(-gamma_s (z - zp)) above it, or a unit downgoing wave exp(gamma_s (z -
+// zp)) below it. The response at the receiver height z in layer r is the
+// upgoing and the downgoing wave there, per unit primary wave; in the source's
+// own layer it leaves the primary wave out (that is taken in closed form).
+//
+// The response depends on the inner layers' vertical wavenumbers only through
+// their squares, so they are taken on the root with Re gamma >= 0, where every
+// exponential of the recursion decays; the outer half-spaces keep the sheet of
+// the integration path (vertical_wavenumber), which fixes the integrals.
+#pragma once
+
+#include <array>
+#include <cmath>
+
+#include "kernel.hpp"
+
+namespace nia::spectral {
+
+// Media a stack may hold; its arrays live in the record, not on the heap.
+inline constexpr int max_layers = 64;
+
+// A stack of homogeneous media at one frequency, top to bottom. Filled once
+// per batch, read-only after.
+struct layer_stack {
+    int n = 0;                                  // media, 1 .. max_layers
+    std::array<complex, max_layers> k{};        // wavenumbers, Im k <= 0
+    std::array<complex, max_layers> inv_mu{};   // 1 / mu_r (TE admittance factor)
+    std::array<complex, max_layers> inv_eps{};  // 1 / eps_r (TM admittance factor)
+    std::array<double, max_layers> top{};       // height of each layer's top (+inf for 0)
+    std::array<double, max_layers> bottom{};    // height of each layer's bottom (-inf for n-1)
+};
+
+// The layers of the source and of the receiver, and their heights.
+struct layered_point {
+    int s;      // the source's layer
+    int r;      // the receiver's layer
+    double z;   // receiver height
+    double zp;  // source height
+};
+
+// Upgoing and downgoing waves at the receiver of one polarisation, per unit
+// upgoing (index 0) and per unit downgoing (index 1) primary wave.
+struct wave_pair {
+    std::array<complex, 2> up;
+    std::array<complex, 2> down;
+};
+
+// Which polarisation: its admittance factor 1/mu_r or 1/eps_r.
+enum class polarisation : int { te = 0, tm = 1 };
+
+// The layer of a receiver at height z (one on an interface takes the medium
+// above it) and of a source at zp (one on an interface takes the medium below).
+inline int receiver_layer(const layer_stack& st, double z) noexcept {
+    int j = 0;
+    while (j < st.n - 1 && z < st.bottom[j]) ++j;
+    return j;
+}
+inline int source_layer(const layer_stack& st, double zp) noexcept {
+    int j = 0;
+    while (j < st.n - 1 && zp <= st.bottom[j]) ++j;
+    return j;
+}
+
+// gamma_j at lambda for every layer: the path's sheet for the outer two, the
+// root with Re gamma >= 0 for the inner ones, from (lambda - k)(lambda + k)
+// so that lambda near k loses nothing to cancellation.
+inline void stack_vertical_wavenumbers(const layer_stack& st, complex lam,
+                                       complex* gamma) noexcept {
+    for (int j = 0; j < st.n; ++j) {
+        if (j == 0 || j == st.n - 1) {
+            gamma[j] = vertical_wavenumber(lam, st.k[j]);
+        } else {
+            gamma[j] = std::sqrt((lam - st.k[j]) * (lam + st.k[j]));
+        }
+    }
+}
+
+namespace detail {
+
+// exp(-gamma d) across an inner layer of thickness d; zero for an outer one.
+inline complex crossing(const layer_stack& st, const complex* gamma, int j) noexcept {
+    if (j == 0 || j == st.n - 1) return complex(0.0, 0.0);
+    return complex_exp(-gamma[j] * (st.top[j] - st.bottom[j]));
+}
+
+// A wave in layer a meeting its interface with layer b, for admittances ya
+// and yb, when the layers beyond b reflect rho_b (referred to b's side of
+// the interface): the reflection back into a, (r + rho_b) / (1 + r rho_b)
+// with Fresnel's r = (ya - yb) / (ya + yb), and the wave passed into b,
+// (1 + reflection) / (1 + rho_b) = 2 ya / (ya + yb + rho_b (ya - yb)). Both
+// are written with the one denominator, without forming 1 + r: across a
+// strong contrast (sea water under air) r is -1 to ten digits and 1 + r
+// would keep none of them; and an inner layer whose vertical wavenumber took
+// the other root (yb = -ya for a copy of the medium beyond) gives 1 / rho_b,
+// not infinity over infinity.
+struct crossing_pair {
+    complex reflected;
+    complex passed;
+};
+inline crossing_pair meet(complex ya, complex yb, complex rho_b) noexcept {
+    const complex sum = ya + yb, difference = ya - yb;
+    const complex denominator = sum + rho_b * difference;
+    return {(difference + rho_b * sum) / denominator, 2.0 * ya / denominator};
+}
+
+}  // namespace detail
+
+// The waves of one polarisation at the receiver (see the top of this file).
+// gamma holds the stack's vertical wavenumbers at lambda; the per-node work
+// stays in fixed arrays on the stack.
+inline wave_pair layered_waves(const layer_stack& st, const layered_point& pt, const complex* gamma,
+                               polarisation pol) noexcept {
+    const int n = st.n, s = pt.s, r = pt.r;
+    const auto& factor = pol == polarisation::te ? st.inv_mu : st.inv_eps;
+    std::array<complex, max_layers> y, e;
+    for (int j = 0; j < n; ++j) {
+        y[j] = gamma[j] * factor[j];
+        e[j] = detail::crossing(st, gamma, j);
+    }
+    // Reflection below layer j, at its bottom (down[j]), and above it, at its
+    // top (up[j]); only the layers between the outer media and the nearer of
+    // s and r are needed.
+    // pass_down[j]: the downgoing wave at layer j's bottom passed into layer
+    // j + 1 (at its top); pass_up[j]: the upgoing wave at layer j's top passed
+    // into layer j - 1 (at its bottom).
+    std::array<complex, max_layers> down, up, pass_down, pass_up;
+    const int lo = s < r ? s : r, hi = s > r ? s : r;
+    down[n - 1] = complex(0.0, 0.0);
+    for (int j = n - 2; j >= lo; --j) {
+        const detail::crossing_pair m =
+            detail::meet(y[j], y[j + 1], down[j + 1] * (e[j + 1] * e[j + 1]));
+        down[j] = m.reflected;
+        pass_down[j] = m.passed;
+    }
+    up[0] = complex(0.0, 0.0);
+    for (int j = 1; j <= hi; ++j) {
+        const detail::crossing_pair m =
+            detail::meet(y[j], y[j - 1], up[j - 1] * (e[j - 1] * e[j - 1]));
+        up[j] = m.reflected;
+        pass_up[j] = m.passed;
+    }
+    // The primary waves at the source layer's top and bottom, and the
+    // scattered waves of that layer: a upgoing from its bottom, b downgoing
+    // from its top, per unit upgoing (0) and downgoing (1) primary wave.
+    const complex es = e[s];
+    const complex at_top =
+        s == 0 ? complex(0.0, 0.0) : complex_exp(-gamma[s] * (st.top[s] - pt.zp));
+    const complex at_bottom =
+        s == n - 1 ? complex(0.0, 0.0) : complex_exp(-gamma[s] * (pt.zp - st.bottom[s]));
+    const complex loop = 1.0 - up[s] * down[s] * (es * es);
+    const std::array<complex, 2> a = {down[s] * up[s] * es * at_top / loop,
+                                      down[s] * at_bottom / loop};
+    const std::array<complex, 2> b = {up[s] * at_top / loop,
+                                      up[s] * down[s] * es * at_bottom / loop};
+    wave_pair w{};
+    if (r == s) {
+        for (int c = 0; c < 2; ++c) {
+            w.up[c] = s == n - 1 ? complex(0.0, 0.0)
+                                 : a[c] * complex_exp(-gamma[s] * (pt.z - st.bottom[s]));
+            w.down[c] =
+                s == 0 ? complex(0.0, 0.0) : b[c] * complex_exp(gamma[s] * (pt.z - st.top[s]));
+        }
+        return w;
+    }
+    if (r < s) {
+        // The upgoing wave leaving the source layer through its top, carried
+        // up through each layer to the receiver's.
+        std::array<complex, 2> t = {at_top + a[0] * es, a[1] * es};
+        for (int j = s - 1; j >= r; --j) {
+            for (int c = 0; c < 2; ++c) t[c] *= pass_up[j + 1];  // upgoing at layer j's bottom
+            if (j > r) {
+                for (int c = 0; c < 2; ++c) t[c] *= e[j];
+            }
+        }
+        const complex rise = complex_exp(-gamma[r] * (pt.z - st.bottom[r]));
+        const complex back =
+            r == 0 ? complex(0.0, 0.0) : up[r] * e[r] * complex_exp(gamma[r] * (pt.z - st.top[r]));
+        for (int c = 0; c < 2; ++c) {
+            w.up[c] = t[c] * rise;
+            w.down[c] = t[c] * back;
+        }
+        return w;
+    }
+    // r > s: the downgoing wave leaving through the source layer's bottom.
+    std::array<complex, 2> t = {b[0] * es, at_bottom + b[1] * es};
+    for (int j = s + 1; j <= r; ++j) {
+        for (int c = 0; c < 2; ++c) t[c] *= pass_down[j - 1];  // downgoing at layer j's top
+        if (j < r) {
+            for (int c = 0; c < 2; ++c) t[c] *= e[j];
+        }
+    }
+    const complex fall = complex_exp(gamma[r] * (pt.z - st.top[r]));
+    const complex back = r == n - 1
+                             ? complex(0.0, 0.0)
+                             : down[r] * e[r] * complex_exp(-gamma[r] * (pt.z - st.bottom[r]));
+    for (int c = 0; c < 2; ++c) {
+        w.down[c] = t[c] * fall;
+        w.up[c] = t[c] * back;
+    }
+    return w;
+}
+
+}  // namespace nia::spectral
