@@ -119,48 +119,65 @@ inline crossing_pair meet(complex ya, complex yb, complex rho_b) noexcept {
 
 }  // namespace detail
 
-// The waves of one polarisation at the receiver (see the top of this file).
-// gamma holds the stack's vertical wavenumbers at lambda; the per-node work
-// stays in fixed arrays on the stack.
+// The exponentials of one node that both polarisations share: across each
+// inner layer, from the source to its layer's top and bottom, and from the
+// receiver layer's bottom and top to the receiver.
+struct node_decays {
+    std::array<complex, max_layers> across;  // exp(-gamma_j d_j); 0 for the outer two
+    complex source_top;                      // exp(-gamma_s (top_s - zp)); 0 for s = 0
+    complex source_bottom;                   // exp(-gamma_s (zp - bottom_s)); 0 for s = n-1
+    complex from_bottom;                     // exp(-gamma_r (z - bottom_r)); 0 for r = n-1
+    complex from_top;                        // exp(gamma_r (z - top_r)); 0 for r = 0
+};
+
+inline node_decays decays(const layer_stack& st, const layered_point& pt,
+                          const complex* gamma) noexcept {
+    const int n = st.n, s = pt.s, r = pt.r;
+    const complex zero(0.0, 0.0);
+    node_decays d;
+    for (int j = 0; j < n; ++j) d.across[j] = detail::crossing(st, gamma, j);
+    d.source_top = s == 0 ? zero : complex_exp(-gamma[s] * (st.top[s] - pt.zp));
+    d.source_bottom = s == n - 1 ? zero : complex_exp(-gamma[s] * (pt.zp - st.bottom[s]));
+    d.from_bottom = r == n - 1 ? zero : complex_exp(-gamma[r] * (pt.z - st.bottom[r]));
+    d.from_top = r == 0 ? zero : complex_exp(gamma[r] * (pt.z - st.top[r]));
+    return d;
+}
+
+// The waves of one polarisation at the receiver (see the top of this file),
+// from the stack's vertical wavenumbers at lambda and the node's decays; the
+// per-node work stays in fixed arrays on the stack.
 inline wave_pair layered_waves(const layer_stack& st, const layered_point& pt, const complex* gamma,
-                               polarisation pol) noexcept {
+                               const node_decays& dec, polarisation pol) noexcept {
     const int n = st.n, s = pt.s, r = pt.r;
     const auto& factor = pol == polarisation::te ? st.inv_mu : st.inv_eps;
-    std::array<complex, max_layers> y, e;
-    for (int j = 0; j < n; ++j) {
-        y[j] = gamma[j] * factor[j];
-        e[j] = detail::crossing(st, gamma, j);
-    }
+    const auto& e = dec.across;
     // Reflection below layer j, at its bottom (down[j]), and above it, at its
-    // top (up[j]); only the layers between the outer media and the nearer of
-    // s and r are needed.
-    // pass_down[j]: the downgoing wave at layer j's bottom passed into layer
-    // j + 1 (at its top); pass_up[j]: the upgoing wave at layer j's top passed
-    // into layer j - 1 (at its bottom).
+    // top (up[j]); pass_down[j] carries the downgoing wave at layer j's bottom
+    // into layer j + 1 (at its top), pass_up[j] the upgoing wave at layer j's
+    // top into layer j - 1 (at its bottom). Only the layers between the outer
+    // media and the nearer of s and r are needed.
     std::array<complex, max_layers> down, up, pass_down, pass_up;
     const int lo = s < r ? s : r, hi = s > r ? s : r;
     down[n - 1] = complex(0.0, 0.0);
     for (int j = n - 2; j >= lo; --j) {
         const detail::crossing_pair m =
-            detail::meet(y[j], y[j + 1], down[j + 1] * (e[j + 1] * e[j + 1]));
+            detail::meet(gamma[j] * factor[j], gamma[j + 1] * factor[j + 1],
+                         down[j + 1] * (e[j + 1] * e[j + 1]));
         down[j] = m.reflected;
         pass_down[j] = m.passed;
     }
     up[0] = complex(0.0, 0.0);
     for (int j = 1; j <= hi; ++j) {
-        const detail::crossing_pair m =
-            detail::meet(y[j], y[j - 1], up[j - 1] * (e[j - 1] * e[j - 1]));
+        const detail::crossing_pair m = detail::meet(
+            gamma[j] * factor[j], gamma[j - 1] * factor[j - 1], up[j - 1] * (e[j - 1] * e[j - 1]));
         up[j] = m.reflected;
         pass_up[j] = m.passed;
     }
-    // The primary waves at the source layer's top and bottom, and the
-    // scattered waves of that layer: a upgoing from its bottom, b downgoing
-    // from its top, per unit upgoing (0) and downgoing (1) primary wave.
+    // The scattered waves of the source layer: a upgoing from its bottom, b
+    // downgoing from its top, per unit upgoing (0) and downgoing (1) primary
+    // wave.
     const complex es = e[s];
-    const complex at_top =
-        s == 0 ? complex(0.0, 0.0) : complex_exp(-gamma[s] * (st.top[s] - pt.zp));
-    const complex at_bottom =
-        s == n - 1 ? complex(0.0, 0.0) : complex_exp(-gamma[s] * (pt.zp - st.bottom[s]));
+    const complex at_top = dec.source_top, at_bottom = dec.source_bottom;
     const complex loop = 1.0 - up[s] * down[s] * (es * es);
     const std::array<complex, 2> a = {down[s] * up[s] * es * at_top / loop,
                                       down[s] * at_bottom / loop};
@@ -169,49 +186,49 @@ inline wave_pair layered_waves(const layer_stack& st, const layered_point& pt, c
     wave_pair w{};
     if (r == s) {
         for (int c = 0; c < 2; ++c) {
-            w.up[c] = s == n - 1 ? complex(0.0, 0.0)
-                                 : a[c] * complex_exp(-gamma[s] * (pt.z - st.bottom[s]));
-            w.down[c] =
-                s == 0 ? complex(0.0, 0.0) : b[c] * complex_exp(gamma[s] * (pt.z - st.top[s]));
+            w.up[c] = a[c] * dec.from_bottom;
+            w.down[c] = b[c] * dec.from_top;
         }
         return w;
     }
+    std::array<complex, 2> t;
+    complex back;
     if (r < s) {
         // The upgoing wave leaving the source layer through its top, carried
-        // up through each layer to the receiver's.
-        std::array<complex, 2> t = {at_top + a[0] * es, a[1] * es};
+        // up through each layer to the receiver's bottom.
+        t = {at_top + a[0] * es, a[1] * es};
         for (int j = s - 1; j >= r; --j) {
-            for (int c = 0; c < 2; ++c) t[c] *= pass_up[j + 1];  // upgoing at layer j's bottom
-            if (j > r) {
-                for (int c = 0; c < 2; ++c) t[c] *= e[j];
-            }
+            const complex f = j > r ? pass_up[j + 1] * e[j] : pass_up[j + 1];
+            for (int c = 0; c < 2; ++c) t[c] *= f;
         }
-        const complex rise = complex_exp(-gamma[r] * (pt.z - st.bottom[r]));
-        const complex back =
-            r == 0 ? complex(0.0, 0.0) : up[r] * e[r] * complex_exp(gamma[r] * (pt.z - st.top[r]));
+        back = up[r] * e[r] * dec.from_top;
         for (int c = 0; c < 2; ++c) {
-            w.up[c] = t[c] * rise;
+            w.up[c] = t[c] * dec.from_bottom;
             w.down[c] = t[c] * back;
         }
         return w;
     }
-    // r > s: the downgoing wave leaving through the source layer's bottom.
-    std::array<complex, 2> t = {b[0] * es, at_bottom + b[1] * es};
+    // r > s: the downgoing wave leaving through the source layer's bottom,
+    // carried down to the receiver layer's top.
+    t = {b[0] * es, at_bottom + b[1] * es};
     for (int j = s + 1; j <= r; ++j) {
-        for (int c = 0; c < 2; ++c) t[c] *= pass_down[j - 1];  // downgoing at layer j's top
-        if (j < r) {
-            for (int c = 0; c < 2; ++c) t[c] *= e[j];
-        }
+        const complex f = j < r ? pass_down[j - 1] * e[j] : pass_down[j - 1];
+        for (int c = 0; c < 2; ++c) t[c] *= f;
     }
-    const complex fall = complex_exp(gamma[r] * (pt.z - st.top[r]));
-    const complex back = r == n - 1
-                             ? complex(0.0, 0.0)
-                             : down[r] * e[r] * complex_exp(-gamma[r] * (pt.z - st.bottom[r]));
+    back = down[r] * e[r] * dec.from_bottom;
     for (int c = 0; c < 2; ++c) {
-        w.down[c] = t[c] * fall;
+        w.down[c] = t[c] * dec.from_top;
         w.up[c] = t[c] * back;
     }
     return w;
+}
+
+// Both polarisations at once: out[0] TE, out[1] TM.
+inline void layered_response(const layer_stack& st, const layered_point& pt, const complex* gamma,
+                             wave_pair* out) noexcept {
+    const node_decays dec = decays(st, pt, gamma);
+    out[0] = layered_waves(st, pt, gamma, dec, polarisation::te);
+    out[1] = layered_waves(st, pt, gamma, dec, polarisation::tm);
 }
 
 }  // namespace nia::spectral

@@ -8,7 +8,8 @@
 #include <initializer_list>
 #include <vector>
 
-#include "spectral/layered_response.hpp"
+#include "spectral/field_channels.hpp"
+#include "spectral/layered_channels.hpp"
 
 namespace {
 
@@ -51,6 +52,11 @@ layer_stack make_stack(double k0, const std::vector<layer>& media, const std::ve
     return st;
 }
 
+wave_pair waves(const layer_stack& st, const layered_point& pt, const complex* gamma,
+                polarisation pol) {
+    return nia::spectral::layered_waves(st, pt, gamma, nia::spectral::decays(st, pt, gamma), pol);
+}
+
 // The total field f and Y (f_up - f_down) at height z in layer r, for the
 // symmetric source (unit upgoing wave above zp and unit downgoing below it).
 struct line_values {
@@ -62,8 +68,7 @@ line_values total(const layer_stack& st, int s, int r, double z, double zp, comp
                   polarisation pol) {
     std::array<complex, nia::spectral::max_layers> gamma;
     nia::spectral::stack_vertical_wavenumbers(st, lam, gamma.data());
-    const wave_pair w =
-        nia::spectral::layered_waves(st, layered_point{s, r, z, zp}, gamma.data(), pol);
+    const wave_pair w = waves(st, {s, r, z, zp}, gamma.data(), pol);
     complex up = w.up[0] + w.up[1], down = w.down[0] + w.down[1];
     if (r == s) {
         if (z > zp) {
@@ -180,8 +185,7 @@ void invisible_interfaces_and_fresnel() {
         for (int r = 0; r < 4; ++r) {
             const double zp = one.top[s] < INFINITY ? one.top[s] - 0.1 : 1.4;
             const double z = one.bottom[r] > -INFINITY ? one.bottom[r] + 0.05 : -0.9;
-            const wave_pair w =
-                nia::spectral::layered_waves(one, {s, r, z, zp}, g.data(), polarisation::tm);
+            const wave_pair w = waves(one, {s, r, z, zp}, g.data(), polarisation::tm);
             // g is the path's root in every layer of one medium only where
             // Re gamma >= 0 agrees with it; here it does (lambda off the cuts).
             const complex through = r < s ? std::exp(-g[0] * (z - zp)) : std::exp(g[0] * (z - zp));
@@ -203,18 +207,91 @@ void invisible_interfaces_and_fresnel() {
     const layer_stack two = make_stack(1.0, {{1.0, 1.0}, {{20.0, -18.0}, 2.0}}, {0.0});
     nia::spectral::stack_vertical_wavenumbers(two, lam, g.data());
     const complex y0 = g[0], y1 = g[1] / 2.0;
-    const wave_pair up =
-        nia::spectral::layered_waves(two, {1, 0, 0.7, -0.4}, g.data(), polarisation::te);
+    const wave_pair up = waves(two, {1, 0, 0.7, -0.4}, g.data(), polarisation::te);
     CHECK_SMALL(rel(up.up[0], 2.0 * y1 / (y0 + y1) * std::exp(-g[1] * 0.4 - g[0] * 0.7)), 1e-14);
-    const wave_pair back =
-        nia::spectral::layered_waves(two, {1, 1, -0.1, -0.4}, g.data(), polarisation::te);
+    const wave_pair back = waves(two, {1, 1, -0.1, -0.4}, g.data(), polarisation::te);
     CHECK_SMALL(rel(back.down[0], (y1 - y0) / (y1 + y0) * std::exp(-g[1] * 0.4 - g[1] * 0.1)),
                 1e-14);
+}
+
+// E / eta0 and H at one node from columns K of a channel set, for Bessel
+// factor values b (J0, J1, J1/rho: independent symbols, since every component
+// is linear in them) and a moment of components u_z, u_rho, u_phi.
+using field6 = std::array<complex, 6>;
+template <class C>
+std::array<complex, C::size> weighted(const complex* K, const std::array<complex, 3>& b) {
+    std::array<complex, C::size> v;
+    for (int c = 0; c < C::size; ++c) v[c] = K[c] * b[static_cast<int>(C::factors[c])];
+    return v;
+}
+
+// Two half-spaces with the dipole below and the receiver above: the layered
+// columns of a two-media stack give, node by node, the fields of the
+// two-media field columns, for both sources and every orientation.
+void two_media_columns_agree() {
+    const double k0 = 1.3, z = 0.7, zp = -0.4;
+    const layer_stack st = make_stack(k0, {{1.0, 1.0}, {{20.0, -18.0}, 1.0}}, {0.0});
+    const nia::spectral::kernel_record two =
+        nia::spectral::make_kernel_record(z, zp, st.k[0].real(), st.k[1]);
+    const nia::spectral::layered_record lay = nia::spectral::make_layered_record(st, k0, z, zp);
+    const complex j(0.0, 1.0);
+    const double k_p = st.k[0].real();
+    const std::array<complex, 3> b = {{{0.7, -0.2}, {-0.3, 0.9}, {1.1, 0.4}}};
+    const double u[3] = {0.6, -0.48, 0.64};  // u_z, u_rho, u_phi
+    for (complex lam :
+         {complex(0.4, 0.1), complex(1.2, 0.3), complex(3.0, 0.0), complex(8.0, -2.0)}) {
+        lam *= k0;
+        const complex gp = nia::spectral::vertical_wavenumber(lam, st.k[0]);
+        const complex gm = nia::spectral::vertical_wavenumber(lam, st.k[1]);
+        complex K[11], L[11];
+        using nia::spectral::electric_channels;
+        using nia::spectral::layered_electric_channels;
+        using nia::spectral::layered_magnetic_channels;
+        using nia::spectral::magnetic_channels;
+        electric_channels::values(two, lam, gp, gm, K);
+        layered_electric_channels::values(lay, lam, L);
+        auto e = weighted<electric_channels>(K, b);
+        auto l = weighted<layered_electric_channels>(L, b);
+        const field6 ref_e = {-j * k0 * (u[0] * e[1] + u[1] * (e[3] + e[4] - e[0])),
+                              -j * k0 * u[2] * (e[3] - e[4]),
+                              -j * k0 * (u[0] * e[0] + u[1] * e[5]),
+                              k_p * u[2] * (e[6] - e[8]),
+                              k_p * (u[0] * e[2] + u[1] * (e[7] - e[6] - e[8])),
+                              -k_p * u[2] * e[9]};
+        const field6 got_e = {-u[0] * l[8] + u[1] * (l[2] - l[1]),
+                              u[2] * (l[0] - l[2]),
+                              -u[0] * l[9] + u[1] * l[3],
+                              u[2] * (l[4] - l[6]),
+                              -j * u[0] * l[10] + u[1] * (l[5] - l[6]),
+                              -u[2] * l[7]};
+        magnetic_channels::values(two, lam, gp, gm, K);
+        layered_magnetic_channels::values(lay, lam, L);
+        auto m = weighted<magnetic_channels>(K, b);
+        auto n = weighted<layered_magnetic_channels>(L, b);
+        const complex g = -j * k0 / k_p;
+        const field6 ref_m = {
+            g * u[2] * (m[7] - m[9]), g * (u[0] * m[2] + u[1] * (m[8] - m[7] - m[9])),
+            -g * u[2] * m[10],        u[0] * m[1] + u[1] * (m[3] + m[5] - m[4]),
+            u[2] * (m[3] - m[5]),     u[0] * m[0] - u[1] * m[6]};
+        const field6 got_m = {-u[2] * (n[0] + n[1]), -j * u[0] * n[8] + u[1] * (n[2] - n[1]),
+                              j * u[2] * n[3],       u[0] * n[9] + u[1] * (n[4] - n[5]),
+                              u[2] * (n[5] + n[6]),  u[0] * n[10] - j * u[1] * n[7]};
+        double se = 0.0, sm = 0.0;
+        for (int i = 0; i < 6; ++i) {
+            se = std::fmax(se, std::abs(ref_e[i]));
+            sm = std::fmax(sm, std::abs(ref_m[i]));
+        }
+        for (int i = 0; i < 6; ++i) {
+            CHECK_SMALL(std::abs(got_e[i] - ref_e[i]) / se, 1e-13);
+            CHECK_SMALL(std::abs(got_m[i] - ref_m[i]) / sm, 1e-13);
+        }
+    }
 }
 
 }  // namespace
 
 int main() {
+    two_media_columns_agree();
     continuity_at_every_interface();
     reciprocity_between_layers();
     invisible_interfaces_and_fresnel();

@@ -1,0 +1,200 @@
+// The field columns of a point dipole in a stack of layers: for a source in
+// any layer and a receiver in any layer, the spectral integrands from which
+// every cylindrical component of E and H follows, built from the stack's TE
+// and TM response (layered_response.hpp).
+//
+// The dipole's primary plane waves in its layer s (vertical wavenumber g_s,
+// horizontal wavevector lambda k_h, e = z x k_h, exp(+j omega t)) are, above
+// the source and below it (sign sigma = +1 and -1),
+//   electric moment p:  E_TE = -j omega mu_s (e . p) / (2 g_s),
+//                       H_TM = (j lambda p_z - sigma g_s (k_h . p)) / (2 g_s),
+//   magnetic moment m:  E_TE = omega mu_s (lambda m_z + sigma j g_s (k_h . m)) / (2 g_s),
+//                       H_TM = k_s^2 (e . m) / (2 g_s).
+// At the receiver (layer r, g_r, omega eps_r, omega mu_r) a wave of kappa_z =
+// -+j g_r carries E = TE e - TM (lambda z - kappa_z k_h) / (omega eps_r) and
+// H = TE (lambda z - kappa_z k_h) / (omega mu_r) + TM e. The azimuthal
+// integration of exp(-j lambda rho cos(alpha - phi)) against the powers of
+// cos and sin of alpha these products hold leaves J0, -j J1 and J1(x)/x with
+// x = rho lambda (J2 = 2 J1 / x - J0 eliminated), so that
+//   F = moment / (4 pi) * sum_c K_c(lambda) B_c(rho lambda),
+// B_c one of J0, J1 and J1/rho (the Bessel factors of channel_set.hpp). The
+// columns below are the K_c, in units where the free-space impedance is one:
+// E columns give E / eta0, H columns H.
+//
+// With S = W_u + W_d and D = W_u - W_d of the receiver's waves per unit
+// upgoing (u) and downgoing (d) primary wave, and S+- = S_up +- S_down,
+// D+- = D_up +- D_down (TE and TM apart), and u_rho, u_phi the horizontal
+// moment's components along the field point's radial and azimuthal unit
+// vectors, u_z the vertical one:
+//
+// electric:  T = -j omega mu_s S^TE / (2 g_s), V = j lambda S^TM / (2 g_s),
+//            W = -D^TM / 2;  a = T+, b = j g_r W- / (omega eps_r),
+//            c = j g_r T- / (omega mu_r), d = W+
+//   0  2 lambda a                         J0      E_phi = u_phi (0 - 2)
+//   1  2 lambda b                         J0      E_rho = -u_z 8 + u_rho (2 - 1)
+//   2  2 (a + b)                          J1/rho
+//   3  2 j lambda^2 W+ / (omega eps_r)    J1      E_z = -u_z 9 + u_rho 3
+//   4  2 lambda c                         J0      H_rho = u_phi (4 - 6)
+//   5  2 lambda d                         J0      H_phi = -j u_z 10 + u_rho (5 - 6)
+//   6  2 (c + d)                          J1/rho
+//   7  2 j lambda^2 T+ / (omega mu_r)     J1      H_z = -u_phi 7
+//   8  2 lambda g_r V- / (omega eps_r)    J1
+//   9  2 lambda^2 V+ / (omega eps_r)      J0
+//  10  2 lambda V+                        J1
+// magnetic:  X = omega mu_s lambda S^TE / (2 g_s), Y = j omega mu_s D^TE / 2,
+//            Z = k_s^2 S^TM / (2 g_s);  f = j g_r Z- / (omega eps_r),
+//            g = j g_r Y- / (omega mu_r)
+//   0  2 lambda f                         J0      E_rho = -u_phi (0 + 1)
+//   1  2 (Y+ - f)                         J1/rho  E_phi = -j u_z 8 + u_rho (2 - 1)
+//   2  2 lambda Y+                        J0
+//   3  2 lambda^2 Z+ / (omega eps_r)      J1      E_z = j u_phi 3
+//   4  2 lambda g                         J0      H_rho = u_z 9 + u_rho (4 - 5)
+//   5  2 (g - Z+)                         J1/rho  H_phi = u_phi (5 + 6)
+//   6  2 lambda Z+                        J0
+//   7  2 lambda^2 Y+ / (omega mu_r)       J1      H_z = u_z 10 - j u_rho 7
+//   8  2 lambda X+                        J1
+//   9  2 lambda g_r X- / (omega mu_r)     J1
+//  10  2 lambda^2 X+ / (omega mu_r)       J0
+// In the source's own layer the waves leave the primary one out: the columns
+// are then the scattered field's, the direct field being added in closed form.
+#pragma once
+
+#include <array>
+
+#include "channel_set.hpp"
+#include "layered_response.hpp"
+
+namespace nia::spectral {
+
+// Per-triple parameters of the layered columns; filled once per triple.
+struct layered_record {
+    const layer_stack* stack;
+    layered_point point;
+    complex omega_mu_s;  // k0 mu_r of the source's layer
+    complex k_s_sq;      // k_s^2
+    complex inv_we_r;    // 1 / (k0 eps_r) of the receiver's layer
+    complex inv_wm_r;    // 1 / (k0 mu_r) of the receiver's layer
+};
+
+inline layered_record make_layered_record(const layer_stack& st, double k0, double z,
+                                          double zp) noexcept {
+    layered_record q;
+    q.stack = &st;
+    q.point = {source_layer(st, zp), receiver_layer(st, z), z, zp};
+    const int s = q.point.s, r = q.point.r;
+    q.omega_mu_s = k0 / st.inv_mu[s];
+    q.k_s_sq = st.k[s] * st.k[s];
+    q.inv_we_r = st.inv_eps[r] / k0;
+    q.inv_wm_r = st.inv_mu[r] / k0;
+    return q;
+}
+
+// The sums and differences of one polarisation's waves at the receiver:
+// S+-, D+- (see the top of this file).
+struct wave_combinations {
+    complex s_plus, s_minus, d_plus, d_minus;
+};
+
+inline wave_combinations combine(const wave_pair& w) noexcept {
+    const complex s_up = w.up[0] + w.up[1], s_down = w.down[0] + w.down[1];
+    const complex d_up = w.up[0] - w.up[1], d_down = w.down[0] - w.down[1];
+    return {s_up + s_down, s_up - s_down, d_up + d_down, d_up - d_down};
+}
+
+// The response and the two vertical wavenumbers every column needs at one
+// node.
+struct layered_node {
+    wave_combinations te, tm;
+    complex g_s, g_r;
+};
+
+inline layered_node layered_node_at(const layered_record& q, complex lam) noexcept {
+    const layer_stack& st = *q.stack;
+    std::array<complex, max_layers> gamma;
+    stack_vertical_wavenumbers(st, lam, gamma.data());
+    wave_pair w[2];
+    layered_response(st, q.point, gamma.data(), w);
+    return {combine(w[0]), combine(w[1]), gamma[q.point.s], gamma[q.point.r]};
+}
+
+// Current elements in any layer.
+struct layered_electric_channels {
+    static constexpr int size = 11;
+    static constexpr std::array<bessel_factor, size> factors = {
+        bessel_factor::j0, bessel_factor::j0, bessel_factor::j1_over_rho, bessel_factor::j1,
+        bessel_factor::j0, bessel_factor::j0, bessel_factor::j1_over_rho, bessel_factor::j1,
+        bessel_factor::j1, bessel_factor::j0, bessel_factor::j1};
+
+    static void from_node(const layered_record& q, complex lam, const layered_node& v,
+                          complex* K) noexcept {
+        const complex j(0.0, 1.0);
+        const complex half_over_gs = 0.5 / v.g_s;
+        const complex t_plus = -j * q.omega_mu_s * v.te.s_plus * half_over_gs;
+        const complex t_minus = -j * q.omega_mu_s * v.te.s_minus * half_over_gs;
+        const complex v_plus = j * lam * v.tm.s_plus * half_over_gs;
+        const complex v_minus = j * lam * v.tm.s_minus * half_over_gs;
+        const complex w_plus = -0.5 * v.tm.d_plus;
+        const complex w_minus = -0.5 * v.tm.d_minus;
+        const complex a = t_plus;
+        const complex b = j * v.g_r * w_minus * q.inv_we_r;
+        const complex c = j * v.g_r * t_minus * q.inv_wm_r;
+        const complex d = w_plus;
+        const complex two_lam = 2.0 * lam;
+        K[0] = two_lam * a;
+        K[1] = two_lam * b;
+        K[2] = 2.0 * (a + b);
+        K[3] = two_lam * (j * lam * w_plus * q.inv_we_r);
+        K[4] = two_lam * c;
+        K[5] = two_lam * d;
+        K[6] = 2.0 * (c + d);
+        K[7] = two_lam * (j * lam * t_plus * q.inv_wm_r);
+        K[8] = two_lam * (v.g_r * v_minus * q.inv_we_r);
+        K[9] = two_lam * (lam * v_plus * q.inv_we_r);
+        K[10] = two_lam * v_plus;
+    }
+
+    static void values(const layered_record& q, complex lam, complex* K) noexcept {
+        from_node(q, lam, layered_node_at(q, lam), K);
+    }
+};
+
+// Small loops in any layer.
+struct layered_magnetic_channels {
+    static constexpr int size = 11;
+    static constexpr std::array<bessel_factor, size> factors = {
+        bessel_factor::j0, bessel_factor::j1_over_rho, bessel_factor::j0, bessel_factor::j1,
+        bessel_factor::j0, bessel_factor::j1_over_rho, bessel_factor::j0, bessel_factor::j1,
+        bessel_factor::j1, bessel_factor::j1,          bessel_factor::j0};
+
+    static void from_node(const layered_record& q, complex lam, const layered_node& v,
+                          complex* K) noexcept {
+        const complex j(0.0, 1.0);
+        const complex half_over_gs = 0.5 / v.g_s;
+        const complex x_plus = q.omega_mu_s * lam * v.te.s_plus * half_over_gs;
+        const complex x_minus = q.omega_mu_s * lam * v.te.s_minus * half_over_gs;
+        const complex y_plus = 0.5 * j * q.omega_mu_s * v.te.d_plus;
+        const complex y_minus = 0.5 * j * q.omega_mu_s * v.te.d_minus;
+        const complex z_plus = q.k_s_sq * v.tm.s_plus * half_over_gs;
+        const complex z_minus = q.k_s_sq * v.tm.s_minus * half_over_gs;
+        const complex f = j * v.g_r * z_minus * q.inv_we_r;
+        const complex g = j * v.g_r * y_minus * q.inv_wm_r;
+        const complex two_lam = 2.0 * lam;
+        K[0] = two_lam * f;
+        K[1] = 2.0 * (y_plus - f);
+        K[2] = two_lam * y_plus;
+        K[3] = two_lam * (lam * z_plus * q.inv_we_r);
+        K[4] = two_lam * g;
+        K[5] = 2.0 * (g - z_plus);
+        K[6] = two_lam * z_plus;
+        K[7] = two_lam * (lam * y_plus * q.inv_wm_r);
+        K[8] = two_lam * x_plus;
+        K[9] = two_lam * (v.g_r * x_minus * q.inv_wm_r);
+        K[10] = two_lam * (lam * x_plus * q.inv_wm_r);
+    }
+
+    static void values(const layered_record& q, complex lam, complex* K) noexcept {
+        from_node(q, lam, layered_node_at(q, lam), K);
+    }
+};
+
+}  // namespace nia::spectral
