@@ -79,5 +79,6 @@ void register_special_probes(py::module_& m);
 void register_spectral_probes(py::module_& m);
 void register_pointwise_probes(py::module_& m);
 void register_simd_probes(py::module_& m);
+void register_layered_probes(py::module_& m);
 
 }  // namespace nia::probe
