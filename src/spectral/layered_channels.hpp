@@ -111,7 +111,7 @@ struct layered_node {
 inline layered_node layered_node_at(const layered_record& q, complex lam) noexcept {
     const layer_stack& st = *q.stack;
     std::array<complex, max_layers> gamma;
-    stack_vertical_wavenumbers(st, lam, gamma.data());
+    stack_vertical_wavenumbers(st, lam, gamma.data(), q.point.r == q.point.s ? q.point.s : -1);
     wave_pair w[2];
     layered_response(st, q.point, gamma.data(), w);
     return {combine(w[0]), combine(w[1]), gamma[q.point.s], gamma[q.point.r]};

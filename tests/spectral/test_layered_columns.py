@@ -40,7 +40,8 @@ PLACEMENTS = {
     "marine, thin resistor": [(0.0, -30.0), (-60.5, -10.0), (-50.0, -45.0), (-70.0, -60.5)],
     "plasmonic film": [(0.2, -0.3), (-0.02, 0.1), (-0.01, -0.04), (-0.05, 0.0)],
 }
-LAMBDAS = [0.3, 0.9 + 0.2j, 1.7 - 0.1j, 4.0 + 0.0j, 9.0 + 3.0j]
+# on the detour, the axis, the rays above and below it
+LAMBDAS = [0.3, 0.9 + 0.2j, 1.7 - 0.1j, 4.0 + 0.0j, 9.0 + 3.0j, 4.2 - 0.2j, 2.5 - 0.3j]
 
 
 def _cases():
