@@ -26,6 +26,7 @@
 #include "../../special/hankel.hpp"
 #include "../../special/modified_bessel.hpp"
 #include "dispatch.hpp"
+#include "lane_blocks.hpp"
 #include "lane_complex.hpp"
 
 namespace nia::spectral::simd::NIA_SIMD_TARGET {
@@ -103,17 +104,13 @@ inline void series_vector(vd wr, vd wi, vd caz, vi run, double t2, vd& kr, vd& k
         mul(ckr, cki, czr * rak, czi * rak, nckr, ncki);
         vd tr, ti;
         mul(nckr, ncki, nfr, nfi, tr, ti);
-        fr = select(run, nfr, fr);
-        fi = select(run, nfi, fi);
-        ckr = select(run, nckr, ckr);
-        cki = select(run, ncki, cki);
-        s1r = select(run, s1r + tr, s1r);
-        s1i = select(run, s1i + ti, s1i);
+        assign_where(run, fr, fi, nfr, nfi);
+        assign_where(run, ckr, cki, nckr, ncki);
+        assign_where(run, s1r, s1i, s1r + tr, s1i + ti);
         if constexpr (with_h1) {
             vd ur, ui;
             mul(nckr, ncki, p - nfr * ak, 0.0 - nfi * ak, ur, ui);
-            s2r = select(run, s2r + ur, s2r);
-            s2i = select(run, s2i + ui, s2i);
+            assign_where(run, s2r, s2i, s2r + ur, s2i + ui);
         }
         const vd na1 = a1 * (t1sq * rak);
         a1 = select(run, na1, a1);
@@ -207,12 +204,9 @@ inline vi hankel_vector(int kind, vd zr, vd zi, vd& hr, vd& hi, vd* h1r = nullpt
         const vd cbr = (fj + wr) * rak, cbi = wi * rak;
         const vd nr = (p2r * cbr - p2i * cbi - p1r) * akk;
         const vd ni = (p2r * cbi + p2i * cbr - p1i) * akk;
-        p1r = select(act, p2r, p1r);
-        p1i = select(act, p2i, p1i);
-        p2r = select(act, nr, p2r);
-        p2i = select(act, ni, p2i);
-        csr = select(act, csr + nr, csr);
-        csi = select(act, csi + ni, csi);
+        assign_where(act, p1r, p1i, p2r, p2i);
+        assign_where(act, p2r, p2i, nr, ni);
+        assign_where(act, csr, csi, csr + nr, csi + ni);
     }
     ok = ok & moderate(csr, csi);
     const vd rtm = 1.0 / sqrt(csr * csr + csi * csi);
@@ -317,20 +311,9 @@ void hankel_block(int kind, const double* z_re, const double* z_im, int n, compl
         for (int i = 0; i < n; ++i) detail::scalar_hankel_node(kind, z_re[i], z_im[i], out + 2 * i);
         return;
     }
-    for (int i0 = 0; i0 < n; i0 += W) {
-        const int m = n - i0 < W ? n - i0 : W;
-        if (m == W) {
-            hankel_lanes(kind, z_re + i0, z_im + i0, out + 2 * i0);
-            continue;
-        }
-        double zr[W], zi[W], tmp[2 * W];
-        for (int l = 0; l < W; ++l) {
-            zr[l] = z_re[i0 + (l < m ? l : 0)];
-            zi[l] = z_im[i0 + (l < m ? l : 0)];
-        }
-        hankel_lanes(kind, zr, zi, tmp);
-        for (int j = 0; j < 2 * m; ++j) out[2 * i0 + j] = tmp[j];
-    }
+    in_blocks<2, 1>(z_re, z_im, n, {out}, [kind](const double* zr, const double* zi, auto o) {
+        hankel_lanes(kind, zr, zi, o[0]);
+    });
 }
 
 void hankel01_block(int kind, const double* z_re, const double* z_im, int n, complex* h0,
@@ -348,23 +331,10 @@ void hankel01_block(int kind, const double* z_re, const double* z_im, int n, com
         }
         return;
     }
-    for (int i0 = 0; i0 < n; i0 += W) {
-        const int m = n - i0 < W ? n - i0 : W;
-        if (m == W) {
-            hankel01_lanes(kind, z_re + i0, z_im + i0, out0 + 2 * i0, out1 + 2 * i0);
-            continue;
-        }
-        double zr[W], zi[W], t0[2 * W], t1[2 * W];
-        for (int l = 0; l < W; ++l) {
-            zr[l] = z_re[i0 + (l < m ? l : 0)];
-            zi[l] = z_im[i0 + (l < m ? l : 0)];
-        }
-        hankel01_lanes(kind, zr, zi, t0, t1);
-        for (int j = 0; j < 2 * m; ++j) {
-            out0[2 * i0 + j] = t0[j];
-            out1[2 * i0 + j] = t1[j];
-        }
-    }
+    in_blocks<2, 2>(z_re, z_im, n, {out0, out1},
+                    [kind](const double* zr, const double* zi, auto o) {
+                        hankel01_lanes(kind, zr, zi, o[0], o[1]);
+                    });
 }
 
 }  // namespace nia::spectral::simd::NIA_SIMD_TARGET
