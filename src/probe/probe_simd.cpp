@@ -42,6 +42,35 @@ split_parts split(const complex_array& a) {
     return p;
 }
 
+// block(re, im, n) on the parts of the n values of z, with the interpreter
+// lock released.
+template <class Block>
+void on_parts(const complex_array& z, const Block& block) {
+    const split_parts parts = split(z);
+    const int n = static_cast<int>(z.size());
+    py::gil_scoped_release release;
+    block(parts.re.data(), parts.im.data(), n);
+}
+
+// An array of z's shape that block(re, im, n, out) fills.
+template <class Block>
+py::array_t<complex> lane_values(const complex_array& z, const Block& block) {
+    py::array_t<complex> out(shape_of(z));
+    complex* o = out.mutable_data();
+    on_parts(z, [&](const double* re, const double* im, int n) { block(re, im, n, o); });
+    return out;
+}
+
+// Two arrays of z's shape that block(re, im, n, out0, out1) fills, as a tuple.
+template <class Block>
+auto lane_value_pairs(const complex_array& z, const Block& block) {
+    py::array_t<complex> a(shape_of(z)), b(shape_of(z));
+    complex* o0 = a.mutable_data();
+    complex* o1 = b.mutable_data();
+    on_parts(z, [&](const double* re, const double* im, int n) { block(re, im, n, o0, o1); });
+    return py::make_tuple(a, b);
+}
+
 }  // namespace
 
 void register_simd_probes(py::module_& m) {
@@ -69,18 +98,14 @@ void register_simd_probes(py::module_& m) {
             std::vector<py::ssize_t> shape = shape_of(lam);
             shape.push_back(6);
             py::array_t<complex> out(shape);
-            const py::ssize_t n = lam.size();
-            const split_parts parts = split(lam);
-            const std::vector<double>&re = parts.re, &im = parts.im;
             complex* o = out.mutable_data();
-            {
-                py::gil_scoped_release release;
+            on_parts(lam, [&](const double* re, const double* im, int n) {
                 std::vector<spectral::kernel_parts> p(static_cast<std::size_t>(n));
-                f.kernel_parts_block(r, re.data(), im.data(), static_cast<int>(n), p.data());
-                for (py::ssize_t i = 0; i < n; ++i) {
+                f.kernel_parts_block(r, re, im, n, p.data());
+                for (int i = 0; i < n; ++i) {
                     spectral::six_from_parts(p[static_cast<std::size_t>(i)], o + 6 * i);
                 }
-            }
+            });
             return out;
         },
         py::arg("z"), py::arg("zp"), py::arg("k_p"), py::arg("k_m"), py::arg("lam"),
@@ -94,19 +119,14 @@ void register_simd_probes(py::module_& m) {
         [](double z, double zp, double k_p, complex k_m, const complex_array& lam,
            const std::string& target) {
             const simd::lane_functions& f = table(target);
-            const nia::spectral::kernel_record r =
-                nia::spectral::make_kernel_record(z, zp, k_p, k_m);
+            const spectral::kernel_record r = spectral::make_kernel_record(z, zp, k_p, k_m);
             std::vector<py::ssize_t> shape = shape_of(lam);
             shape.push_back(4);
             py::array_t<complex> out(shape);
-            const py::ssize_t n = lam.size();
-            const split_parts parts = split(lam);
-            const std::vector<double>&re = parts.re, &im = parts.im;
-            auto* o = reinterpret_cast<nia::spectral::kernel_parts*>(out.mutable_data());
-            {
-                py::gil_scoped_release release;
-                f.kernel_parts_block(r, re.data(), im.data(), static_cast<int>(n), o);
-            }
+            auto* o = reinterpret_cast<spectral::kernel_parts*>(out.mutable_data());
+            on_parts(lam, [&](const double* re, const double* im, int n) {
+                f.kernel_parts_block(r, re, im, n, o);
+            });
             return out;
         },
         py::arg("z"), py::arg("zp"), py::arg("k_p"), py::arg("k_m"), py::arg("lam"),
@@ -118,16 +138,9 @@ void register_simd_probes(py::module_& m) {
         "lane_hankel0",
         [](int kind, const complex_array& z, const std::string& target) {
             const simd::lane_functions& f = table(target);
-            py::array_t<complex> out(shape_of(z));
-            const py::ssize_t n = z.size();
-            const split_parts parts = split(z);
-            const std::vector<double>&re = parts.re, &im = parts.im;
-            complex* o = out.mutable_data();
-            {
-                py::gil_scoped_release release;
-                f.hankel_block(kind, re.data(), im.data(), static_cast<int>(n), o);
-            }
-            return out;
+            return lane_values(z, [&](const double* re, const double* im, int n, complex* o) {
+                f.hankel_block(kind, re, im, n, o);
+            });
         },
         py::arg("kind"), py::arg("z"), py::arg("target") = "",
         "H0^(kind)(z) by the lane code of target (default: this process's).");
@@ -136,16 +149,9 @@ void register_simd_probes(py::module_& m) {
         "lane_j0",
         [](const complex_array& z, const std::string& target) {
             const simd::lane_functions& f = table(target);
-            py::array_t<complex> out(shape_of(z));
-            const py::ssize_t n = z.size();
-            const split_parts parts = split(z);
-            const std::vector<double>&re = parts.re, &im = parts.im;
-            complex* o = out.mutable_data();
-            {
-                py::gil_scoped_release release;
-                f.j0_block(re.data(), im.data(), static_cast<int>(n), o);
-            }
-            return out;
+            return lane_values(z, [&](const double* re, const double* im, int n, complex* o) {
+                f.j0_block(re, im, n, o);
+            });
         },
         py::arg("z"), py::arg("target") = "",
         "J0(z) by the lane code of target (default: this process's).");
@@ -154,16 +160,8 @@ void register_simd_probes(py::module_& m) {
         "lane_j01",
         [](const complex_array& z, const std::string& target) {
             const simd::lane_functions& f = table(target);
-            py::array_t<complex> j0(shape_of(z)), j1(shape_of(z));
-            const py::ssize_t n = z.size();
-            const split_parts parts = split(z);
-            complex* o0 = j0.mutable_data();
-            complex* o1 = j1.mutable_data();
-            {
-                py::gil_scoped_release release;
-                f.j01_block(parts.re.data(), parts.im.data(), static_cast<int>(n), o0, o1);
-            }
-            return py::make_tuple(j0, j1);
+            return lane_value_pairs(z, [&](const double* re, const double* im, int n, complex* o0,
+                                           complex* o1) { f.j01_block(re, im, n, o0, o1); });
         },
         py::arg("z"), py::arg("target") = "",
         "(J0(z), J1(z)) by the lane code of target (default: this process's).");
@@ -172,17 +170,10 @@ void register_simd_probes(py::module_& m) {
         "lane_hankel01",
         [](int kind, const complex_array& z, const std::string& target) {
             const simd::lane_functions& f = table(target);
-            py::array_t<complex> h0(shape_of(z)), h1(shape_of(z));
-            const py::ssize_t n = z.size();
-            const split_parts parts = split(z);
-            complex* o0 = h0.mutable_data();
-            complex* o1 = h1.mutable_data();
-            {
-                py::gil_scoped_release release;
-                f.hankel01_block(kind, parts.re.data(), parts.im.data(), static_cast<int>(n), o0,
-                                 o1);
-            }
-            return py::make_tuple(h0, h1);
+            return lane_value_pairs(
+                z, [&](const double* re, const double* im, int n, complex* o0, complex* o1) {
+                    f.hankel01_block(kind, re, im, n, o0, o1);
+                });
         },
         py::arg("kind"), py::arg("z"), py::arg("target") = "",
         "(H0^(kind)(z), H1^(kind)(z)) by the lane code of target (default: this process's).");
