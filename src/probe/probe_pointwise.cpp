@@ -77,6 +77,21 @@ void def_triple_rows(py::module_& m, const char* name, Row row, const char* doc)
         py::arg("gw"), doc);
 }
 
+// Registers name(k_p, k_m, rho, z, zp, rtol, depth, gx, gw): the far range of
+// one triple, row(ctl, rho, z, zp), under the batch's other controls.
+template <class Row>
+void def_far_row(py::module_& m, const char* name, Row row, const char* doc) {
+    m.def(
+        name,
+        [row](double k_p, complex k_m, double rho, double z, double zp, double rtol, int depth,
+              real_array gx, real_array gw) {
+            const gauss_rule g{gx, gw};
+            return row(controls(k_p, k_m, rtol, 10.0, depth, 0.1, g), rho, z, zp);
+        },
+        py::arg("k_p"), py::arg("k_m"), py::arg("rho"), py::arg("z"), py::arg("zp"),
+        py::arg("rtol"), py::arg("depth"), py::arg("gx"), py::arg("gw"), doc);
+}
+
 // A synthetic panel rule like the spectral ones: the Gauss sum over [a, b] of
 // the six channel values ctx.values_at(t, v) gives at each node, with a call
 // counter.
@@ -269,12 +284,9 @@ void register_pointwise_probes(py::module_& m) {
         py::arg("k_p"), py::arg("k_m"), py::arg("rho"), py::arg("z"), py::arg("zp"),
         "Whether the batch entry takes the far range (branch-cut integrals) for this triple.");
 
-    m.def(
-        "far_row",
-        [](double k_p, complex k_m, double rho, double z, double zp, double rtol, int depth,
-           real_array gx, real_array gw) {
-            const gauss_rule g{gx, gw};
-            const auto ctl = controls(k_p, k_m, rtol, 10.0, depth, 0.1, g);
+    def_far_row(
+        m, "far_row",
+        [](const pointwise::batch_controls& ctl, double rho, double z, double zp) {
             six_sum out;
             pointwise::row_tally tally;
             bool ok;
@@ -290,25 +302,18 @@ void register_pointwise_probes(py::module_& m) {
             d["tail_panels"] = tally.tail_panels;
             return d;
         },
-        py::arg("k_p"), py::arg("k_m"), py::arg("rho"), py::arg("z"), py::arg("zp"),
-        py::arg("rtol"), py::arg("depth"), py::arg("gx"), py::arg("gw"),
         "The far range of one triple, whatever the criterion says: values, whether both cut "
         "integrals went quiet, Gauss nodes, panels at the depth limit, cut panels.");
 
-    m.def(
-        "far_row_order_one",
-        [](double k_p, complex k_m, double rho, double z, double zp, double rtol, int depth,
-           real_array gx, real_array gw) {
-            const gauss_rule g{gx, gw};
-            const auto ctl = controls(k_p, k_m, rtol, 10.0, depth, 0.1, g);
+    def_far_row(
+        m, "far_row_order_one",
+        [](const pointwise::batch_controls& ctl, double rho, double z, double zp) {
             spectral::channel_sum<2> out;
             pointwise::no_tally none;
             const bool ok =
                 pointwise::integrate_far<order_one_channels>(ctl, rho, z, zp, out, none);
             return py::make_tuple(py::make_tuple(out[0], out[1]), ok);
         },
-        py::arg("k_p"), py::arg("k_m"), py::arg("rho"), py::arg("z"), py::arg("zp"),
-        py::arg("rtol"), py::arg("depth"), py::arg("gx"), py::arg("gw"),
         "The far range of a two-channel set with the order-one factors: lambda K_0 against J1 "
         "and lambda K_1 against J1 / rho; ((values), went quiet).");
 

@@ -71,6 +71,30 @@ auto lane_value_pairs(const complex_array& z, const Block& block) {
     return py::make_tuple(a, b);
 }
 
+// Registers name(z, zp, k_p, k_m, lam, target=""): an array of shape
+// lam.shape + (Columns,) that fill(f, r, re, im, n, out) fills with the lane
+// table f of target and the kernel record r of (z, zp, k_p, k_m), the lock
+// released.
+template <int Columns, class Fill>
+void def_kernel_lanes(py::module_& m, const char* name, Fill fill, const char* doc) {
+    m.def(
+        name,
+        [fill](double z, double zp, double k_p, complex k_m, const complex_array& lam,
+               const std::string& target) {
+            const simd::lane_functions& f = table(target);
+            const spectral::kernel_record r = spectral::make_kernel_record(z, zp, k_p, k_m);
+            std::vector<py::ssize_t> shape = shape_of(lam);
+            shape.push_back(Columns);
+            py::array_t<complex> out(shape);
+            complex* o = out.mutable_data();
+            on_parts(lam,
+                     [&](const double* re, const double* im, int n) { fill(f, r, re, im, n, o); });
+            return out;
+        },
+        py::arg("z"), py::arg("zp"), py::arg("k_p"), py::arg("k_m"), py::arg("lam"),
+        py::arg("target") = "", doc);
+}
+
 }  // namespace
 
 void register_simd_probes(py::module_& m) {
@@ -89,48 +113,26 @@ void register_simd_probes(py::module_& m) {
         },
         "The lane targets this build has and this CPU can run.");
 
-    m.def(
-        "lane_kernel",
-        [](double z, double zp, double k_p, complex k_m, const complex_array& lam,
-           const std::string& target) {
-            const simd::lane_functions& f = table(target);
-            const spectral::kernel_record r = spectral::make_kernel_record(z, zp, k_p, k_m);
-            std::vector<py::ssize_t> shape = shape_of(lam);
-            shape.push_back(6);
-            py::array_t<complex> out(shape);
-            complex* o = out.mutable_data();
-            on_parts(lam, [&](const double* re, const double* im, int n) {
-                std::vector<spectral::kernel_parts> p(static_cast<std::size_t>(n));
-                f.kernel_parts_block(r, re, im, n, p.data());
-                for (int i = 0; i < n; ++i) {
-                    spectral::six_from_parts(p[static_cast<std::size_t>(i)], o + 6 * i);
-                }
-            });
-            return out;
+    def_kernel_lanes<6>(
+        m, "lane_kernel",
+        [](const simd::lane_functions& f, const spectral::kernel_record& r, const double* re,
+           const double* im, int n, complex* o) {
+            std::vector<spectral::kernel_parts> p(static_cast<std::size_t>(n));
+            f.kernel_parts_block(r, re, im, n, p.data());
+            for (int i = 0; i < n; ++i) {
+                spectral::six_from_parts(p[static_cast<std::size_t>(i)], o + 6 * i);
+            }
         },
-        py::arg("z"), py::arg("zp"), py::arg("k_p"), py::arg("k_m"), py::arg("lam"),
-        py::arg("target") = "",
         "The six kernel values at each lam (shape lam.shape + (6,)) from the kernel parts of the "
         "lane code of target "
         "(default: this process's).");
 
-    m.def(
-        "lane_kernel_parts",
-        [](double z, double zp, double k_p, complex k_m, const complex_array& lam,
-           const std::string& target) {
-            const simd::lane_functions& f = table(target);
-            const spectral::kernel_record r = spectral::make_kernel_record(z, zp, k_p, k_m);
-            std::vector<py::ssize_t> shape = shape_of(lam);
-            shape.push_back(4);
-            py::array_t<complex> out(shape);
-            auto* o = reinterpret_cast<spectral::kernel_parts*>(out.mutable_data());
-            on_parts(lam, [&](const double* re, const double* im, int n) {
-                f.kernel_parts_block(r, re, im, n, o);
-            });
-            return out;
+    def_kernel_lanes<4>(
+        m, "lane_kernel_parts",
+        [](const simd::lane_functions& f, const spectral::kernel_record& r, const double* re,
+           const double* im, int n, complex* o) {
+            f.kernel_parts_block(r, re, im, n, reinterpret_cast<spectral::kernel_parts*>(o));
         },
-        py::arg("z"), py::arg("zp"), py::arg("k_p"), py::arg("k_m"), py::arg("lam"),
-        py::arg("target") = "",
         "The kernel parts (gamma_p, gamma_m, k0, q) at each lam (shape lam.shape + (4,)) by the "
         "lane code of target (default: this process's).");
 
