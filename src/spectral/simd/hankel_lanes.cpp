@@ -37,16 +37,12 @@ constexpr int W = block_width;
 constexpr int V = vector_width;
 namespace sd = special::detail;
 
-// ZBKNU's constants for order 0 (values as in bessel_k0.cpp).
-constexpr double rthpi = 1.25331413731550025;        // sqrt(pi/2)
-constexpr double zbknu_euler = 0.57721566490153287;  // Euler's constant, Temme's g1 = -gamma
+// Euler's constant, Temme's g1 = -gamma for order 0 (the first of ZBKNU's
+// Taylor coefficients).
+constexpr double zbknu_euler = 0.57721566490153287;
 // Smallest |w| the series lanes take (the scalar code keeps the rest, down to
 // the first-term-only arguments).
 constexpr double series_low = 1e-6;
-constexpr double fpi = 1.89769999331517738;       // empirical constant of the index estimate
-constexpr double spi = 1.90985931710274403;       // 6/pi
-constexpr double r2_switch = 28.666666666666664;  // R2 = (2/3) 52 - 6
-constexpr int kmax = 30;                          // steps of the forward recurrence
 // Indices the lanes sweep from: the range of the backward coefficient table.
 constexpr int table_size = sd::zbknu_table_size;
 // Relative distance from a switch radius inside which a lane is handed back
@@ -140,7 +136,7 @@ inline vi hankel_vector(int kind, vd zr, vd zi, vd& hr, vd& hi, vd* h1r = nullpt
         (xr > 0.0) & (xr <= sd::alim) & (c < sd::loss_limit) & (fabs(xi) <= trig_lane_limit);
     const vi series = route & (c < 2.0 * (1.0 - switch_margin)) & (c > series_low);
     vi ok = route & (c > 2.0 * (1.0 + switch_margin)) &
-            (fabs(c - r2_switch) > switch_margin * r2_switch);
+            (fabs(c - sd::zbknu_t2) > switch_margin * sd::zbknu_t2);
     // sanitised operands for the lanes handed back
     const vd wr = select(ok, xr, splat(3.0)), wi = select(ok, xi, vd{});
     const vd caz = select(ok, c, splat(3.0));
@@ -148,7 +144,7 @@ inline vi hankel_vector(int kind, vd zr, vd zi, vd& hr, vd& hi, vd* h1r = nullpt
     vd sr, si;
     sqrt_lane(wr, wi, sr, si);
     vd qr, qi;
-    div(splat(rthpi), vd{}, sr, si, qr, qi);
+    div(splat(sd::zbknu_rthpi), vd{}, sr, si, qr, qi);
     const vd m = exp_lane(-wr);
     vd sn, cs;
     sincos_lane(-wi, sn, cs);
@@ -157,7 +153,7 @@ inline vi hankel_vector(int kind, vd zr, vd zi, vd& hr, vd& hi, vd* h1r = nullpt
     const vd phase = phase_lane(wr, fabs(wi));
     // the empirical backward index (|w| < R2)
     const vd a2 = sqrt(caz);
-    const vd ak = fpi * 1.0 / (sd::tol * sqrt(a2));
+    const vd ak = sd::zbknu_fpi * 1.0 / (sd::tol * sqrt(a2));
     vd sa, ca, sb, cb;
     sincos_lane(3.0 * phase / (1.0 + caz), sa, ca);
     sincos_lane(14.7 * phase / (28.0 + caz), sb, cb);
@@ -165,13 +161,13 @@ inline vi hankel_vector(int kind, vd zr, vd zi, vd& hr, vd& hi, vd* h1r = nullpt
     vd fk = 0.12125 * ake * ake / caz + 1.5;
     // the forward recurrence on |w| for the lanes from R2 on, each stopping at
     // its own step
-    const vi forward = ok & (caz >= r2_switch);
+    const vi forward = ok & (caz >= sd::zbknu_t2);
     if (any(forward)) {
         const vd etest = 1.0 / (sd::pi * caz * sd::tol);
         vd fks = splat(2.0), ckr = caz + caz + 2.0, p1 = vd{}, p2 = splat(1.0);
         vd f = splat(1.0), fhs = splat(0.25);
         vi running = forward;
-        for (int i = 1; i <= kmax && any(running); ++i) {
+        for (int i = 1; i <= sd::zbknu_kmax && any(running); ++i) {
             const vd a = fhs / fks;
             const vd cbr = ckr / (f + 1.0);
             const vd np2 = cbr * p2 - p1 * a;
@@ -185,7 +181,7 @@ inline vi hankel_vector(int kind, vd zr, vd zi, vd& hr, vd& hi, vd* h1r = nullpt
         }
         // a lane that did not settle is handed back (ZBKNU fails there)
         ok = ok & ~running;
-        fk = select(forward, f + spi * phase * sqrt(r2_switch / caz), fk);
+        fk = select(forward, f + sd::zbknu_spi * phase * sqrt(sd::zbknu_t2 / caz), fk);
     }
     // the backward index, exactly the scalar one for every lane kept
     const vd fl = floor(fk);
