@@ -4,6 +4,7 @@
 // can set each against the scalar code. No numerics of their own.
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <pybind11/stl.h>
@@ -52,23 +53,36 @@ void on_parts(const complex_array& z, const Block& block) {
     block(parts.re.data(), parts.im.data(), n);
 }
 
-// An array of z's shape that block(re, im, n, out) fills.
-template <class Block>
-py::array_t<complex> lane_values(const complex_array& z, const Block& block) {
-    py::array_t<complex> out(shape_of(z));
-    complex* o = out.mutable_data();
-    on_parts(z, [&](const double* re, const double* im, int n) { block(re, im, n, o); });
-    return out;
-}
-
-// Two arrays of z's shape that block(re, im, n, out0, out1) fills, as a tuple.
-template <class Block>
-auto lane_value_pairs(const complex_array& z, const Block& block) {
-    py::array_t<complex> a(shape_of(z)), b(shape_of(z));
-    complex* o0 = a.mutable_data();
-    complex* o1 = b.mutable_data();
-    on_parts(z, [&](const double* re, const double* im, int n) { block(re, im, n, o0, o1); });
-    return py::make_tuple(a, b);
+// Registers name(leading..., z, target=""): one array of z's shape, or two as
+// a tuple, that block(f, leading..., re, im, n, out...) fills with the lane
+// table f of target, the lock released.
+template <class... Leading, class Block, class... Args>
+void def_lane_values(py::module_& m, const char* name, Block block, const char* doc,
+                     const Args&... leading_args) {
+    m.def(
+        name,
+        [block](Leading... leading, const complex_array& z, const std::string& target) {
+            const simd::lane_functions& f = table(target);
+            constexpr bool one =
+                std::is_invocable_v<const Block&, const simd::lane_functions&, Leading...,
+                                    const double*, const double*, int, complex*>;
+            py::array_t<complex> a(shape_of(z));
+            complex* o0 = a.mutable_data();
+            if constexpr (one) {
+                on_parts(z, [&](const double* re, const double* im, int n) {
+                    block(f, leading..., re, im, n, o0);
+                });
+                return a;
+            } else {
+                py::array_t<complex> b(shape_of(z));
+                complex* o1 = b.mutable_data();
+                on_parts(z, [&](const double* re, const double* im, int n) {
+                    block(f, leading..., re, im, n, o0, o1);
+                });
+                return py::make_tuple(a, b);
+            }
+        },
+        leading_args..., py::arg("z"), py::arg("target") = "", doc);
 }
 
 // Registers name(z, zp, k_p, k_m, lam, target=""): an array of shape
@@ -136,49 +150,31 @@ void register_simd_probes(py::module_& m) {
         "The kernel parts (gamma_p, gamma_m, k0, q) at each lam (shape lam.shape + (4,)) by the "
         "lane code of target (default: this process's).");
 
-    m.def(
-        "lane_hankel0",
-        [](int kind, const complex_array& z, const std::string& target) {
-            const simd::lane_functions& f = table(target);
-            return lane_values(z, [&](const double* re, const double* im, int n, complex* o) {
-                f.hankel_block(kind, re, im, n, o);
-            });
-        },
-        py::arg("kind"), py::arg("z"), py::arg("target") = "",
-        "H0^(kind)(z) by the lane code of target (default: this process's).");
+    def_lane_values<int>(
+        m, "lane_hankel0",
+        [](const simd::lane_functions& f, int kind, const double* re, const double* im, int n,
+           complex* o) { f.hankel_block(kind, re, im, n, o); },
+        "H0^(kind)(z) by the lane code of target (default: this process's).", py::arg("kind"));
 
-    m.def(
-        "lane_j0",
-        [](const complex_array& z, const std::string& target) {
-            const simd::lane_functions& f = table(target);
-            return lane_values(z, [&](const double* re, const double* im, int n, complex* o) {
-                f.j0_block(re, im, n, o);
-            });
+    def_lane_values<>(
+        m, "lane_j0",
+        [](const simd::lane_functions& f, const double* re, const double* im, int n, complex* o) {
+            f.j0_block(re, im, n, o);
         },
-        py::arg("z"), py::arg("target") = "",
         "J0(z) by the lane code of target (default: this process's).");
 
-    m.def(
-        "lane_j01",
-        [](const complex_array& z, const std::string& target) {
-            const simd::lane_functions& f = table(target);
-            return lane_value_pairs(z, [&](const double* re, const double* im, int n, complex* o0,
-                                           complex* o1) { f.j01_block(re, im, n, o0, o1); });
-        },
-        py::arg("z"), py::arg("target") = "",
+    def_lane_values<>(
+        m, "lane_j01",
+        [](const simd::lane_functions& f, const double* re, const double* im, int n, complex* o0,
+           complex* o1) { f.j01_block(re, im, n, o0, o1); },
         "(J0(z), J1(z)) by the lane code of target (default: this process's).");
 
-    m.def(
-        "lane_hankel01",
-        [](int kind, const complex_array& z, const std::string& target) {
-            const simd::lane_functions& f = table(target);
-            return lane_value_pairs(
-                z, [&](const double* re, const double* im, int n, complex* o0, complex* o1) {
-                    f.hankel01_block(kind, re, im, n, o0, o1);
-                });
-        },
-        py::arg("kind"), py::arg("z"), py::arg("target") = "",
-        "(H0^(kind)(z), H1^(kind)(z)) by the lane code of target (default: this process's).");
+    def_lane_values<int>(
+        m, "lane_hankel01",
+        [](const simd::lane_functions& f, int kind, const double* re, const double* im, int n,
+           complex* o0, complex* o1) { f.hankel01_block(kind, re, im, n, o0, o1); },
+        "(H0^(kind)(z), H1^(kind)(z)) by the lane code of target (default: this process's).",
+        py::arg("kind"));
 
     m.def(
         "lane_exp",
