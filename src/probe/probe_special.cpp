@@ -22,8 +22,8 @@ constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 namespace d = special::detail;
 
 // routine(y) with y the members (one: order 0; two: orders 0 and 1) preset to
-// NaN -> (members..., nz); one member goes through the routines' one-value
-// form, as hankel0 calls them.
+// NaN -> (members..., nz); one member is passed as a single value (the
+// routines' one-member form), two as an array.
 template <int members, class Routine>
 auto preset_members(const Routine& routine) {
     if constexpr (members == 1) {
