@@ -15,7 +15,7 @@
 
 #include "core/numeric.hpp"
 #include "special/hankel.hpp"
-#include "spectral/bessel_j0.hpp"
+#include "spectral/bessel_j.hpp"
 #include "spectral/kernel.hpp"
 
 namespace {

@@ -12,6 +12,7 @@
 
 #include "../pointwise/evaluate_triple.hpp"
 #include "batch_validation.hpp"
+#include "row_loop.hpp"
 
 namespace py = pybind11;
 
@@ -50,15 +51,10 @@ complex_array near_interface_six_batch(double k_p, std::complex<double> k_m, rea
                                              lam_mult,  depth,     detour,
                                              gx.data(), gw.data(), static_cast<int>(gx.shape(0))};
     std::atomic<bool> failure_flag{false};
-    {
-        py::gil_scoped_release release;
-        const std::int64_t count = n;
-#pragma omp parallel for schedule(dynamic, 1)
-        for (std::int64_t i = 0; i < count; ++i) {
-            nia::pointwise::evaluate_triple(ctl, rho_v(i), z_v(i), zp_v(i), out.mutable_data(i, 0),
-                                            failure_flag);
-        }
-    }
+    nia::module::for_each_row(n, [&](std::int64_t i) noexcept {
+        nia::pointwise::evaluate_triple(ctl, rho_v(i), z_v(i), zp_v(i), out.mutable_data(i, 0),
+                                        failure_flag);
+    });
     if (failure_flag.load()) {
         throw std::runtime_error("rotated tail did not go quiet inside the panel budget");
     }

@@ -13,6 +13,7 @@
 #include "../pointwise/evaluate_triple.hpp"
 #include "batch_validation.hpp"
 #include "ext_common.hpp"
+#include "row_loop.hpp"
 
 namespace py = pybind11;
 
@@ -93,21 +94,16 @@ diagnostics_result six_batch_diagnostics(double k_p, std::complex<double> k_m, r
     const pointwise::batch_controls ctl{k_p,       k_m,       rtol,
                                         lam_mult,  depth,     detour,
                                         gx.data(), gw.data(), static_cast<int>(gx.shape(0))};
-    {
-        py::gil_scoped_release release;
-        const std::int64_t count = n;
-#pragma omp parallel for schedule(dynamic, 1)
-        for (std::int64_t i = 0; i < count; ++i) {
-            pointwise::row_figures f;
-            pointwise::evaluate_triple_tallied(ctl, rho_v(i), z_v(i), zp_v(i),
-                                               rows_v.mutable_data(i, 0), f);
-            nodes_v(i) = f.nodes;
-            panels_v(i) = f.limit_panels;
-            error_v(i) = f.limit_error;
-            quiet_v(i) = f.all_quiet;
-            condition_v(i) = f.condition;
-        }
-    }
+    for_each_row(n, [&](std::int64_t i) noexcept {
+        pointwise::row_figures f;
+        pointwise::evaluate_triple_tallied(ctl, rho_v(i), z_v(i), zp_v(i),
+                                           rows_v.mutable_data(i, 0), f);
+        nodes_v(i) = f.nodes;
+        panels_v(i) = f.limit_panels;
+        error_v(i) = f.limit_error;
+        quiet_v(i) = f.all_quiet;
+        condition_v(i) = f.condition;
+    });
     return diagnostics_result(
         py::make_tuple(rows, nodes, limit_panels, limit_error, all_quiet, condition));
 }

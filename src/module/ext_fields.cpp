@@ -16,6 +16,7 @@
 #include "../pointwise/evaluate_field.hpp"
 #include "batch_validation.hpp"
 #include "ext_common.hpp"
+#include "row_loop.hpp"
 
 namespace nia::module {
 
@@ -135,10 +136,7 @@ void evaluate_rows(const pointwise::batch_controls& ctl, const checked_points& p
     const auto& rho = pts.rho;
     const auto& z = pts.z;
     const auto& zp = pts.zp;
-    py::gil_scoped_release release;
-    const std::int64_t count = pts.n;
-#pragma omp parallel for schedule(dynamic, 1)
-    for (std::int64_t i = 0; i < count; ++i) {
+    for_each_row(pts.n, [&](std::int64_t i) noexcept {
         pointwise::row_tally tally;
         double largest = 0.0;
         std::complex<double> row[C::size];
@@ -152,6 +150,20 @@ void evaluate_rows(const pointwise::batch_controls& ctl, const checked_points& p
         limit_error(i) = largest > 0.0 ? tally.limit_error / largest : tally.limit_error;
         all_quiet(i) = tally.all_quiet;
         condition(i) = tally.condition(largest);
+    });
+}
+
+// f(C{}) for the channel set C of the source.
+template <class F>
+void with_channel_set(field_source which, F f) {
+    using namespace spectral;
+    switch (which) {
+        case field_source::electric: return f(electric_channels{});
+        case field_source::magnetic: return f(magnetic_channels{});
+        case field_source::electric_vertical: return f(electric_vertical_channels{});
+        case field_source::electric_horizontal: return f(electric_horizontal_channels{});
+        case field_source::magnetic_vertical: return f(magnetic_vertical_channels{});
+        case field_source::magnetic_horizontal: return f(magnetic_horizontal_channels{});
     }
 }
 
@@ -173,26 +185,7 @@ py::tuple dipole_field_batch(double k_p, std::complex<double> k_m, const py::obj
     const pointwise::batch_controls ctl{k_p,       k_m,       rtol,
                                         lam_mult,  depth,     detour,
                                         gx.data(), gw.data(), static_cast<int>(gx.shape(0))};
-    switch (which) {
-        case field_source::electric:
-            evaluate_rows<spectral::electric_channels>(ctl, pts, result, fig);
-            break;
-        case field_source::magnetic:
-            evaluate_rows<spectral::magnetic_channels>(ctl, pts, result, fig);
-            break;
-        case field_source::electric_vertical:
-            evaluate_rows<spectral::electric_vertical_channels>(ctl, pts, result, fig);
-            break;
-        case field_source::electric_horizontal:
-            evaluate_rows<spectral::electric_horizontal_channels>(ctl, pts, result, fig);
-            break;
-        case field_source::magnetic_vertical:
-            evaluate_rows<spectral::magnetic_vertical_channels>(ctl, pts, result, fig);
-            break;
-        case field_source::magnetic_horizontal:
-            evaluate_rows<spectral::magnetic_horizontal_channels>(ctl, pts, result, fig);
-            break;
-    }
+    with_channel_set(which, [&](auto set) { evaluate_rows<decltype(set)>(ctl, pts, result, fig); });
     return py::make_tuple(result, fig.nodes, fig.limit_panels, fig.limit_error, fig.all_quiet,
                           fig.condition);
 }

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <tuple>
 
-#include "../spectral/six_sum.hpp"
+#include "../spectral/channel_sum.hpp"
 #include "integration_tally.hpp"
 
 namespace nia::pointwise {

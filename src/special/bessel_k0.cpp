@@ -29,25 +29,6 @@ inline constexpr std::array<double, 8> zbknu_cc = {
     0.0072189432466630999,   -0.00021524167411495098, -2.0134854780788239e-05,
     1.1330272319816959e-06,  6.1160951044814161e-09};
 // clang-format on
-// Radius up to which Temme's series is used.
-inline constexpr double zbknu_r1 = 2.0;
-// Step limit of the forward recurrence that finds the backward index.
-inline constexpr int zbknu_kmax = 30;
-// sqrt(pi/2), the factor of e^{-z}/sqrt(z) in K0.
-inline constexpr double zbknu_rthpi = 1.25331413731550025;
-// Empirical constant of the backward-index estimate for moderate |z|.
-inline constexpr double zbknu_fpi = 1.89769999331517738;
-// 6/pi, weight of the phase correction added to the forward-recurrence index.
-inline constexpr double zbknu_spi = 1.90985931710274403;
-// 2/3.
-inline constexpr double zbknu_tth = 6.66666666666666666e-01;
-// The e of 2^-e = tol (52 bits), inside the range [12, 60] on which the
-// index formulas were fitted.
-inline constexpr double zbknu_t1 = 52.0;
-// Radius R2 = (2/3) e - 6 from which the backward index comes from the forward
-// recurrence rather than the empirical estimate.
-inline constexpr double zbknu_t2 = zbknu_tth * zbknu_t1 - 6.0;
-static_assert(zbknu_t2 == 28.666666666666664, "switch radius of the backward index");
 // A backward index beyond this is never produced by a valid argument (at most
 // about 180 from the estimate, about 35 from the forward recurrence).
 inline constexpr int zbknu_index_cap = 100000;

@@ -23,10 +23,10 @@
 
 #include <cmath>
 
-#include "bessel_j0.hpp"
+#include "bessel_j.hpp"
 #include "channel_set.hpp"
+#include "channel_sum.hpp"
 #include "kernel.hpp"
-#include "six_sum.hpp"
 
 namespace nia::spectral {
 

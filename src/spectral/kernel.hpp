@@ -3,7 +3,7 @@
 #pragma once
 
 #include "../core/numeric.hpp"
-#include "six_sum.hpp"
+#include "channel_sum.hpp"
 
 namespace nia::spectral {
 

@@ -30,9 +30,9 @@
 #include <cmath>
 
 #include "channel_set.hpp"
+#include "channel_sum.hpp"
 #include "kernel.hpp"
 #include "simd/dispatch.hpp"
-#include "six_sum.hpp"
 
 namespace nia::spectral {
 

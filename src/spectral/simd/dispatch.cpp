@@ -2,8 +2,7 @@
 #include "dispatch.hpp"
 
 #include "../../special/hankel.hpp"
-#include "../bessel_j0.hpp"
-#include "../bessel_j1.hpp"
+#include "../bessel_j.hpp"
 
 #include <cmath>
 #include <cstdlib>
@@ -68,7 +67,7 @@ void scalar_j01_node(double z_re, double z_im, double* out) noexcept {
 
 void scalar_j0_normalise(double j_re, double j_im, double total_re, double total_im,
                          double* out) noexcept {
-    const complex j = spectral::detail::normalise(complex(j_re, j_im), complex(total_re, total_im));
+    const complex j = special::detail::normalise(complex(j_re, j_im), complex(total_re, total_im));
     out[0] = j.real();
     out[1] = j.imag();
 }

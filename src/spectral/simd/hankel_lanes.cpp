@@ -26,6 +26,7 @@
 #include "../../special/hankel.hpp"
 #include "../../special/modified_bessel.hpp"
 #include "dispatch.hpp"
+#include "lane_blocks.hpp"
 #include "lane_complex.hpp"
 
 namespace nia::spectral::simd::NIA_SIMD_TARGET {
@@ -36,16 +37,12 @@ constexpr int W = block_width;
 constexpr int V = vector_width;
 namespace sd = special::detail;
 
-// ZBKNU's constants for order 0 (values as in bessel_k0.cpp).
-constexpr double rthpi = 1.25331413731550025;        // sqrt(pi/2)
-constexpr double zbknu_euler = 0.57721566490153287;  // Euler's constant, Temme's g1 = -gamma
+// Euler's constant, Temme's g1 = -gamma for order 0 (the first of ZBKNU's
+// Taylor coefficients).
+constexpr double zbknu_euler = 0.57721566490153287;
 // Smallest |w| the series lanes take (the scalar code keeps the rest, down to
 // the first-term-only arguments).
 constexpr double series_low = 1e-6;
-constexpr double fpi = 1.89769999331517738;       // empirical constant of the index estimate
-constexpr double spi = 1.90985931710274403;       // 6/pi
-constexpr double r2_switch = 28.666666666666664;  // R2 = (2/3) 52 - 6
-constexpr int kmax = 30;                          // steps of the forward recurrence
 // Indices the lanes sweep from: the range of the backward coefficient table.
 constexpr int table_size = sd::zbknu_table_size;
 // Relative distance from a switch radius inside which a lane is handed back
@@ -103,17 +100,13 @@ inline void series_vector(vd wr, vd wi, vd caz, vi run, double t2, vd& kr, vd& k
         mul(ckr, cki, czr * rak, czi * rak, nckr, ncki);
         vd tr, ti;
         mul(nckr, ncki, nfr, nfi, tr, ti);
-        fr = select(run, nfr, fr);
-        fi = select(run, nfi, fi);
-        ckr = select(run, nckr, ckr);
-        cki = select(run, ncki, cki);
-        s1r = select(run, s1r + tr, s1r);
-        s1i = select(run, s1i + ti, s1i);
+        assign_where(run, fr, fi, nfr, nfi);
+        assign_where(run, ckr, cki, nckr, ncki);
+        assign_where(run, s1r, s1i, s1r + tr, s1i + ti);
         if constexpr (with_h1) {
             vd ur, ui;
             mul(nckr, ncki, p - nfr * ak, 0.0 - nfi * ak, ur, ui);
-            s2r = select(run, s2r + ur, s2r);
-            s2i = select(run, s2i + ui, s2i);
+            assign_where(run, s2r, s2i, s2r + ur, s2i + ui);
         }
         const vd na1 = a1 * (t1sq * rak);
         a1 = select(run, na1, a1);
@@ -143,7 +136,7 @@ inline vi hankel_vector(int kind, vd zr, vd zi, vd& hr, vd& hi, vd* h1r = nullpt
         (xr > 0.0) & (xr <= sd::alim) & (c < sd::loss_limit) & (fabs(xi) <= trig_lane_limit);
     const vi series = route & (c < 2.0 * (1.0 - switch_margin)) & (c > series_low);
     vi ok = route & (c > 2.0 * (1.0 + switch_margin)) &
-            (fabs(c - r2_switch) > switch_margin * r2_switch);
+            (fabs(c - sd::zbknu_t2) > switch_margin * sd::zbknu_t2);
     // sanitised operands for the lanes handed back
     const vd wr = select(ok, xr, splat(3.0)), wi = select(ok, xi, vd{});
     const vd caz = select(ok, c, splat(3.0));
@@ -151,7 +144,7 @@ inline vi hankel_vector(int kind, vd zr, vd zi, vd& hr, vd& hi, vd* h1r = nullpt
     vd sr, si;
     sqrt_lane(wr, wi, sr, si);
     vd qr, qi;
-    div(splat(rthpi), vd{}, sr, si, qr, qi);
+    div(splat(sd::zbknu_rthpi), vd{}, sr, si, qr, qi);
     const vd m = exp_lane(-wr);
     vd sn, cs;
     sincos_lane(-wi, sn, cs);
@@ -160,7 +153,7 @@ inline vi hankel_vector(int kind, vd zr, vd zi, vd& hr, vd& hi, vd* h1r = nullpt
     const vd phase = phase_lane(wr, fabs(wi));
     // the empirical backward index (|w| < R2)
     const vd a2 = sqrt(caz);
-    const vd ak = fpi * 1.0 / (sd::tol * sqrt(a2));
+    const vd ak = sd::zbknu_fpi * 1.0 / (sd::tol * sqrt(a2));
     vd sa, ca, sb, cb;
     sincos_lane(3.0 * phase / (1.0 + caz), sa, ca);
     sincos_lane(14.7 * phase / (28.0 + caz), sb, cb);
@@ -168,13 +161,13 @@ inline vi hankel_vector(int kind, vd zr, vd zi, vd& hr, vd& hi, vd* h1r = nullpt
     vd fk = 0.12125 * ake * ake / caz + 1.5;
     // the forward recurrence on |w| for the lanes from R2 on, each stopping at
     // its own step
-    const vi forward = ok & (caz >= r2_switch);
+    const vi forward = ok & (caz >= sd::zbknu_t2);
     if (any(forward)) {
         const vd etest = 1.0 / (sd::pi * caz * sd::tol);
         vd fks = splat(2.0), ckr = caz + caz + 2.0, p1 = vd{}, p2 = splat(1.0);
         vd f = splat(1.0), fhs = splat(0.25);
         vi running = forward;
-        for (int i = 1; i <= kmax && any(running); ++i) {
+        for (int i = 1; i <= sd::zbknu_kmax && any(running); ++i) {
             const vd a = fhs / fks;
             const vd cbr = ckr / (f + 1.0);
             const vd np2 = cbr * p2 - p1 * a;
@@ -188,7 +181,7 @@ inline vi hankel_vector(int kind, vd zr, vd zi, vd& hr, vd& hi, vd* h1r = nullpt
         }
         // a lane that did not settle is handed back (ZBKNU fails there)
         ok = ok & ~running;
-        fk = select(forward, f + spi * phase * sqrt(r2_switch / caz), fk);
+        fk = select(forward, f + sd::zbknu_spi * phase * sqrt(sd::zbknu_t2 / caz), fk);
     }
     // the backward index, exactly the scalar one for every lane kept
     const vd fl = floor(fk);
@@ -207,12 +200,9 @@ inline vi hankel_vector(int kind, vd zr, vd zi, vd& hr, vd& hi, vd* h1r = nullpt
         const vd cbr = (fj + wr) * rak, cbi = wi * rak;
         const vd nr = (p2r * cbr - p2i * cbi - p1r) * akk;
         const vd ni = (p2r * cbi + p2i * cbr - p1i) * akk;
-        p1r = select(act, p2r, p1r);
-        p1i = select(act, p2i, p1i);
-        p2r = select(act, nr, p2r);
-        p2i = select(act, ni, p2i);
-        csr = select(act, csr + nr, csr);
-        csi = select(act, csi + ni, csi);
+        assign_where(act, p1r, p1i, p2r, p2i);
+        assign_where(act, p2r, p2i, nr, ni);
+        assign_where(act, csr, csi, csr + nr, csi + ni);
     }
     ok = ok & moderate(csr, csi);
     const vd rtm = 1.0 / sqrt(csr * csr + csi * csi);
@@ -317,20 +307,9 @@ void hankel_block(int kind, const double* z_re, const double* z_im, int n, compl
         for (int i = 0; i < n; ++i) detail::scalar_hankel_node(kind, z_re[i], z_im[i], out + 2 * i);
         return;
     }
-    for (int i0 = 0; i0 < n; i0 += W) {
-        const int m = n - i0 < W ? n - i0 : W;
-        if (m == W) {
-            hankel_lanes(kind, z_re + i0, z_im + i0, out + 2 * i0);
-            continue;
-        }
-        double zr[W], zi[W], tmp[2 * W];
-        for (int l = 0; l < W; ++l) {
-            zr[l] = z_re[i0 + (l < m ? l : 0)];
-            zi[l] = z_im[i0 + (l < m ? l : 0)];
-        }
-        hankel_lanes(kind, zr, zi, tmp);
-        for (int j = 0; j < 2 * m; ++j) out[2 * i0 + j] = tmp[j];
-    }
+    in_blocks<2, 1>(z_re, z_im, n, {out}, [kind](const double* zr, const double* zi, auto o) {
+        hankel_lanes(kind, zr, zi, o[0]);
+    });
 }
 
 void hankel01_block(int kind, const double* z_re, const double* z_im, int n, complex* h0,
@@ -348,23 +327,10 @@ void hankel01_block(int kind, const double* z_re, const double* z_im, int n, com
         }
         return;
     }
-    for (int i0 = 0; i0 < n; i0 += W) {
-        const int m = n - i0 < W ? n - i0 : W;
-        if (m == W) {
-            hankel01_lanes(kind, z_re + i0, z_im + i0, out0 + 2 * i0, out1 + 2 * i0);
-            continue;
-        }
-        double zr[W], zi[W], t0[2 * W], t1[2 * W];
-        for (int l = 0; l < W; ++l) {
-            zr[l] = z_re[i0 + (l < m ? l : 0)];
-            zi[l] = z_im[i0 + (l < m ? l : 0)];
-        }
-        hankel01_lanes(kind, zr, zi, t0, t1);
-        for (int j = 0; j < 2 * m; ++j) {
-            out0[2 * i0 + j] = t0[j];
-            out1[2 * i0 + j] = t1[j];
-        }
-    }
+    in_blocks<2, 2>(z_re, z_im, n, {out0, out1},
+                    [kind](const double* zr, const double* zi, auto o) {
+                        hankel01_lanes(kind, zr, zi, o[0], o[1]);
+                    });
 }
 
 }  // namespace nia::spectral::simd::NIA_SIMD_TARGET

@@ -14,14 +14,15 @@
 #include <cmath>
 #include <cstdint>
 
-#include "../bessel_j0.hpp"
-#include "../bessel_j1.hpp"
+#include "../../special/bessel_j.hpp"
 #include "dispatch.hpp"
 #include "lane_complex.hpp"
 
 namespace nia::spectral::simd::NIA_SIMD_TARGET {
 
 namespace {
+
+namespace sj = special;
 
 constexpr int W = block_width;
 constexpr int V = vector_width;
@@ -37,8 +38,8 @@ inline void series_vector(vd zr, vd zi, vi run, vd& jr, vd& ji, vd* s1r = nullpt
     wi = -wi * 0.25;
     vd tr = splat(1.0), ti = vd{}, sr = splat(1.0), si = vd{}, peak = splat(1.0);
     vd ur = splat(1.0), ui = vd{};
-    for (int j = 1; j <= j0_series_terms && any(run); ++j) {
-        const double r = reciprocal_table[static_cast<std::size_t>(j)];
+    for (int j = 1; j <= sj::j0_series_terms && any(run); ++j) {
+        const double r = sj::reciprocal_table[static_cast<std::size_t>(j)];
         vd nr, ni;
         mul(tr, ti, wr, wi, nr, ni);
         nr = nr * (r * r);
@@ -48,13 +49,13 @@ inline void series_vector(vd zr, vd zi, vi run, vd& jr, vd& ji, vd* s1r = nullpt
         sr = select(run, sr + nr, sr);
         si = select(run, si + ni, si);
         if constexpr (with_j1) {
-            const double r1 = reciprocal_table[static_cast<std::size_t>(j + 1)];
+            const double r1 = sj::reciprocal_table[static_cast<std::size_t>(j + 1)];
             ur = select(run, ur + nr * r1, ur);
             ui = select(run, ui + ni * r1, ui);
         }
         const vd s = nr * nr + ni * ni;
         peak = select(run & (s > peak), s, peak);
-        run = run & ~(s <= j0_series_stop * peak);
+        run = run & ~(s <= sj::j0_series_stop * peak);
     }
     jr = sr;
     ji = si;
@@ -69,20 +70,28 @@ template <bool with_j1 = false>
 inline vd series_real(vd x, vi run, vd* s1 = nullptr) noexcept {
     const vd w = -(x * x) * 0.25;
     vd term = splat(1.0), sum = splat(1.0), peak = splat(1.0), sum1 = splat(1.0);
-    for (int j = 1; j <= j0_series_terms && any(run); ++j) {
-        const double r = reciprocal_table[static_cast<std::size_t>(j)];
+    for (int j = 1; j <= sj::j0_series_terms && any(run); ++j) {
+        const double r = sj::reciprocal_table[static_cast<std::size_t>(j)];
         const vd t = (term * w) * (r * r);
         term = select(run, t, term);
         sum = select(run, sum + t, sum);
         if constexpr (with_j1) {
-            sum1 = select(run, sum1 + t * reciprocal_table[static_cast<std::size_t>(j + 1)], sum1);
+            sum1 =
+                select(run, sum1 + t * sj::reciprocal_table[static_cast<std::size_t>(j + 1)], sum1);
         }
         const vd s = t * t;
         peak = select(run & (s > peak), s, peak);
-        run = run & ~(s <= j0_series_stop * peak);
+        run = run & ~(s <= sj::j0_series_stop * peak);
     }
     if constexpr (with_j1) *s1 = sum1;
     return sum;
+}
+
+// The recurrence's rescaling, v * j0_miller_rescale, on the lanes in big for
+// each of the values v.
+template <class... Values>
+inline void rescale_lanes(vi big, Values&... v) noexcept {
+    ((v = select(big, v * sj::j0_miller_rescale, v)), ...);
 }
 
 // Miller's recurrence J_{k-1} = (2k/z) J_k - J_{k+1} from order n (per lane),
@@ -94,7 +103,7 @@ inline void recurrence_vector(vd zr, vd zi, vd q, vi run, vd& jr, vd& ji, vd* j1
     const vd n = 2.0 * floor(0.75 * sqrt(q) + 16.0);
     vd rr, ri;
     div(splat(2.0), vd{}, zr, zi, rr, ri);
-    vd nxr = vd{}, nxi = vd{}, kr = splat(j0_miller_seed), ki = vd{};
+    vd nxr = vd{}, nxi = vd{}, kr = splat(sj::j0_miller_seed), ki = vd{};
     vd sr = vd{}, si = vd{}, j0r = vd{}, j0i = vd{};
     int top = 0;
     for (int l = 0; l < V; ++l) top = run[l] != 0 && n[l] > top ? static_cast<int>(n[l]) : top;
@@ -113,17 +122,9 @@ inline void recurrence_vector(vd zr, vd zi, vd q, vi run, vd& jr, vd& ji, vd* j1
             j0r = select(act, pr, j0r);
             j0i = select(act, pi_, j0i);
         }
-        const vi big = act & (select(fabs(pr) > fabs(pi_), fabs(pr), fabs(pi_)) > j0_miller_big);
-        if (any(big)) {
-            pr = select(big, pr * j0_miller_rescale, pr);
-            pi_ = select(big, pi_ * j0_miller_rescale, pi_);
-            kr = select(big, kr * j0_miller_rescale, kr);
-            ki = select(big, ki * j0_miller_rescale, ki);
-            sr = select(big, sr * j0_miller_rescale, sr);
-            si = select(big, si * j0_miller_rescale, si);
-            j0r = select(big, j0r * j0_miller_rescale, j0r);
-            j0i = select(big, j0i * j0_miller_rescale, j0i);
-        }
+        const vi big =
+            act & (select(fabs(pr) > fabs(pi_), fabs(pr), fabs(pi_)) > sj::j0_miller_big);
+        if (any(big)) rescale_lanes(big, pr, pi_, kr, ki, sr, si, j0r, j0i);
         nxr = select(act, kr, nxr);
         nxi = select(act, ki, nxi);
         kr = select(act, pr, kr);
@@ -160,7 +161,7 @@ template <bool with_j1 = false>
 inline vd recurrence_real(vd x, vd q, vi run, vd* j1 = nullptr) noexcept {
     const vd n = 2.0 * floor(0.75 * sqrt(q) + 16.0);
     const vd r = 2.0 / x;
-    vd nx = vd{}, jk = splat(j0_miller_seed), s = vd{}, j0 = vd{};
+    vd nx = vd{}, jk = splat(sj::j0_miller_seed), s = vd{}, j0 = vd{};
     int top = 0;
     for (int l = 0; l < V; ++l) top = run[l] != 0 && n[l] > top ? static_cast<int>(n[l]) : top;
     for (int k = top; k >= 1; --k) {
@@ -168,13 +169,8 @@ inline vd recurrence_real(vd x, vd q, vi run, vd* j1 = nullptr) noexcept {
         if ((k & 1) == 0) s = select(act, s + 2.0 * jk, s);
         vd p = (static_cast<double>(k) * r) * jk - nx;
         if (k == 1) j0 = select(act, p, j0);
-        const vi big = act & (fabs(p) > j0_miller_big);
-        if (any(big)) {
-            p = select(big, p * j0_miller_rescale, p);
-            jk = select(big, jk * j0_miller_rescale, jk);
-            s = select(big, s * j0_miller_rescale, s);
-            j0 = select(big, j0 * j0_miller_rescale, j0);
-        }
+        const vi big = act & (fabs(p) > sj::j0_miller_big);
+        if (any(big)) rescale_lanes(big, p, jk, s, j0);
         nx = select(act, jk, nx);
         jk = select(act, p, jk);
     }
@@ -189,10 +185,11 @@ inline void pq_real(vd x, double mu, vi run, vd& p, vd& q) noexcept {
     q = vd{};
     vd t = splat(1.0), previous = splat(HUGE_VAL);
     const vd inv = 1.0 / x;
-    for (int k = 1; k <= hankel_pq_terms && any(run); ++k) {
+    for (int k = 1; k <= sj::hankel_pq_terms && any(run); ++k) {
         const double odd = 2.0 * k - 1.0;
         const vd nt =
-            t * ((mu - odd * odd) * 0.125 * reciprocal_table[static_cast<std::size_t>(k)]) * inv;
+            t * ((mu - odd * odd) * 0.125 * sj::reciprocal_table[static_cast<std::size_t>(k)]) *
+            inv;
         const vd s = nt * nt;
         run = run & ~(s >= previous);
         t = select(run, nt, t);
@@ -201,7 +198,7 @@ inline void pq_real(vd x, double mu, vi run, vd& p, vd& q) noexcept {
         } else {
             p = select(run, k % 4 == 2 ? p - nt : p + nt, p);
         }
-        run = run & ~(s < hankel_pq_stop);
+        run = run & ~(s < sj::hankel_pq_stop);
         previous = select(run, s, previous);
     }
 }
@@ -226,7 +223,7 @@ inline vd asymptotic_real(vd x, vi run, vd* j1 = nullptr) noexcept {
     const vd f = sqrt((1.0 / pi) / x);
     if constexpr (with_j1) {
         vd p1, q1;
-        pq_real(x, j1_hankel_mu, run, p1, q1);
+        pq_real(x, sj::j1_hankel_mu, run, p1, q1);
         *j1 = f * ((p1 + q1) * sn - (p1 - q1) * cs);
     }
     return f * ((p + q) * cs + (p - q) * sn);
@@ -237,9 +234,9 @@ inline vd asymptotic_real(vd x, vi run, vd* j1 = nullptr) noexcept {
 template <bool with_j1 = false>
 inline vi j01_vector(vd zr, vd zi, vd& jr, vd& ji, vd* j1r = nullptr, vd* j1i = nullptr) noexcept {
     const vd q = zr * zr + zi * zi;
-    const vi fin = (q >= j0_tiny_sq) & (q < 1e300);
+    const vi fin = (q >= sj::j0_tiny_sq) & (q < 1e300);
     const vi real = fin & (zi == 0.0);
-    const vi cplx = fin & ~real & (q < j0_recurrence_sq);
+    const vi cplx = fin & ~real & (q < sj::j0_recurrence_sq);
     jr = vd{};
     ji = vd{};                // complex(j0_real(|x|), 0.0) on the real lanes
     vd ar = vd{}, ai = vd{};  // J1, before the sign of odd symmetry
@@ -247,8 +244,8 @@ inline vi j01_vector(vd zr, vd zi, vd& jr, vd& ji, vd* j1r = nullptr, vd* j1i = 
     if (any(real)) {
         const vd x = select(real, fabs(zr), splat(1.0));
         const vd qx = x * x;
-        const vi ser = real & (qx < j0_series_sq);
-        const vi rec = real & ~ser & (qx < j0_recurrence_sq);
+        const vi ser = real & (qx < sj::j0_series_sq);
+        const vi rec = real & ~ser & (qx < sj::j0_recurrence_sq);
         const vi asy = real & ~ser & ~rec;
         vd b = vd{};
         if (any(ser)) {
@@ -273,7 +270,7 @@ inline vi j01_vector(vd zr, vd zi, vd& jr, vd& ji, vd* j1r = nullptr, vd* j1i = 
         // reflected
         const vi left = zr < 0.0;
         const vd ur = select(left, -zr, zr), ui = select(left, -zi, zi);
-        const vi ser = cplx & (q < j0_series_sq);
+        const vi ser = cplx & (q < sj::j0_series_sq);
         vi rec = cplx & ~ser;
         if (any(ser)) {
             vd a, b, c, d;

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "dispatch.hpp"
+#include "lane_blocks.hpp"
 #include "lane_complex.hpp"
 
 namespace nia::spectral::simd::NIA_SIMD_TARGET {
@@ -95,21 +96,9 @@ void kernel_parts_block(const kernel_record& rec, const double* lam_re, const do
                         kernel_parts* p) {
     double* out = reinterpret_cast<double*>(p);
     static_assert(sizeof(kernel_parts) == 8 * sizeof(double), "four complex parts");
-    for (int i0 = 0; i0 < n; i0 += W) {
-        const int m = n - i0 < W ? n - i0 : W;
-        if (m == W) {
-            kernel_parts_lanes(rec, lam_re + i0, lam_im + i0, out + 8 * i0);
-            continue;
-        }
-        // a short block: pad with copies of its first node, keep the first m results
-        double lr[W], li[W], tmp[8 * W];
-        for (int l = 0; l < W; ++l) {
-            lr[l] = lam_re[i0 + (l < m ? l : 0)];
-            li[l] = lam_im[i0 + (l < m ? l : 0)];
-        }
-        kernel_parts_lanes(rec, lr, li, tmp);
-        for (int j = 0; j < 8 * m; ++j) out[8 * i0 + j] = tmp[j];
-    }
+    in_blocks<8, 1>(lam_re, lam_im, n, {out}, [&rec](const double* lr, const double* li, auto o) {
+        kernel_parts_lanes(rec, lr, li, o[0]);
+    });
 }
 
 void exp_block(const double* x, double* y, int n) {

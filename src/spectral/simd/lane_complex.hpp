@@ -43,6 +43,12 @@ inline void mul(vd a, vd b, vd c, vd d, vd& re, vd& im) noexcept {
     im = a * d + b * c;
 }
 
+// re + i im takes the value new_re + i new_im on the lanes in m.
+inline void assign_where(vi m, vd& re, vd& im, vd new_re, vd new_im) noexcept {
+    re = select(m, new_re, re);
+    im = select(m, new_im, im);
+}
+
 // The quotient's fast path (a + ib) / (c + id).
 inline void div(vd a, vd b, vd c, vd d, vd& re, vd& im) noexcept {
     const vd inv = 1.0 / (c * c + d * d);

@@ -3,6 +3,7 @@
 // one member (order 0) or two (orders 0 and 1). No numerics of
 // their own; the vectorised loops release the interpreter lock.
 #include <limits>
+#include <string>
 #include <tuple>
 #include <utility>
 
@@ -18,47 +19,50 @@ namespace {
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
-std::tuple<complex, int> zbknu_probe(complex w) {
-    complex y(nan, nan);
-    namespace d = special::detail;
-    const int nz = special::ZBKNU(w, 0.0, 1, 1, y, d::tol, d::elim, d::alim);
-    return {y, nz};
+namespace d = special::detail;
+
+// routine(y) with y the members (one: order 0; two: orders 0 and 1) preset to
+// NaN -> (members..., nz); one member is passed as a single value (the
+// routines' one-member form), two as an array.
+template <int members, class Routine>
+auto preset_members(const Routine& routine) {
+    if constexpr (members == 1) {
+        complex y(nan, nan);
+        const int nz = routine(y);
+        return std::tuple<complex, int>{y, nz};
+    } else {
+        complex y[2] = {{nan, nan}, {nan, nan}};
+        const int nz = routine(y);
+        return std::tuple<complex, complex, int>{y[0], y[1], nz};
+    }
 }
 
-std::tuple<complex, int> zbinu_probe(complex w) {
-    complex y(nan, nan);
-    namespace d = special::detail;
-    const int nz = special::ZBINU(w, 0.0, 1, 1, y, d::rl, d::fnul, d::tol, d::elim, d::alim);
-    return {y, nz};
+template <int members>
+auto zbknu_probe(complex w) {
+    return preset_members<members>(
+        [w](auto& y) { return special::ZBKNU(w, 0.0, 1, members, y, d::tol, d::elim, d::alim); });
 }
 
-std::tuple<complex, int> zacon_probe(complex z, int mr) {
-    complex y(nan, nan);
-    namespace d = special::detail;
-    const int nz = special::ZACON(z, 0.0, 1, mr, 1, y, d::rl, d::fnul, d::tol, d::elim, d::alim);
-    return {y, nz};
+template <int members>
+auto zbinu_probe(complex w) {
+    return preset_members<members>([w](auto& y) {
+        return special::ZBINU(w, 0.0, 1, members, y, d::rl, d::fnul, d::tol, d::elim, d::alim);
+    });
 }
 
-// The two-member forms: (order 0, order 1, nz), values preset to NaN.
-std::tuple<complex, complex, int> zbknu01_probe(complex w) {
-    complex y[2] = {{nan, nan}, {nan, nan}};
-    namespace d = special::detail;
-    const int nz = special::ZBKNU(w, 0.0, 1, 2, y, d::tol, d::elim, d::alim);
-    return {y[0], y[1], nz};
+template <int members>
+auto zacon_probe(complex z, int mr) {
+    return preset_members<members>([z, mr](auto& y) {
+        return special::ZACON(z, 0.0, 1, mr, members, y, d::rl, d::fnul, d::tol, d::elim, d::alim);
+    });
 }
 
-std::tuple<complex, complex, int> zbinu01_probe(complex w) {
-    complex y[2] = {{nan, nan}, {nan, nan}};
-    namespace d = special::detail;
-    const int nz = special::ZBINU(w, 0.0, 1, 2, y, d::rl, d::fnul, d::tol, d::elim, d::alim);
-    return {y[0], y[1], nz};
-}
-
-std::tuple<complex, complex, int> zacon01_probe(complex z, int mr) {
-    complex y[2] = {{nan, nan}, {nan, nan}};
-    namespace d = special::detail;
-    const int nz = special::ZACON(z, 0.0, 1, mr, 2, y, d::rl, d::fnul, d::tol, d::elim, d::alim);
-    return {y[0], y[1], nz};
+// Registers name, the routine with one member, and name + "01", with two.
+template <class One, class Two, class... Args>
+void def_members(py::module_& m, const std::string& name, One one, Two two, const char* doc,
+                 const char* doc01, const Args&... args) {
+    m.def(name.c_str(), one, args..., doc);
+    m.def((name + "01").c_str(), two, args..., doc01);
 }
 
 }  // namespace
@@ -130,18 +134,16 @@ void register_special_probes(py::module_& m) {
             return map_array<double>(x, [](double v) { return special::DGAMLN(v); });
         },
         py::arg("x"), "ln Gamma(x) element-wise; NaN for x <= 0.");
-    m.def("zbknu", &zbknu_probe, py::arg("w"),
-          "K0(w) for Re w >= 0 -> (value, nz); value preset to NaN.");
-    m.def("zbinu", &zbinu_probe, py::arg("w"),
-          "I0(w) for Re w >= 0 -> (value, nz); value preset to NaN.");
-    m.def("zacon", &zacon_probe, py::arg("z"), py::arg("mr"),
-          "K0(z) for Re z < 0 by continuation -> (value, nz); value preset to NaN.");
-    m.def("zbknu01", &zbknu01_probe, py::arg("w"),
-          "K0(w), K1(w) for Re w >= 0 -> (k0, k1, nz); values preset to NaN.");
-    m.def("zbinu01", &zbinu01_probe, py::arg("w"),
-          "I0(w), I1(w) for Re w >= 0 -> (i0, i1, nz); values preset to NaN.");
-    m.def("zacon01", &zacon01_probe, py::arg("z"), py::arg("mr"),
-          "K0(z), K1(z) for Re z < 0 by continuation -> (k0, k1, nz); values preset to NaN.");
+    def_members(m, "zbknu", &zbknu_probe<1>, &zbknu_probe<2>,
+                "K0(w) for Re w >= 0 -> (value, nz); value preset to NaN.",
+                "K0(w), K1(w) for Re w >= 0 -> (k0, k1, nz); values preset to NaN.", py::arg("w"));
+    def_members(m, "zbinu", &zbinu_probe<1>, &zbinu_probe<2>,
+                "I0(w) for Re w >= 0 -> (value, nz); value preset to NaN.",
+                "I0(w), I1(w) for Re w >= 0 -> (i0, i1, nz); values preset to NaN.", py::arg("w"));
+    def_members(m, "zacon", &zacon_probe<1>, &zacon_probe<2>,
+                "K0(z) for Re z < 0 by continuation -> (value, nz); value preset to NaN.",
+                "K0(z), K1(z) for Re z < 0 by continuation -> (k0, k1, nz); values preset to NaN.",
+                py::arg("z"), py::arg("mr"));
 }
 
 }  // namespace nia::probe

@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "../module/row_loop.hpp"
 #include "../pointwise/evaluate_triple.hpp"
 #include "../pointwise/far_range.hpp"
 #include "probe_common.hpp"
@@ -47,6 +48,48 @@ struct counting_rules {
 pointwise::batch_controls controls(double k_p, complex k_m, double rtol, double lam_mult, int depth,
                                    double detour, const gauss_rule& g) {
     return {k_p, k_m, rtol, lam_mult, depth, detour, g.gx.data(), g.gw.data(), g.n()};
+}
+
+// Registers name(k_p, k_m, rho, z, zp, rtol, lam_mult, depth, detour, gx, gw):
+// the triples of the three arrays (of one length n) in the batches' row loop,
+// row(ctl, rho_i, z_i, zp_i, out) writing the Columns values of row i of an
+// (n, Columns) array of T.
+template <class T, int Columns, class Row>
+void def_triple_rows(py::module_& m, const char* name, Row row, const char* doc) {
+    m.def(
+        name,
+        [row](double k_p, complex k_m, real_array rho, real_array z, real_array zp, double rtol,
+              double lam_mult, int depth, double detour, real_array gx, real_array gw) {
+            const gauss_rule g{gx, gw};
+            const auto ctl = controls(k_p, k_m, rtol, lam_mult, depth, detour, g);
+            const py::ssize_t n = rho.size();
+            if (z.size() != n || zp.size() != n) throw std::invalid_argument("length mismatch");
+            py::array_t<T> out({n, static_cast<py::ssize_t>(Columns)});
+            T* o = out.mutable_data();
+            const double *r = rho.data(), *zz = z.data(), *zzp = zp.data();
+            module::for_each_row(n, [&](std::int64_t i) noexcept {
+                row(ctl, r[i], zz[i], zzp[i], o + Columns * i);
+            });
+            return out;
+        },
+        py::arg("k_p"), py::arg("k_m"), py::arg("rho"), py::arg("z"), py::arg("zp"),
+        py::arg("rtol"), py::arg("lam_mult"), py::arg("depth"), py::arg("detour"), py::arg("gx"),
+        py::arg("gw"), doc);
+}
+
+// Registers name(k_p, k_m, rho, z, zp, rtol, depth, gx, gw): the far range of
+// one triple, row(ctl, rho, z, zp), under the batch's other controls.
+template <class Row>
+void def_far_row(py::module_& m, const char* name, Row row, const char* doc) {
+    m.def(
+        name,
+        [row](double k_p, complex k_m, double rho, double z, double zp, double rtol, int depth,
+              real_array gx, real_array gw) {
+            const gauss_rule g{gx, gw};
+            return row(controls(k_p, k_m, rtol, 10.0, depth, 0.1, g), rho, z, zp);
+        },
+        py::arg("k_p"), py::arg("k_m"), py::arg("rho"), py::arg("z"), py::arg("zp"),
+        py::arg("rtol"), py::arg("depth"), py::arg("gx"), py::arg("gw"), doc);
 }
 
 // A synthetic panel rule like the spectral ones: the Gauss sum over [a, b] of
@@ -175,33 +218,17 @@ void register_pointwise_probes(py::module_& m) {
         "The three piece sums of one triple, whether its tail went quiet, and rule calls per "
         "piece.");
 
-    m.def(
-        "rule_calls",
-        [](double k_p, complex k_m, real_array rho, real_array z, real_array zp, double rtol,
-           double lam_mult, int depth, double detour, real_array gx, real_array gw) {
-            const gauss_rule g{gx, gw};
-            const auto ctl = controls(k_p, k_m, rtol, lam_mult, depth, detour, g);
-            const py::ssize_t n = rho.size();
-            if (z.size() != n || zp.size() != n) throw std::invalid_argument("length mismatch");
-            py::array_t<std::int64_t> out({n, static_cast<py::ssize_t>(3)});
-            std::int64_t* o = out.mutable_data();
-            const double *r = rho.data(), *zz = z.data(), *zzp = zp.data();
-            {
-                py::gil_scoped_release release;
-#pragma omp parallel for schedule(dynamic, 1)
-                for (std::int64_t i = 0; i < n; ++i) {
-                    rule_counts counts;
-                    pointwise::integrate_pieces(ctl, r[i], zz[i], zzp[i], counting_rules{&counts});
-                    o[3 * i] = counts.detour;
-                    o[3 * i + 1] = counts.axis;
-                    o[3 * i + 2] = counts.ray;
-                }
-            }
-            return out;
+    def_triple_rows<std::int64_t, 3>(
+        m, "rule_calls",
+        [](const pointwise::batch_controls& ctl, double rho, double z, double zp,
+           std::int64_t* o) noexcept {
+            rule_counts counts;
+            pointwise::integrate_pieces(ctl, rho, z, zp, counting_rules{&counts});
+            o[0] = counts.detour;
+            o[1] = counts.axis;
+            o[2] = counts.ray;
         },
-        py::arg("k_p"), py::arg("k_m"), py::arg("rho"), py::arg("z"), py::arg("zp"),
-        py::arg("rtol"), py::arg("lam_mult"), py::arg("depth"), py::arg("detour"), py::arg("gx"),
-        py::arg("gw"), "Panel-rule calls per triple: columns detour, segment, rays.");
+        "Panel-rule calls per triple: columns detour, segment, rays.");
 
     m.def(
         "synthetic_adaptive",
@@ -257,12 +284,9 @@ void register_pointwise_probes(py::module_& m) {
         py::arg("k_p"), py::arg("k_m"), py::arg("rho"), py::arg("z"), py::arg("zp"),
         "Whether the batch entry takes the far range (branch-cut integrals) for this triple.");
 
-    m.def(
-        "far_row",
-        [](double k_p, complex k_m, double rho, double z, double zp, double rtol, int depth,
-           real_array gx, real_array gw) {
-            const gauss_rule g{gx, gw};
-            const auto ctl = controls(k_p, k_m, rtol, 10.0, depth, 0.1, g);
+    def_far_row(
+        m, "far_row",
+        [](const pointwise::batch_controls& ctl, double rho, double z, double zp) {
             six_sum out;
             pointwise::row_tally tally;
             bool ok;
@@ -278,56 +302,31 @@ void register_pointwise_probes(py::module_& m) {
             d["tail_panels"] = tally.tail_panels;
             return d;
         },
-        py::arg("k_p"), py::arg("k_m"), py::arg("rho"), py::arg("z"), py::arg("zp"),
-        py::arg("rtol"), py::arg("depth"), py::arg("gx"), py::arg("gw"),
         "The far range of one triple, whatever the criterion says: values, whether both cut "
         "integrals went quiet, Gauss nodes, panels at the depth limit, cut panels.");
 
-    m.def(
-        "far_row_order_one",
-        [](double k_p, complex k_m, double rho, double z, double zp, double rtol, int depth,
-           real_array gx, real_array gw) {
-            const gauss_rule g{gx, gw};
-            const auto ctl = controls(k_p, k_m, rtol, 10.0, depth, 0.1, g);
+    def_far_row(
+        m, "far_row_order_one",
+        [](const pointwise::batch_controls& ctl, double rho, double z, double zp) {
             spectral::channel_sum<2> out;
             pointwise::no_tally none;
             const bool ok =
                 pointwise::integrate_far<order_one_channels>(ctl, rho, z, zp, out, none);
             return py::make_tuple(py::make_tuple(out[0], out[1]), ok);
         },
-        py::arg("k_p"), py::arg("k_m"), py::arg("rho"), py::arg("z"), py::arg("zp"),
-        py::arg("rtol"), py::arg("depth"), py::arg("gx"), py::arg("gw"),
         "The far range of a two-channel set with the order-one factors: lambda K_0 against J1 "
         "and lambda K_1 against J1 / rho; ((values), went quiet).");
 
-    m.def(
-        "j0_form_rows",
-        [](double k_p, complex k_m, real_array rho, real_array z, real_array zp, double rtol,
-           double lam_mult, int depth, double detour, real_array gx, real_array gw) {
-            const gauss_rule g{gx, gw};
-            const auto ctl = controls(k_p, k_m, rtol, lam_mult, depth, detour, g);
-            const py::ssize_t n = rho.size();
-            if (z.size() != n || zp.size() != n) throw std::invalid_argument("length mismatch");
-            py::array_t<complex> out({n, static_cast<py::ssize_t>(6)});
-            complex* o = out.mutable_data();
-            const double *r = rho.data(), *zz = z.data(), *zzp = zp.data();
-            {
-                py::gil_scoped_release release;
-#pragma omp parallel for schedule(dynamic, 1)
-                for (std::int64_t i = 0; i < n; ++i) {
-                    const pointwise::triple_pieces p = pointwise::integrate_pieces(
-                        ctl, r[i], zz[i], zzp[i], pointwise::plain_rules{});
-                    for (int c = 0; c < 6; ++c) {
-                        o[6 * i + c] =
-                            p.ok ? (p.segment[c] + p.detour[c]) + p.tail[c] : complex(NAN, NAN);
-                    }
-                }
+    def_triple_rows<complex, 6>(
+        m, "j0_form_rows",
+        [](const pointwise::batch_controls& ctl, double rho, double z, double zp,
+           complex* o) noexcept {
+            const pointwise::triple_pieces p =
+                pointwise::integrate_pieces(ctl, rho, z, zp, pointwise::plain_rules{});
+            for (int c = 0; c < 6; ++c) {
+                o[c] = p.ok ? (p.segment[c] + p.detour[c]) + p.tail[c] : complex(NAN, NAN);
             }
-            return out;
         },
-        py::arg("k_p"), py::arg("k_m"), py::arg("rho"), py::arg("z"), py::arg("zp"),
-        py::arg("rtol"), py::arg("lam_mult"), py::arg("depth"), py::arg("detour"), py::arg("gx"),
-        py::arg("gw"),
         "Rows along the J0-form path of every triple, the far range never taken (NaN where a "
         "tail does not go quiet).");
 

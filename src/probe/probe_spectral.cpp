@@ -8,8 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "../spectral/bessel_j0.hpp"
-#include "../spectral/bessel_j1.hpp"
+#include "../spectral/bessel_j.hpp"
 #include "../spectral/field_channels.hpp"
 #include "../spectral/kernel.hpp"
 #include "../spectral/panel_rules.hpp"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "../core/numeric.hpp"
-#include "../spectral/six_sum.hpp"
+#include "../spectral/channel_sum.hpp"
 
 namespace nia::probe {
 
