@@ -127,7 +127,7 @@ inline triple_plan plan_triple(const singularity_set& s, double rho, double z, d
             if (0.0 < v && v < a) p.break_points[n++] = v;
         }
     }
-    // insertion sort (at most 8 + 5 max_branch_points = 18 values), then drop adjacent equal values
+    // insertion sort (at most 8 + 5 per branch point, 18 values), then drop adjacent equal values
     for (int i = 1; i < n; ++i) {
         const double v = p.break_points[i];
         int j = i;

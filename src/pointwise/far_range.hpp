@@ -157,7 +157,7 @@ bool integrate_far(const batch_controls& ctl, const singularity_set& s, double r
         const complex b = s.branch[i].k;
         const bool lower = i == 1;
         if (lower && b.imag() * rho < far_underflow_exponent) continue;
-        const spectral::branch_cut_ctx ctx{kernel, b, lower, rho, inv_rho, inv_sqrt_rho};
+        const spectral::branch_cut_ctx ctx{kernel, rho, inv_rho, inv_sqrt_rho, b, lower};
         // (i/2) e^{-i b rho}
         const complex phase = complex(0.0, 0.5) * detail::wave_phase(b, complex(0.0, 0.0), rho);
         // the cut's panels count in the row's summed modulus with the phase's modulus

@@ -24,17 +24,6 @@
 
 namespace nia::spectral {
 
-// The outer media: the upper one (the field point's) and the lower one (the
-// source's).
-inline constexpr int max_branch_points = 2;
-// Enough for the guided modes of a stack of some 32 layers.
-inline constexpr int max_poles = 64;
-
-// A zero of the interface denominator counts as a pole of this sheet when the
-// denominator there is this small against its two terms (the other root of
-// the pole equation leaves the denominator at twice its terms' size).
-inline constexpr double pole_sheet_tolerance = 1e-6;
-
 // The branch point of an outer medium, with the vertical cuts falling from +k
 // and rising from -k.
 struct branch_point {
@@ -59,6 +48,12 @@ struct sheet_pole {
 // The singularities of one pair of outer media and what lies between them.
 // Fixed capacity, no heap: a set lives on the stack of the triple it serves.
 struct singularity_set {
+    // The outer media: the upper one (the field point's) and the lower one
+    // (the source's).
+    static constexpr int max_branch_points = 2;
+    // Enough for the guided modes of a stack of some 32 layers.
+    static constexpr int max_poles = 64;
+
     // The wavenumber scale of the path: the largest wavenumber modulus of the
     // media (a stack's inner layers included).
     double scale = 0.0;
@@ -82,6 +77,11 @@ struct singularity_set {
 };
 
 namespace detail {
+
+// A zero of the interface denominator counts as a pole of this sheet when the
+// denominator there is this small against its two terms (the other root of
+// the pole equation leaves the denominator at twice its terms' size).
+inline constexpr double pole_sheet_tolerance = 1e-6;
 
 // The pole of channels 1 to 5 of two half-spaces, lambda^2 = k_p^2 k_m^2 /
 // (k_p^2 + k_m^2), when it lies on the sheet the kernel evaluates; false when

@@ -162,9 +162,11 @@ void two_media_sets_hold_media_and_pole() {
 // Fixed capacity: a full set refuses more and stays as it was.
 void singularity_sets_refuse_beyond_capacity() {
     nia::spectral::singularity_set s;
-    for (int i = 0; i < nia::spectral::max_poles; ++i) CHECK(s.add_pole({1.0 + i, -1.0}, {}));
+    for (int i = 0; i < nia::spectral::singularity_set::max_poles; ++i)
+        CHECK(s.add_pole({1.0 + i, -1.0}, {}));
     CHECK(!s.add_pole({0.5, 0.0}, {}));
-    CHECK(s.n_poles == nia::spectral::max_poles && s.poles[0].q == complex(1.0, -1.0));
+    CHECK(s.n_poles == nia::spectral::singularity_set::max_poles &&
+          s.poles[0].q == complex(1.0, -1.0));
     CHECK(s.add_branch({1.0, 0.0}, 1.0, false) && s.add_branch({2.0, -1.0}, 2.0, true));
     CHECK(!s.add_branch({3.0, 0.0}, 3.0, true) && s.n_branch == 2);
 }
