@@ -110,16 +110,6 @@ inline void bessel_block(const simd::lane_functions& lanes, const double* zeta_r
     }
 }
 
-// Where the nodes of one block of SIMD lanes sit on the path, rho times that,
-// and the kernel parts there.
-struct node_block {
-    double lam_re[simd::block_width];
-    double lam_im[simd::block_width];
-    double zeta_re[simd::block_width];
-    double zeta_im[simd::block_width];
-    kernel_parts parts[simd::block_width];
-};
-
 // The panel [a, b] of the path parameter under the caller's Gauss rule: node
 // i at mid + half gx[i], with weight half gw[i].
 struct gauss_panel {
@@ -128,29 +118,19 @@ struct gauss_panel {
     gauss_panel(double a, double b) noexcept : half((b - a) * 0.5), mid((a + b) * 0.5) {}
 };
 
-// The node loop every rule shares: out is zeroed, then the n_gauss nodes go
-// through the lanes in blocks of simd::block_width. place(blk, l, i) puts
-// lane l at node i (lambda and rho lambda), the block's kernel parts follow,
-// functions(lanes, blk, nb) evaluates its Bessel-type functions, and
-// add(blk, l, i) adds node i to the Gauss sums out, the nodes in order.
-// Always inlined into its rule: left out of line, the rule's locals reach the
-// three steps through their closures, and the six integrals cost some 2% more
-// instructions.
-template <class Sum, class Place, class Functions, class Add>
-[[gnu::always_inline]] inline void node_blocks(const kernel_record& kernel, int n_gauss, Sum& out,
-                                               Place&& place, Functions&& functions,
-                                               Add&& add) noexcept {
-    set_zero(out);
-    const simd::lane_functions& lanes = simd::lanes();
-    constexpr int bw = simd::block_width;
-    node_block blk;
-    for (int i0 = 0; i0 < n_gauss; i0 += bw) {
-        const int nb = n_gauss - i0 < bw ? n_gauss - i0 : bw;
-        for (int l = 0; l < nb; ++l) place(blk, l, i0 + l);
-        lanes.kernel_parts_block(kernel, blk.lam_re, blk.lam_im, nb, blk.parts);
-        functions(lanes, blk, nb);
-        for (int l = 0; l < nb; ++l) add(blk, l, i0 + l);
-    }
+// One block of nodes on its way through the SIMD lanes: where they sit on the
+// path, rho times that, and the kernel parts there.
+struct node_block {
+    double lam_re[simd::block_width];
+    double lam_im[simd::block_width];
+    double zeta_re[simd::block_width];
+    double zeta_im[simd::block_width];
+    kernel_parts parts[simd::block_width];
+};
+
+// The number of nodes in the block from node i0 on.
+inline int block_nodes(int n_gauss, int i0) noexcept {
+    return n_gauss - i0 < simd::block_width ? n_gauss - i0 : simd::block_width;
 }
 
 }  // namespace detail
@@ -161,6 +141,7 @@ struct detour_rule {
     using sum_type = channel_sum<C::size>;
     void operator()(const detour_ctx& ctx, double a, double b, const double* gx, const double* gw,
                     int n_gauss, sum_type& out) const noexcept {
+        set_zero(out);
         const kernel_record& kernel = ctx.axis.kernel;
         const detail::gauss_panel g(a, b);
         const double rho = ctx.axis.rho;
@@ -169,45 +150,49 @@ struct detour_rule {
         // lambda'(t) = 1 + i (pi / span) height cos(theta): the slope's
         // amplitude, the same for every node
         const double slope_amplitude = (pi / span) * height;
+        const simd::lane_functions& lanes = simd::lanes();
+        detail::node_block blk;
         double slopes[simd::block_width];
         complex j0[simd::block_width], j1[simd::block_width];
         complex k[C::size], v[C::size];
-        const auto place = [&](detail::node_block& blk, int l, int i) {
-            blk.lam_re[l] = std::fma(g.half, gx[i], g.mid);
-            // theta = pi t / span, formed from the panel ends to keep t's rounding out of it
-            const double theta = (pi / 2.0) * ((a + b) + gx[i] * (b - a)) / span;
-            blk.lam_im[l] = height * std::sin(theta);
-            slopes[l] = slope_amplitude * std::cos(theta);
-            blk.zeta_re[l] = rho * blk.lam_re[l];
-            blk.zeta_im[l] = rho * blk.lam_im[l];
-        };
-        const auto functions = [&](const simd::lane_functions& lanes, const detail::node_block& blk,
-                                   int nb) {
+        for (int i0 = 0; i0 < n_gauss; i0 += simd::block_width) {
+            const int nb = detail::block_nodes(n_gauss, i0);
+            for (int l = 0; l < nb; ++l) {
+                const int i = i0 + l;
+                blk.lam_re[l] = std::fma(g.half, gx[i], g.mid);
+                // theta = pi t / span, formed from the panel ends to keep t's rounding out of it
+                const double theta = (pi / 2.0) * ((a + b) + gx[i] * (b - a)) / span;
+                blk.lam_im[l] = height * std::sin(theta);
+                slopes[l] = slope_amplitude * std::cos(theta);
+                blk.zeta_re[l] = rho * blk.lam_re[l];
+                blk.zeta_im[l] = rho * blk.lam_im[l];
+            }
+            lanes.kernel_parts_block(kernel, blk.lam_re, blk.lam_im, nb, blk.parts);
             detail::bessel_block<C>(lanes, blk.zeta_re, blk.zeta_im, nb, j0, j1);
-        };
-        const auto add = [&](const detail::node_block& blk, int l, int i) {
-            const complex lam(blk.lam_re[l], blk.lam_im[l]);
-            C::from_parts(kernel, lam, blk.parts[l], k);
-            detail::factor_values fac = detail::bessel_factors<C>(j0[l], j1[l], lam, rho);
-            const double slope = slopes[l];
-            if constexpr (uses_order<C>(1)) {
-                // times lambda'(t) = 1 + i slope, once per factor
-                for (complex& f : fac.f) {
-                    f = complex(f.real() - slope * f.imag(), f.imag() + slope * f.real());
-                }
-            }
-            for (int c = 0; c < C::size; ++c) {
-                const complex jk = fac.f[static_cast<int>(C::factors[c])] * k[c];
+            for (int l = 0; l < nb; ++l) {
+                const complex lam(blk.lam_re[l], blk.lam_im[l]);
+                C::from_parts(kernel, lam, blk.parts[l], k);
+                detail::factor_values fac = detail::bessel_factors<C>(j0[l], j1[l], lam, rho);
+                const double slope = slopes[l];
                 if constexpr (uses_order<C>(1)) {
-                    v[c] = jk;
-                } else {
-                    // times lambda'(t) = 1 + i slope, once per channel
-                    v[c] = complex(jk.real() - slope * jk.imag(), jk.imag() + slope * jk.real());
+                    // times lambda'(t) = 1 + i slope, once per factor
+                    for (complex& f : fac.f) {
+                        f = complex(f.real() - slope * f.imag(), f.imag() + slope * f.real());
+                    }
                 }
+                for (int c = 0; c < C::size; ++c) {
+                    const complex jk = fac.f[static_cast<int>(C::factors[c])] * k[c];
+                    if constexpr (uses_order<C>(1)) {
+                        v[c] = jk;
+                    } else {
+                        // times lambda'(t) = 1 + i slope, once per channel
+                        v[c] =
+                            complex(jk.real() - slope * jk.imag(), jk.imag() + slope * jk.real());
+                    }
+                }
+                detail::add_weighted(out, g.half * gw[i0 + l], v);
             }
-            detail::add_weighted(out, g.half * gw[i], v);
-        };
-        detail::node_blocks(kernel, n_gauss, out, place, functions, add);
+        }
     }
 };
 
@@ -218,28 +203,32 @@ struct axis_rule {
     void operator()(const axis_ctx& ctx, double a, double b, const double* gx, const double* gw,
                     int n_gauss, sum_type& out) const noexcept {
         const detail::gauss_panel g(a, b);
+        set_zero(out);
+        const simd::lane_functions& lanes = simd::lanes();
+        detail::node_block blk;
         complex j0[simd::block_width], j1[simd::block_width];
         complex k[C::size], v[C::size];
-        const auto place = [&](detail::node_block& blk, int l, int i) {
-            blk.lam_re[l] = std::fma(g.half, gx[i], g.mid);
-            blk.lam_im[l] = 0.0;
-            blk.zeta_re[l] = ctx.rho * blk.lam_re[l];
-            blk.zeta_im[l] = ctx.rho * 0.0;
-        };
-        const auto functions = [&](const simd::lane_functions& lanes, const detail::node_block& blk,
-                                   int nb) {
-            detail::bessel_block<C>(lanes, blk.zeta_re, blk.zeta_im, nb, j0, j1);
-        };
-        const auto add = [&](const detail::node_block& blk, int l, int i) {
-            const complex lam(blk.lam_re[l], 0.0);
-            C::from_parts(ctx.kernel, lam, blk.parts[l], k);
-            const detail::factor_values fac = detail::bessel_factors<C>(j0[l], j1[l], lam, ctx.rho);
-            for (int c = 0; c < C::size; ++c) {
-                v[c] = fac.f[static_cast<int>(C::factors[c])] * k[c];
+        for (int i0 = 0; i0 < n_gauss; i0 += simd::block_width) {
+            const int nb = detail::block_nodes(n_gauss, i0);
+            for (int l = 0; l < nb; ++l) {
+                blk.lam_re[l] = std::fma(g.half, gx[i0 + l], g.mid);
+                blk.lam_im[l] = 0.0;
+                blk.zeta_re[l] = ctx.rho * blk.lam_re[l];
+                blk.zeta_im[l] = ctx.rho * 0.0;
             }
-            detail::add_weighted(out, g.half * gw[i], v);
-        };
-        detail::node_blocks(ctx.kernel, n_gauss, out, place, functions, add);
+            lanes.kernel_parts_block(ctx.kernel, blk.lam_re, blk.lam_im, nb, blk.parts);
+            detail::bessel_block<C>(lanes, blk.zeta_re, blk.zeta_im, nb, j0, j1);
+            for (int l = 0; l < nb; ++l) {
+                const complex lam(blk.lam_re[l], 0.0);
+                C::from_parts(ctx.kernel, lam, blk.parts[l], k);
+                const detail::factor_values fac =
+                    detail::bessel_factors<C>(j0[l], j1[l], lam, ctx.rho);
+                for (int c = 0; c < C::size; ++c) {
+                    v[c] = fac.f[static_cast<int>(C::factors[c])] * k[c];
+                }
+                detail::add_weighted(out, g.half * gw[i0 + l], v);
+            }
+        }
     }
 };
 
@@ -254,64 +243,68 @@ struct ray_rule {
     void operator()(const tail_ray& ray, double a, double b, const double* gx, const double* gw,
                     int n_gauss, sum_type& out) const noexcept {
         constexpr bool order1 = uses_order<C>(1);
+        set_zero(out);
         const detail::gauss_panel g(a, b);
         const complex o = ray.origin, d = ray.direction;
         const bool with_hankel = ray.kind == 1 || ray.kind == 2;
         const bool with_bessel = order1 && ray.kind == bessel_ray_kind;
         const double half_over_rho = with_hankel ? 0.5 / ray.rho : 0.0;
+        const simd::lane_functions& lanes = simd::lanes();
+        detail::node_block blk;
         // H0 and H1, or J0 and J1 on a Bessel ray
         complex h0[simd::block_width], h1[simd::block_width];
         complex k[C::size];
-        const auto place = [&](detail::node_block& blk, int l, int i) {
-            const double t = g.mid + g.half * gx[i];
-            blk.lam_re[l] = o.real() + t * d.real();
-            blk.lam_im[l] = o.imag() + t * d.imag();
-            blk.zeta_re[l] = ray.rho * blk.lam_re[l];
-            blk.zeta_im[l] = ray.rho * blk.lam_im[l];
-        };
-        const auto functions = [&](const simd::lane_functions& lanes, const detail::node_block& blk,
-                                   int nb) {
-            if constexpr (order1) {
-                if (with_hankel)
-                    lanes.hankel01_block(ray.kind, blk.zeta_re, blk.zeta_im, nb, h0, h1);
-                if (with_bessel) lanes.j01_block(blk.zeta_re, blk.zeta_im, nb, h0, h1);
-            } else {
-                if (with_hankel) lanes.hankel_block(ray.kind, blk.zeta_re, blk.zeta_im, nb, h0);
+        for (int i0 = 0; i0 < n_gauss; i0 += simd::block_width) {
+            const int nb = detail::block_nodes(n_gauss, i0);
+            for (int l = 0; l < nb; ++l) {
+                const double t = g.mid + g.half * gx[i0 + l];
+                blk.lam_re[l] = o.real() + t * d.real();
+                blk.lam_im[l] = o.imag() + t * d.imag();
+                blk.zeta_re[l] = ray.rho * blk.lam_re[l];
+                blk.zeta_im[l] = ray.rho * blk.lam_im[l];
             }
-        };
-        const auto add = [&](const detail::node_block& blk, int l, int i) {
-            const complex lam(blk.lam_re[l], blk.lam_im[l]);
-            C::from_parts(ray.kernel, lam, blk.parts[l], k);
-            detail::factor_values fac;
-            if (with_bessel) {
-                fac = detail::bessel_factors<C>(h0[l], h1[l], lam, ray.rho);
-                for (complex& f : fac.f) f = d * f;
-            } else if (with_hankel) {
-                fac.f[0] = 0.5 * (d * h0[l]);
+            lanes.kernel_parts_block(ray.kernel, blk.lam_re, blk.lam_im, nb, blk.parts);
+            const double* zr = blk.zeta_re;
+            const double* zi = blk.zeta_im;
+            if constexpr (order1) {
+                if (with_hankel) lanes.hankel01_block(ray.kind, zr, zi, nb, h0, h1);
+                if (with_bessel) lanes.j01_block(zr, zi, nb, h0, h1);
+            } else {
+                if (with_hankel) lanes.hankel_block(ray.kind, zr, zi, nb, h0);
+            }
+            for (int l = 0; l < nb; ++l) {
+                const complex lam(blk.lam_re[l], blk.lam_im[l]);
+                C::from_parts(ray.kernel, lam, blk.parts[l], k);
+                detail::factor_values fac;
+                if (with_bessel) {
+                    fac = detail::bessel_factors<C>(h0[l], h1[l], lam, ray.rho);
+                    for (complex& f : fac.f) f = d * f;
+                } else if (with_hankel) {
+                    fac.f[0] = 0.5 * (d * h0[l]);
+                    if constexpr (order1) {
+                        const complex dh1 = d * h1[l];
+                        fac.f[1] = 0.5 * dh1;
+                        fac.f[2] = half_over_rho * dh1;
+                    }
+                } else {
+                    fac.f[0] = d;
+                    fac.f[1] = complex(0.0, 0.0);
+                    fac.f[2] = 0.5 * (d * lam);
+                }
+                const double w = g.half * gw[i0 + l];
                 if constexpr (order1) {
-                    const complex dh1 = d * h1[l];
-                    fac.f[1] = 0.5 * dh1;
-                    fac.f[2] = half_over_rho * dh1;
-                }
-            } else {
-                fac.f[0] = d;
-                fac.f[1] = complex(0.0, 0.0);
-                fac.f[2] = 0.5 * (d * lam);
-            }
-            const double w = g.half * gw[i];
-            if constexpr (order1) {
-                complex v[C::size];
-                for (int c = 0; c < C::size; ++c) {
-                    v[c] = fac.f[static_cast<int>(C::factors[c])] * k[c];
-                }
-                detail::add_weighted(out, w, v);
-            } else {
-                for (int c = 0; c < C::size; ++c) {
-                    out[c] += (fac.f[static_cast<int>(C::factors[c])] * k[c]) * w;
+                    complex v[C::size];
+                    for (int c = 0; c < C::size; ++c) {
+                        v[c] = fac.f[static_cast<int>(C::factors[c])] * k[c];
+                    }
+                    detail::add_weighted(out, w, v);
+                } else {
+                    for (int c = 0; c < C::size; ++c) {
+                        out[c] += (fac.f[static_cast<int>(C::factors[c])] * k[c]) * w;
+                    }
                 }
             }
-        };
-        detail::node_blocks(ray.kernel, n_gauss, out, place, functions, add);
+        }
     }
 };
 
