@@ -1,7 +1,8 @@
 // The far range: the spectral integrals of one triple at large rho near the
-// interface (the ground wave), from the integrals around the two branch cuts
-// that fall from k_p and k_m and the residue of the surface-wave pole, in
-// place of the J0 form of the three-piece path.
+// interface (the ground wave), from the integrals around the branch cuts that
+// fall from the outer media's wavenumbers (k_p and k_m) and the residues of
+// the poles on the sheet (the surface wave), as the singularity set lists
+// them, in place of the J0 form of the three-piece path.
 //
 // Along the J0 form the integrator resolves every oscillation of
 // J0(rho lambda), about k rho / pi of them, and the panel sums cancel to many

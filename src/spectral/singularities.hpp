@@ -30,11 +30,11 @@ struct branch_point {
     complex k;
     // Where on the positive real axis the detour's panels are cut around the
     // branch point (|Re k|; the upper medium's real k_p as it is given).
-    double cut_at;
+    double cut_at = 0.0;
     // Whether the medium may be of negative index (Re k < 0), its rising cut
     // from -k then reaching into the first quadrant: not the upper medium of
     // two half-spaces, which is a lossless dielectric with real k_p > 0.
-    bool may_be_negative_index;
+    bool may_be_negative_index = false;
 };
 
 // A simple pole q of the sheet (and its mirror -q).
