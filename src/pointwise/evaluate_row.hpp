@@ -9,15 +9,17 @@
 
 namespace nia::pointwise {
 
-// The integrals of C at (rho, z, zp) into sum; the tally hears of every panel
-// and ray. Returns whether every tail ray (or cut) went quiet; when one did
+// The integrals of C at (rho, z, zp) into sum, along paths planned through
+// the singularities of the batch's two half-spaces; the tally hears of every
+// panel and ray. Returns whether every tail ray (or cut) went quiet; when one did
 // not, sum holds the partial sums.
 template <class C, class Tally>
 bool evaluate_row(const batch_controls& ctl, double rho, double z, double zp,
                   spectral::channel_sum<C::size>& sum, Tally& tally) noexcept {
-    if (far_range_applies(ctl, rho, z, zp)) return integrate_far<C>(ctl, rho, z, zp, sum, tally);
+    const singularity_set s = spectral::two_media_singularities(ctl.k_p, ctl.k_m);
+    if (far_range_applies(s, rho, z, zp)) return integrate_far<C>(ctl, s, rho, z, zp, sum, tally);
     const path_pieces<spectral::channel_sum<C::size>> p =
-        integrate_pieces(ctl, rho, z, zp, channel_rules<C>{}, tally);
+        integrate_pieces(ctl, s, rho, z, zp, channel_rules<C>{}, tally);
     for (int c = 0; c < C::size; ++c) sum[c] = (p.segment[c] + p.detour[c]) + p.tail[c];
     return p.ok;
 }

@@ -1,7 +1,8 @@
 // The per-point driver: the six spectral integrals of one triple (rho, z, zp),
 // along a path of three pieces:
 //   1. a half-sine detour above the real axis from 0 to axis_end, cut at break
-//      points placed around the two wavenumbers (the branch points);
+//      points placed around the branch points of the outer media (the
+//      singularity_set of spectral/singularities.hpp);
 //   2. the real axis from axis_end to tail_start;
 //   3. from tail_start on, rays at +-45 degrees on which J0 is split into the
 //      two Hankel functions (one ray with no Bessel factor when rho = 0).
@@ -92,18 +93,20 @@ inline bool before(double x, double y) noexcept {
 
 }  // namespace detail
 
-inline triple_plan plan_triple(double k_p, complex k_m, double rho, double z, double zp,
+// The path of one triple through the plane of the singularities s: the
+// detour is cut around each branch point, the axis spans s.scale, and a
+// shortened axis still arches over the upper medium's cuts.
+inline triple_plan plan_triple(const singularity_set& s, double rho, double z, double zp,
                                double lam_mult, double detour) noexcept {
     triple_plan p{};
     const double dz = z - zp;
-    const double k_m_abs = std::hypot(k_m.real(), k_m.imag());
-    p.k_max = k_m_abs > k_p ? k_m_abs : k_p;
+    p.k_max = s.scale;
     double a = axis_end_factor * p.k_max;
     double l = lam_mult * p.k_max;
     if (dz > 0.0) {
         const double f = far_cut_exponent / dz;
         if (!(f >= l)) {
-            a = std::max(std::min(a, f), shortened_axis_floor * k_p);
+            a = std::max(std::min(a, f), shortened_axis_floor * s.branch[0].cut_at);
             l = std::max(shortened_tail_floor * a, f);
         }
     }
@@ -117,14 +120,14 @@ inline triple_plan plan_triple(double k_p, complex k_m, double rho, double z, do
     p.break_points[n++] = 0.0;
     p.break_points[n++] = a;
     for (double c : break_fractions) p.break_points[n++] = a * c;
-    for (double x : {k_p, std::fabs(k_m.real())}) {
+    for (int i = 0; i < s.n_branch; ++i) {
         if (break_capacity - n < 5) continue;
         for (double f : branch_cut_factors) {
-            const double v = x * f;
+            const double v = s.branch[i].cut_at * f;
             if (0.0 < v && v < a) p.break_points[n++] = v;
         }
     }
-    // insertion sort (at most 18 values), then drop adjacent equal values
+    // insertion sort (at most 8 + 5 per branch point, 18 values), then drop adjacent equal values
     for (int i = 1; i < n; ++i) {
         const double v = p.break_points[i];
         int j = i;
@@ -145,6 +148,12 @@ inline triple_plan plan_triple(double k_p, complex k_m, double rho, double z, do
     return p;
 }
 
+// The same for two half-spaces.
+inline triple_plan plan_triple(double k_p, complex k_m, double rho, double z, double zp,
+                               double lam_mult, double detour) noexcept {
+    return plan_triple(spectral::two_media_singularities(k_p, k_m), rho, z, zp, lam_mult, detour);
+}
+
 // The panel rules of channel set C; a tracing caller may substitute wrappers.
 // Close to the axis the tail takes one ray with the Bessel factors themselves
 // (integrate_pieces) for the sets with order-one factors.
@@ -157,8 +166,10 @@ struct channel_rules {
     spectral::ray_rule<C> ray() const noexcept { return {}; }
 };
 
-// The rules of the six interface kernels.
-using plain_rules = channel_rules<spectral::six_channels>;
+// The rules of the six interface kernels: one more channel set.
+using six_rules = channel_rules<spectral::six_channels>;
+// Its older name, still used by the test probe.
+using plain_rules = six_rules;
 
 namespace detail {
 
@@ -208,19 +219,21 @@ struct path_pieces {
 };
 using triple_pieces = path_pieces<six_sum>;
 
-// The pieces of one triple along its planned path, with the panel rules of
-// `rules`; the tally hears of every panel and ray.
+// The pieces of one triple along the path planned through the singularities
+// s of the batch's media, with the panel rules of `rules`; the tally hears of
+// every panel and ray.
 template <class Rules, class Tally>
-path_pieces<typename Rules::sum_type> integrate_pieces(const batch_controls& ctl, double rho,
+path_pieces<typename Rules::sum_type> integrate_pieces(const batch_controls& ctl,
+                                                       const singularity_set& s, double rho,
                                                        double z, double zp, const Rules& rules,
                                                        Tally& tally) noexcept {
     using Sum = typename Rules::sum_type;
     constexpr int channels = static_cast<int>(std::tuple_size<Sum>::value);
-    const triple_plan p = plan_triple(ctl.k_p, ctl.k_m, rho, z, zp, ctl.lam_mult, ctl.detour);
+    const triple_plan p = plan_triple(s, rho, z, zp, ctl.lam_mult, ctl.detour);
     const spectral::kernel_record kernel = spectral::make_kernel_record(z, zp, ctl.k_p, ctl.k_m);
     const spectral::axis_ctx axis{kernel, rho};
-    const spectral::detour_ctx detour{
-        axis, p.axis_end, clear_detour_height(p.detour_height, p.axis_end, ctl.k_p, ctl.k_m)};
+    const spectral::detour_ctx detour{axis, p.axis_end,
+                                      clear_detour_height(p.detour_height, p.axis_end, s)};
 
     path_pieces<Sum> out;
     spectral::set_zero(out.detour);
@@ -236,7 +249,7 @@ path_pieces<typename Rules::sum_type> integrate_pieces(const batch_controls& ctl
     }
     // The segment ends, and the rays start, where the rays sweep no branch cut
     // and no pole: the planned tail_start unless that is too early.
-    const double tail_start = clear_tail_start(p.tail_start, p.k_max, ctl.k_p, ctl.k_m, rho);
+    const double tail_start = clear_tail_start(p.tail_start, p.k_max, s, rho);
     adaptive_panel(rules.axis(), axis, p.axis_end, tail_start, ctl.rtol, ctl.depth, ctl.gx, ctl.gw,
                    ctl.n_gauss, nullptr, 0.0, out.segment, tally);
 
@@ -270,13 +283,14 @@ path_pieces<typename Rules::sum_type> integrate_pieces(const batch_controls& ctl
     return out;
 }
 
-// The same without a tally.
+// The same for the two half-spaces of ctl, without a tally.
 template <class Rules>
 path_pieces<typename Rules::sum_type> integrate_pieces(const batch_controls& ctl, double rho,
                                                        double z, double zp,
                                                        const Rules& rules) noexcept {
     no_tally none;
-    return integrate_pieces(ctl, rho, z, zp, rules, none);
+    return integrate_pieces(ctl, spectral::two_media_singularities(ctl.k_p, ctl.k_m), rho, z, zp,
+                            rules, none);
 }
 
 // Row i of the batch: writes row[0..5] on success; on a tail that does not go

@@ -1,7 +1,8 @@
 // The far range: the spectral integrals of one triple at large rho near the
-// interface (the ground wave), from the integrals around the two branch cuts
-// that fall from k_p and k_m and the residue of the surface-wave pole, in
-// place of the J0 form of the three-piece path.
+// interface (the ground wave), from the integrals around the branch cuts that
+// fall from the outer media's wavenumbers (k_p and k_m) and the residues of
+// the poles on the sheet (the surface wave), as the singularity set lists
+// them, in place of the J0 form of the three-piece path.
 //
 // Along the J0 form the integrator resolves every oscillation of
 // J0(rho lambda), about k rho / pi of them, and the panel sums cancel to many
@@ -67,72 +68,73 @@ inline complex wave_phase(complex x, complex x_lo, double rho) noexcept {
     return std::exp(im) * core::unit_phase(re);
 }
 
-// A pole q of lambda^2 (k_p^2 + k_m^2) = k_p^2 k_m^2 refined by one Newton
-// step with the residual in double-double arithmetic: the returned
-// correction, added to q, leaves q + correction good to about 1e-30, so that
-// the phase q rho of the surface wave stays exact to rounding at k rho = 1e8.
-inline complex pole_correction(double k_p, complex k_m, complex q) noexcept {
-    using core::double_double;
-    using core::two_product;
-    struct dd_complex {
-        double_double re, im;
-    };
-    const auto mul = [](dd_complex a, dd_complex b) {
-        return dd_complex{a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re};
-    };
-    const dd_complex kp2{two_product(k_p, k_p), {0.0, 0.0}};
-    const dd_complex km{{k_m.real(), 0.0}, {k_m.imag(), 0.0}};
-    const dd_complex km2 = mul(km, km);
-    const dd_complex sum{kp2.re + km2.re, kp2.im + km2.im};
-    const dd_complex prod = mul(kp2, km2);
-    const dd_complex qq{{q.real(), 0.0}, {q.imag(), 0.0}};
-    const dd_complex f0 = mul(mul(qq, qq), sum);
-    const complex f((f0.re - prod.re).hi, (f0.im - prod.im).hi);
-    const complex slope = 2.0 * q * complex(sum.re.hi, sum.im.hi);
-    return -core::quotient(f, slope);
-}
-
-// Distance from q to the nearest other singularity of the kernel: the branch
-// points +-k_p, +-k_m with their vertical cuts (falling from +k, rising from
-// -k), and the mirrored pole -q.
-inline double singularity_distance(complex q, double k_p, complex k_m) noexcept {
+// Distance from pole i of s, or its mirror (q = +-s.poles[i].q), to the
+// nearest other singularity of the kernel: the branch points with their
+// vertical cuts (falling from +k, rising from -k), the mirrored pole -q and
+// the other poles with their mirrors.
+inline double singularity_distance(complex q, int i, const singularity_set& s) noexcept {
     double d = std::abs(2.0 * q);
-    for (const complex k : {complex(k_p, 0.0), k_m}) {
+    for (int j = 0; j < s.n_branch; ++j) {
+        const complex k = s.branch[j].k;
         // the cut falling from k: the horizontal distance below k, else to k itself
         d = std::fmin(d, q.imag() <= k.imag() ? std::fabs(q.real() - k.real()) : std::abs(q - k));
         // the cut rising from -k
         d = std::fmin(d, q.imag() >= -k.imag() ? std::fabs(q.real() + k.real()) : std::abs(q + k));
+    }
+    for (int j = 0; j < s.n_poles; ++j) {
+        if (j == i) continue;
+        d = std::fmin(d, std::fmin(std::abs(q - s.poles[j].q), std::abs(q + s.poles[j].q)));
     }
     return d;
 }
 
 }  // namespace detail
 
-// Whether the triple takes the far range: finite media and point, a passive
-// lower medium that is not of negative index (Re k_m >= 0, Im k_m <= 0), two
-// well separated cuts, rho at least far_oscillations_min over the larger
-// wavenumber and far_rho_min over the smaller one (and the pole), and the
-// heights within far_height_ratio of rho (the lower height only where
-// the lower cut counts). rho = 0 never does.
-inline bool far_range_applies(const batch_controls& ctl, double rho, double z, double zp) noexcept {
-    const double k_p = ctl.k_p;
-    const complex k_m = ctl.k_m;
-    if (!(std::isfinite(k_p) && std::isfinite(k_m.real()) && std::isfinite(k_m.imag()))) {
-        return false;
+// Whether the triple takes the far range through the singularities s of the
+// batch's media: finite media and point, passive outer media that are not of
+// negative index (Re k >= 0, Im k <= 0 at each branch point), cuts well
+// separated, rho at least far_oscillations_min over the largest branch point's
+// modulus and far_rho_min over the smallest one's (and each pole's), and the
+// heights within far_height_ratio of rho (z in the upper medium, zp in the
+// lower one, each only where its cut counts). rho = 0 never does.
+inline bool far_range_applies(const singularity_set& s, double rho, double z, double zp) noexcept {
+    if (!(std::isfinite(rho) && std::isfinite(z) && std::isfinite(zp) && rho > 0.0)) return false;
+    if (s.n_branch < 1) return false;
+    double k_largest = 0.0, k_smallest = INFINITY;
+    for (int i = 0; i < s.n_branch; ++i) {
+        const complex k = s.branch[i].k;
+        if (!(std::isfinite(k.real()) && std::isfinite(k.imag()))) return false;
+        if (!(k.real() >= 0.0 && k.imag() <= 0.0)) return false;
+        // no cut integrand runs along another cut's branch point (a nearly
+        // homogeneous interface keeps the J0 form)
+        for (int j = 0; j < i; ++j) {
+            if (!(std::fabs(k.real() - s.branch[j].k.real()) >=
+                  far_cut_separation * s.branch[0].k.real())) {
+                return false;
+            }
+        }
+        const double k_abs = std::abs(k);
+        k_largest = std::fmax(k_largest, k_abs);
+        k_smallest = std::fmin(k_smallest, k_abs);
+        // the heights: a cut whose exp(Im k rho) underflows adds nothing
+        const double height = i == 0 ? z : zp;
+        if (k.imag() * rho >= far_underflow_exponent &&
+            !(k_abs * height * height <= far_height_ratio * rho)) {
+            return false;
+        }
     }
-    if (!(std::isfinite(rho) && std::isfinite(z) && std::isfinite(zp))) return false;
-    if (!(k_p > 0.0 && k_m.real() >= 0.0 && k_m.imag() <= 0.0 && rho > 0.0)) return false;
-    if (!(std::fabs(k_m.real() - k_p) >= far_cut_separation * k_p)) return false;
-    const double k_m_abs = std::abs(k_m);
-    if (!(std::fmax(k_p, k_m_abs) * rho >= far_oscillations_min)) return false;
-    if (!(std::fmin(k_p, k_m_abs) * rho >= far_rho_min)) return false;
-    if (!(k_p * z * z <= far_height_ratio * rho)) return false;
-    const bool lower_cut = k_m.imag() * rho >= far_underflow_exponent;
-    if (lower_cut && !(k_m_abs * zp * zp <= far_height_ratio * rho)) return false;
-    // The pole's Hankel factor comes from the large-argument expansion too.
-    complex p;
-    if (detail::interface_pole(k_p, k_m, p) && !(std::abs(p) * rho >= far_rho_min)) return false;
+    if (!(k_largest * rho >= far_oscillations_min)) return false;
+    if (!(k_smallest * rho >= far_rho_min)) return false;
+    // The poles' Hankel factors come from the large-argument expansion too.
+    for (int i = 0; i < s.n_poles; ++i) {
+        if (!(std::abs(s.poles[i].q) * rho >= far_rho_min)) return false;
+    }
     return true;
+}
+
+// The same for the two half-spaces of ctl.
+inline bool far_range_applies(const batch_controls& ctl, double rho, double z, double zp) noexcept {
+    return far_range_applies(spectral::two_media_singularities(ctl.k_p, ctl.k_m), rho, z, zp);
 }
 
 // The far range of one triple (see far_range_applies) for the channels of
@@ -143,8 +145,8 @@ inline bool far_range_applies(const batch_controls& ctl, double rho, double z, d
 // passes above it). Returns false when a cut integral does not go quiet
 // within the panel budget; out then holds no row.
 template <class Channels, class Tally>
-bool integrate_far(const batch_controls& ctl, double rho, double z, double zp,
-                   spectral::channel_sum<Channels::size>& out, Tally& tally) noexcept {
+bool integrate_far(const batch_controls& ctl, const singularity_set& s, double rho, double z,
+                   double zp, spectral::channel_sum<Channels::size>& out, Tally& tally) noexcept {
     using Sum = spectral::channel_sum<Channels::size>;
     constexpr int n = Channels::size;
     const spectral::kernel_record kernel = spectral::make_kernel_record(z, zp, ctl.k_p, ctl.k_m);
@@ -152,10 +154,11 @@ bool integrate_far(const batch_controls& ctl, double rho, double z, double zp,
     const double inv_rho = 1.0 / rho;
     const double inv_sqrt_rho = 1.0 / std::sqrt(rho);
     const spectral::branch_cut_rule<Channels> rule{};
-    for (const bool lower : {false, true}) {
-        const complex b = lower ? ctl.k_m : complex(ctl.k_p, 0.0);
-        if (lower && ctl.k_m.imag() * rho < far_underflow_exponent) continue;
-        const spectral::branch_cut_ctx ctx{kernel, b, lower, rho, inv_rho, inv_sqrt_rho};
+    for (int i = 0; i < s.n_branch; ++i) {
+        const complex b = s.branch[i].k;
+        const bool lower = i == 1;
+        if (lower && b.imag() * rho < far_underflow_exponent) continue;
+        const spectral::branch_cut_ctx ctx{kernel, rho, inv_rho, inv_sqrt_rho, b, lower};
         // (i/2) e^{-i b rho}
         const complex phase = complex(0.0, 0.5) * detail::wave_phase(b, complex(0.0, 0.0), rho);
         // the cut's panels count in the row's summed modulus with the phase's modulus
@@ -169,16 +172,14 @@ bool integrate_far(const batch_controls& ctl, double rho, double z, double zp,
         if (!quiet) return false;
         for (int c = 0; c < n; ++c) out[c] += phase * cut[c];
     }
-    complex p;
-    if (detail::interface_pole(ctl.k_p, ctl.k_m, p)) {
-        const complex p_lo = detail::pole_correction(ctl.k_p, ctl.k_m, p);
+    for (int i = 0; i < s.n_poles; ++i) {
         for (const double sign : {1.0, -1.0}) {
-            const complex q = sign * p, q_lo = sign * p_lo;
+            const complex q = sign * s.poles[i].q, q_lo = sign * s.poles[i].q_lo;
             const bool on_axis = std::fabs(q.imag()) <= axis_tolerance * std::abs(q);
             if (!(on_axis ? q.real() > 0.0 : q.imag() < 0.0)) continue;
             complex res[n];
-            spectral::pole_residues<Channels>(
-                kernel, q, 0.25 * detail::singularity_distance(q, ctl.k_p, ctl.k_m), res);
+            spectral::pole_residues<Channels>(kernel, q,
+                                              0.25 * detail::singularity_distance(q, i, s), res);
             const complex w = q * rho;
             const complex phase = detail::wave_phase(q, q_lo, rho);
             const complex h0 = spectral::hankel2_scaled(0, w) * phase;
@@ -193,6 +194,14 @@ bool integrate_far(const batch_controls& ctl, double rho, double z, double zp,
         }
     }
     return true;
+}
+
+// The same for the two half-spaces of ctl.
+template <class Channels, class Tally>
+bool integrate_far(const batch_controls& ctl, double rho, double z, double zp,
+                   spectral::channel_sum<Channels::size>& out, Tally& tally) noexcept {
+    return integrate_far<Channels>(ctl, spectral::two_media_singularities(ctl.k_p, ctl.k_m), rho, z,
+                                   zp, out, tally);
 }
 
 }  // namespace nia::pointwise

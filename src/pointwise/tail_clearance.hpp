@@ -4,11 +4,12 @@
 // L + t exp(+-i pi/4) is a Cauchy deformation: it is exact only when the two
 // wedges swept between the real axis and each ray hold no singularity of the
 // integrand. The integrand is single-valued in the plane cut along the
-// vertical half-lines of the vertical wavenumbers (falling from +k, rising
-// from -k, for k = k_p and k = k_m), and it has a pole where
-// k_m^2 gamma_p + k_p^2 gamma_m vanishes on that sheet (the surface wave of a
-// plasmonic lower medium). The Hankel factors add a logarithmic branch point
-// at lambda = 0, with their cut along the negative real axis.
+// vertical half-lines of the outer media's vertical wavenumbers (falling from
+// +k, rising from -k), and it has poles on that sheet (for two half-spaces
+// where k_m^2 gamma_p + k_p^2 gamma_m vanishes: the surface wave of a
+// plasmonic lower medium). Both come as a singularity_set
+// (spectral/singularities.hpp). The Hankel factors add a logarithmic branch
+// point at lambda = 0, with their cut along the negative real axis.
 //
 // A start that is too small (the far cut of well separated heights, or a small
 // lam_mult) lets the falling ray pass below a branch point and cross its cut:
@@ -23,10 +24,12 @@
 #include <complex>
 
 #include "../spectral/kernel.hpp"
+#include "../spectral/singularities.hpp"
 
 namespace nia::pointwise {
 
 using spectral::complex;
+using spectral::singularity_set;
 
 // A start moved past a singularity clears it by this fraction of the larger of
 // the wavenumber scale and the singularity's own abscissa, so that the ray does
@@ -38,11 +41,6 @@ inline constexpr double detour_clearance = 0.5;
 // Relative distance from the real axis below which a singularity counts as
 // lying on it (rounding leaves a pole of a lossless medium some 1e-17 off).
 inline constexpr double axis_tolerance = 1e-12;
-// A zero of the interface denominator counts as a pole of this sheet when the
-// denominator there is this small against its two terms (the other root of
-// the pole equation leaves the denominator at twice its terms' size).
-inline constexpr double pole_sheet_tolerance = 1e-6;
-
 namespace detail {
 
 // Largest start of the ray pair that still sweeps a singularity; -inf when
@@ -76,83 +74,80 @@ struct swept_bounds {
     }
 };
 
-// The pole of channels 1 to 5, lambda^2 = k_p^2 k_m^2 / (k_p^2 + k_m^2), when
-// it lies on the sheet the kernel evaluates; false when it does not.
-inline bool interface_pole(double k_p, complex k_m, complex& pole) noexcept {
-    const complex kp_sq(k_p * k_p, 0.0);
-    const complex km_sq = k_m * k_m;
-    const complex p = std::sqrt(kp_sq * km_sq / (kp_sq + km_sq));
-    if (!std::isfinite(p.real()) || !std::isfinite(p.imag())) return false;
-    const complex t_p = km_sq * spectral::vertical_wavenumber(p, complex(k_p, 0.0));
-    const complex t_m = kp_sq * spectral::vertical_wavenumber(p, k_m);
-    if (!(std::abs(t_p + t_m) <= pole_sheet_tolerance * (std::abs(t_p) + std::abs(t_m)))) {
-        return false;
-    }
-    pole = p;
-    return true;
-}
-
 }  // namespace detail
 
 // The start the tail rays use: the planned tail_start when the wedges it
-// sweeps are free of singularities, otherwise a start just beyond the last
-// singularity swept. For rho = 0 only the rising ray runs and the Hankel
+// sweeps are free of the singularities of s, otherwise a start just beyond the
+// last singularity swept. For rho = 0 only the rising ray runs and the Hankel
 // factors are absent. Non-finite media leave the planned start as it is.
-inline double clear_tail_start(double tail_start, double k_max, double k_p, complex k_m,
+inline double clear_tail_start(double tail_start, double k_max, const singularity_set& s,
                                double rho) noexcept {
-    detail::swept_bounds s;
-    for (const complex b : {complex(k_p, 0.0), k_m}) {
-        s.falling_cut(b);
-        s.rising_cut(-b);
+    detail::swept_bounds w;
+    for (int i = 0; i < s.n_branch; ++i) {
+        w.falling_cut(s.branch[i].k);
+        w.rising_cut(-s.branch[i].k);
     }
-    complex p;
-    if (detail::interface_pole(k_p, k_m, p)) {
-        s.pole(p);
-        s.pole(-p);
+    for (int i = 0; i < s.n_poles; ++i) {
+        w.pole(s.poles[i].q);
+        w.pole(-s.poles[i].q);
     }
-    double bound = s.above;
+    double bound = w.above;
     if (rho != 0.0) {
         // The Hankel functions' own branch point at lambda = 0.
-        s.keep_below(0.0);
-        s.keep_above(0.0);
-        bound = std::fmax(s.below, s.above);
+        w.keep_below(0.0);
+        w.keep_above(0.0);
+        bound = std::fmax(w.below, w.above);
     }
     if (!(tail_start <= bound) || !std::isfinite(bound)) return tail_start;
     return bound + tail_clearance_margin * std::fmax(k_max, std::fabs(bound));
 }
 
+// The same for two half-spaces.
+inline double clear_tail_start(double tail_start, double k_max, double k_p, complex k_m,
+                               double rho) noexcept {
+    return clear_tail_start(tail_start, k_max, spectral::two_media_singularities(k_p, k_m), rho);
+}
+
 // The detour height the arch may use. The defining path is the real axis,
-// passing above the singularities that lie on it. A passive lower medium puts
+// passing above the singularities that lie on it. A passive medium puts
 // every singularity on or below the axis, and the arch over [0, span] may rise
-// as planned. A negative-index lower medium (Re k_m < 0) puts the branch
-// point -k_m, whose cut rises, on or above the axis, and it may have its
+// as planned. A negative-index medium (Re k < 0) puts the branch point -k,
+// whose cut rises, on or above the axis, and its kernel may have a
 // surface-wave pole there too: an arch passing over such a point crosses the
 // cut (or leaves the pole's residue behind). The height is then lowered until
 // the arch passes below every such point within the span, at detour_clearance
 // of its height (down to the real axis itself for a point on the axis).
-inline double clear_detour_height(double height, double span, double k_p, complex k_m) noexcept {
+inline double clear_detour_height(double height, double span, const singularity_set& s) noexcept {
     double h = height;
     // A point within this bound of the axis is on it, whatever the rounding of
     // its imaginary part: a branch point there is passed below (on the axis),
     // a pole there is passed above, as on the defining path.
-    const auto on_axis = [](complex s) {
-        return std::fabs(s.imag()) <= axis_tolerance * std::abs(s);
+    const auto on_axis = [](complex q) {
+        return std::fabs(q.imag()) <= axis_tolerance * std::abs(q);
     };
-    const auto pass_below = [&](complex s) {
-        if (s.real() > 0.0 && s.real() < span) {
-            const double above = std::fmax(s.imag(), 0.0);
-            const double cap = detour_clearance * above / std::sin(spectral::pi * s.real() / span);
+    const auto pass_below = [&](complex q) {
+        if (q.real() > 0.0 && q.real() < span) {
+            const double above = std::fmax(q.imag(), 0.0);
+            const double cap = detour_clearance * above / std::sin(spectral::pi * q.real() / span);
             if (cap < h) h = cap;
         }
     };
-    if (k_m.real() < 0.0 && (-k_m.imag() > 0.0 || on_axis(k_m))) pass_below(-k_m);
-    complex p;
-    if (detail::interface_pole(k_p, k_m, p)) {
-        for (const complex q : {p, -p}) {
+    for (int i = 0; i < s.n_branch; ++i) {
+        const complex k = s.branch[i].k;
+        if (!s.branch[i].may_be_negative_index) continue;
+        if (k.real() < 0.0 && (-k.imag() > 0.0 || on_axis(k))) pass_below(-k);
+    }
+    for (int i = 0; i < s.n_poles; ++i) {
+        for (const complex q : {s.poles[i].q, -s.poles[i].q}) {
             if (q.imag() > 0.0 && !on_axis(q)) pass_below(q);
         }
     }
     return h;
+}
+
+// The same for two half-spaces.
+inline double clear_detour_height(double height, double span, double k_p, complex k_m) noexcept {
+    return clear_detour_height(height, span, spectral::two_media_singularities(k_p, k_m));
 }
 
 }  // namespace nia::pointwise

@@ -19,7 +19,8 @@
 //                      complex* K) noexcept;                    the same from the vertical
 //                                                               wavenumbers gp (upper) and
 //                                                               gm (lower) on the caller's
-//                                                               sheet
+//                                                               sheet (values_from_parts
+//                                                               gives it from from_parts)
 // The Hankel (whole-axis) forms of the far range need each j0 kernel odd in
 // lambda and each j1 or j1_over_rho kernel even: the kernels are lambda times
 // functions of lambda^2 for j0, and functions of lambda^2 (or lambda^2 times
@@ -44,8 +45,18 @@ constexpr bool uses_order(int order) noexcept {
     return false;
 }
 
+// The values of a channel set from the vertical wavenumbers, by way of its
+// from_parts: the base of every set whose kernels are written over the parts.
+template <class Set>
+struct values_from_parts {
+    static void values(const kernel_record& r, complex lam, complex gp, complex gm,
+                       complex* K) noexcept {
+        Set::from_parts(r, lam, parts_from_gammas(r, lam, gp, gm), K);
+    }
+};
+
 // The six interface kernels of the batch entry, all against J0.
-struct six_channels {
+struct six_channels : values_from_parts<six_channels> {
     static constexpr int size = 6;
     static constexpr std::array<bessel_factor, 6> factors = {bessel_factor::j0, bessel_factor::j0,
                                                              bessel_factor::j0, bessel_factor::j0,
@@ -53,10 +64,6 @@ struct six_channels {
     static void from_parts(const kernel_record&, complex, const kernel_parts& p,
                            complex* K) noexcept {
         six_from_parts(p, K);
-    }
-    static void values(const kernel_record& r, complex lam, complex gp, complex gm,
-                       complex* K) noexcept {
-        kernel_from_gammas(r, lam, gp, gm, K);
     }
 };
 

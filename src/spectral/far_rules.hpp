@@ -34,15 +34,14 @@ namespace nia::spectral {
 // a quarter of the distance to the next singularity errs by about 4^-32.
 inline constexpr int residue_nodes = 32;
 
-// Context of the integral around the cut falling from branch point b: the
-// upper medium's (lower = false, b = k_p) or the lower medium's (b = k_m).
+// Context of the integral around the cut falling from branch point b at the
+// distance rho.
 struct branch_cut_ctx {
     const kernel_record& kernel;
+    double rho, inv_rho, inv_sqrt_rho;  // rho, 1 / rho, 1 / sqrt(rho)
+    // the upper medium's (lower = false, b = k_p) or the lower medium's (b = k_m)
     complex b;
     bool lower;
-    double rho;
-    double inv_rho;       // 1 / rho
-    double inv_sqrt_rho;  // 1 / sqrt(rho)
 };
 
 namespace detail {

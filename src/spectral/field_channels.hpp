@@ -86,7 +86,7 @@ enum class field_source : int {
 };
 
 // Vertical and horizontal current elements.
-struct electric_channels {
+struct electric_channels : values_from_parts<electric_channels> {
     static constexpr int size = 10;
     static constexpr std::array<bessel_factor, size> factors = {
         bessel_factor::j0,          bessel_factor::j1, bessel_factor::j1, bessel_factor::j0,
@@ -111,15 +111,10 @@ struct electric_channels {
         K[8] = lk2n;
         K[9] = lam * k0n;
     }
-
-    static void values(const kernel_record& r, complex lam, complex gp, complex gm,
-                       complex* K) noexcept {
-        from_parts(r, lam, parts_from_gammas(r, lam, gp, gm), K);
-    }
 };
 
 // Vertical and horizontal small loops.
-struct magnetic_channels {
+struct magnetic_channels : values_from_parts<magnetic_channels> {
     static constexpr int size = 11;
     static constexpr std::array<bessel_factor, size> factors = {
         bessel_factor::j0, bessel_factor::j1,          bessel_factor::j1, bessel_factor::j0,
@@ -148,11 +143,6 @@ struct magnetic_channels {
         K[9] = lk2;
         K[10] = lam * kkq;
     }
-
-    static void values(const kernel_record& r, complex lam, complex gp, complex gm,
-                       complex* K) noexcept {
-        from_parts(r, lam, parts_from_gammas(r, lam, gp, gm), K);
-    }
 };
 
 // The columns Columns... of the channel set Full, as a channel set of their
@@ -161,7 +151,7 @@ struct magnetic_channels {
 // that another orientation's much larger ones (the horizontal loop's beside
 // the vertical one's over a conductor) do not set its tolerance.
 template <class Full, int... Columns>
-struct column_subset {
+struct column_subset : values_from_parts<column_subset<Full, Columns...>> {
     static constexpr int size = sizeof...(Columns);
     // where each column of the subset sits in Full
     static constexpr std::array<int, size> columns = {Columns...};
@@ -172,11 +162,6 @@ struct column_subset {
         complex all[Full::size];
         Full::from_parts(r, lam, p, all);
         for (int c = 0; c < size; ++c) K[c] = all[columns[c]];
-    }
-
-    static void values(const kernel_record& r, complex lam, complex gp, complex gm,
-                       complex* K) noexcept {
-        from_parts(r, lam, parts_from_gammas(r, lam, gp, gm), K);
     }
 };
 

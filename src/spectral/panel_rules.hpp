@@ -110,6 +110,29 @@ inline void bessel_block(const simd::lane_functions& lanes, const double* zeta_r
     }
 }
 
+// The panel [a, b] of the path parameter under the caller's Gauss rule: node
+// i at mid + half gx[i], with weight half gw[i].
+struct gauss_panel {
+    double half;
+    double mid;
+    gauss_panel(double a, double b) noexcept : half((b - a) * 0.5), mid((a + b) * 0.5) {}
+};
+
+// One block of nodes on its way through the SIMD lanes: where they sit on the
+// path, rho times that, and the kernel parts there.
+struct node_block {
+    double lam_re[simd::block_width];
+    double lam_im[simd::block_width];
+    double zeta_re[simd::block_width];
+    double zeta_im[simd::block_width];
+    kernel_parts parts[simd::block_width];
+};
+
+// The number of nodes in the block from node i0 on.
+inline int block_nodes(int n_gauss, int i0) noexcept {
+    return n_gauss - i0 < simd::block_width ? n_gauss - i0 : simd::block_width;
+}
+
 }  // namespace detail
 
 // The integrand K_c(lambda) F_c(rho lambda) lambda'(t) on the half-sine detour.
@@ -119,9 +142,8 @@ struct detour_rule {
     void operator()(const detour_ctx& ctx, double a, double b, const double* gx, const double* gw,
                     int n_gauss, sum_type& out) const noexcept {
         set_zero(out);
-        const double half = (b - a) * 0.5;
-        const double mid = (a + b) * 0.5;
         const kernel_record& kernel = ctx.axis.kernel;
+        const detail::gauss_panel g(a, b);
         const double rho = ctx.axis.rho;
         const double span = ctx.span;
         const double height = ctx.height;
@@ -129,28 +151,27 @@ struct detour_rule {
         // amplitude, the same for every node
         const double slope_amplitude = (pi / span) * height;
         const simd::lane_functions& lanes = simd::lanes();
-        constexpr int bw = simd::block_width;
-        double lam_re[bw], lam_im[bw], slopes[bw], zeta_re[bw], zeta_im[bw];
-        kernel_parts parts[bw];
-        complex j0[bw], j1[bw];
+        detail::node_block blk;
+        double slopes[simd::block_width];
+        complex j0[simd::block_width], j1[simd::block_width];
         complex k[C::size], v[C::size];
-        for (int i0 = 0; i0 < n_gauss; i0 += bw) {
-            const int nb = n_gauss - i0 < bw ? n_gauss - i0 : bw;
+        for (int i0 = 0; i0 < n_gauss; i0 += simd::block_width) {
+            const int nb = detail::block_nodes(n_gauss, i0);
             for (int l = 0; l < nb; ++l) {
                 const int i = i0 + l;
-                lam_re[l] = std::fma(half, gx[i], mid);
+                blk.lam_re[l] = std::fma(g.half, gx[i], g.mid);
                 // theta = pi t / span, formed from the panel ends to keep t's rounding out of it
                 const double theta = (pi / 2.0) * ((a + b) + gx[i] * (b - a)) / span;
-                lam_im[l] = height * std::sin(theta);
+                blk.lam_im[l] = height * std::sin(theta);
                 slopes[l] = slope_amplitude * std::cos(theta);
-                zeta_re[l] = rho * lam_re[l];
-                zeta_im[l] = rho * lam_im[l];
+                blk.zeta_re[l] = rho * blk.lam_re[l];
+                blk.zeta_im[l] = rho * blk.lam_im[l];
             }
-            lanes.kernel_parts_block(kernel, lam_re, lam_im, nb, parts);
-            detail::bessel_block<C>(lanes, zeta_re, zeta_im, nb, j0, j1);
+            lanes.kernel_parts_block(kernel, blk.lam_re, blk.lam_im, nb, blk.parts);
+            detail::bessel_block<C>(lanes, blk.zeta_re, blk.zeta_im, nb, j0, j1);
             for (int l = 0; l < nb; ++l) {
-                const complex lam(lam_re[l], lam_im[l]);
-                C::from_parts(kernel, lam, parts[l], k);
+                const complex lam(blk.lam_re[l], blk.lam_im[l]);
+                C::from_parts(kernel, lam, blk.parts[l], k);
                 detail::factor_values fac = detail::bessel_factors<C>(j0[l], j1[l], lam, rho);
                 const double slope = slopes[l];
                 if constexpr (uses_order<C>(1)) {
@@ -169,7 +190,7 @@ struct detour_rule {
                             complex(jk.real() - slope * jk.imag(), jk.imag() + slope * jk.real());
                     }
                 }
-                detail::add_weighted(out, half * gw[i0 + l], v);
+                detail::add_weighted(out, g.half * gw[i0 + l], v);
             }
         }
     }
@@ -181,34 +202,31 @@ struct axis_rule {
     using sum_type = channel_sum<C::size>;
     void operator()(const axis_ctx& ctx, double a, double b, const double* gx, const double* gw,
                     int n_gauss, sum_type& out) const noexcept {
+        const detail::gauss_panel g(a, b);
         set_zero(out);
-        const double half = (b - a) * 0.5;
-        const double mid = (a + b) * 0.5;
         const simd::lane_functions& lanes = simd::lanes();
-        constexpr int bw = simd::block_width;
-        double lam_re[bw], lam_im[bw], zeta_re[bw], zeta_im[bw];
-        kernel_parts parts[bw];
-        complex j0[bw], j1[bw];
+        detail::node_block blk;
+        complex j0[simd::block_width], j1[simd::block_width];
         complex k[C::size], v[C::size];
-        for (int i0 = 0; i0 < n_gauss; i0 += bw) {
-            const int nb = n_gauss - i0 < bw ? n_gauss - i0 : bw;
+        for (int i0 = 0; i0 < n_gauss; i0 += simd::block_width) {
+            const int nb = detail::block_nodes(n_gauss, i0);
             for (int l = 0; l < nb; ++l) {
-                lam_re[l] = std::fma(half, gx[i0 + l], mid);
-                lam_im[l] = 0.0;
-                zeta_re[l] = ctx.rho * lam_re[l];
-                zeta_im[l] = ctx.rho * 0.0;
+                blk.lam_re[l] = std::fma(g.half, gx[i0 + l], g.mid);
+                blk.lam_im[l] = 0.0;
+                blk.zeta_re[l] = ctx.rho * blk.lam_re[l];
+                blk.zeta_im[l] = ctx.rho * 0.0;
             }
-            lanes.kernel_parts_block(ctx.kernel, lam_re, lam_im, nb, parts);
-            detail::bessel_block<C>(lanes, zeta_re, zeta_im, nb, j0, j1);
+            lanes.kernel_parts_block(ctx.kernel, blk.lam_re, blk.lam_im, nb, blk.parts);
+            detail::bessel_block<C>(lanes, blk.zeta_re, blk.zeta_im, nb, j0, j1);
             for (int l = 0; l < nb; ++l) {
-                const complex lam(lam_re[l], 0.0);
-                C::from_parts(ctx.kernel, lam, parts[l], k);
+                const complex lam(blk.lam_re[l], 0.0);
+                C::from_parts(ctx.kernel, lam, blk.parts[l], k);
                 const detail::factor_values fac =
                     detail::bessel_factors<C>(j0[l], j1[l], lam, ctx.rho);
                 for (int c = 0; c < C::size; ++c) {
                     v[c] = fac.f[static_cast<int>(C::factors[c])] * k[c];
                 }
-                detail::add_weighted(out, half * gw[i0 + l], v);
+                detail::add_weighted(out, g.half * gw[i0 + l], v);
             }
         }
     }
@@ -226,37 +244,37 @@ struct ray_rule {
                     int n_gauss, sum_type& out) const noexcept {
         constexpr bool order1 = uses_order<C>(1);
         set_zero(out);
-        const double mid = (a + b) * 0.5;
-        const double half = (b - a) * 0.5;
+        const detail::gauss_panel g(a, b);
         const complex o = ray.origin, d = ray.direction;
         const bool with_hankel = ray.kind == 1 || ray.kind == 2;
         const bool with_bessel = order1 && ray.kind == bessel_ray_kind;
         const double half_over_rho = with_hankel ? 0.5 / ray.rho : 0.0;
         const simd::lane_functions& lanes = simd::lanes();
-        constexpr int bw = simd::block_width;
-        double lam_re[bw], lam_im[bw], zeta_re[bw], zeta_im[bw];
-        kernel_parts parts[bw];
-        complex h0[bw], h1[bw];  // H0 and H1, or J0 and J1 on a Bessel ray
+        detail::node_block blk;
+        // H0 and H1, or J0 and J1 on a Bessel ray
+        complex h0[simd::block_width], h1[simd::block_width];
         complex k[C::size];
-        for (int i0 = 0; i0 < n_gauss; i0 += bw) {
-            const int nb = n_gauss - i0 < bw ? n_gauss - i0 : bw;
+        for (int i0 = 0; i0 < n_gauss; i0 += simd::block_width) {
+            const int nb = detail::block_nodes(n_gauss, i0);
             for (int l = 0; l < nb; ++l) {
-                const double t = mid + half * gx[i0 + l];
-                lam_re[l] = o.real() + t * d.real();
-                lam_im[l] = o.imag() + t * d.imag();
-                zeta_re[l] = ray.rho * lam_re[l];
-                zeta_im[l] = ray.rho * lam_im[l];
+                const double t = g.mid + g.half * gx[i0 + l];
+                blk.lam_re[l] = o.real() + t * d.real();
+                blk.lam_im[l] = o.imag() + t * d.imag();
+                blk.zeta_re[l] = ray.rho * blk.lam_re[l];
+                blk.zeta_im[l] = ray.rho * blk.lam_im[l];
             }
-            lanes.kernel_parts_block(ray.kernel, lam_re, lam_im, nb, parts);
+            lanes.kernel_parts_block(ray.kernel, blk.lam_re, blk.lam_im, nb, blk.parts);
+            const double* zr = blk.zeta_re;
+            const double* zi = blk.zeta_im;
             if constexpr (order1) {
-                if (with_hankel) lanes.hankel01_block(ray.kind, zeta_re, zeta_im, nb, h0, h1);
-                if (with_bessel) lanes.j01_block(zeta_re, zeta_im, nb, h0, h1);
+                if (with_hankel) lanes.hankel01_block(ray.kind, zr, zi, nb, h0, h1);
+                if (with_bessel) lanes.j01_block(zr, zi, nb, h0, h1);
             } else {
-                if (with_hankel) lanes.hankel_block(ray.kind, zeta_re, zeta_im, nb, h0);
+                if (with_hankel) lanes.hankel_block(ray.kind, zr, zi, nb, h0);
             }
             for (int l = 0; l < nb; ++l) {
-                const complex lam(lam_re[l], lam_im[l]);
-                C::from_parts(ray.kernel, lam, parts[l], k);
+                const complex lam(blk.lam_re[l], blk.lam_im[l]);
+                C::from_parts(ray.kernel, lam, blk.parts[l], k);
                 detail::factor_values fac;
                 if (with_bessel) {
                     fac = detail::bessel_factors<C>(h0[l], h1[l], lam, ray.rho);
@@ -273,7 +291,7 @@ struct ray_rule {
                     fac.f[1] = complex(0.0, 0.0);
                     fac.f[2] = 0.5 * (d * lam);
                 }
-                const double w = half * gw[i0 + l];
+                const double w = g.half * gw[i0 + l];
                 if constexpr (order1) {
                     complex v[C::size];
                     for (int c = 0; c < C::size; ++c) {
