@@ -178,9 +178,9 @@ def direct_field(m: Medium, source: str, moment: NDArray[np.complex128],
     dyad = g[..., None] * (moment * a[..., None] - rh * (proj * b)[..., None])
     omega_mu = m.k0 * ETA_0 * complex(m.mu_r)
     curl = (c * g)[..., None] * np.cross(np.broadcast_to(moment, rh.shape), rh)
-    if source == "electric":
-        return -1j * omega_mu * dyad, curl
-    return 1j * omega_mu * -curl, k * k * dyad
+    pair = (-1j * omega_mu * dyad, curl) if source == "electric" else (1j * omega_mu * -curl,
+                                                                         k * k * dyad)
+    return pair[0].astype(np.complex128, copy=False), pair[1].astype(np.complex128, copy=False)
 
 
 def compose_layered(source: str, columns: NDArray[np.complex128], x: NDArray[np.float64],
