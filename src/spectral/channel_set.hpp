@@ -12,6 +12,7 @@
 // A channel set is a type with
 //   static constexpr int size;                                  the number of channels
 //   static constexpr std::array<bessel_factor, size> factors;   each channel's factor
+//   (both from factor_list<...>, the factors in order)
 //   static void from_parts(const kernel_record& r, complex lam, const kernel_parts& p,
 //                          complex* K) noexcept;                the size kernel values at
 //                                                               lambda from the kernel parts
@@ -35,6 +36,21 @@ namespace nia::spectral {
 
 enum class bessel_factor : int { j0 = 0, j1 = 1, j1_over_rho = 2 };
 
+// Short names of the factors, for the lists of the channel sets.
+namespace factor {
+inline constexpr bessel_factor j0 = bessel_factor::j0;
+inline constexpr bessel_factor j1 = bessel_factor::j1;
+inline constexpr bessel_factor j1_rho = bessel_factor::j1_over_rho;
+}  // namespace factor
+
+// The factors of a channel set, one per channel in order; its size is their
+// count. A set derives from the list of its factors.
+template <bessel_factor... F>
+struct factor_list {
+    static constexpr int size = sizeof...(F);
+    static constexpr std::array<bessel_factor, size> factors = {F...};
+};
+
 // Whether a channel of C takes a factor of order `order` (0: J0; 1: J1 or
 // J1/rho): the panel rules evaluate only the orders their channel set uses.
 template <class C>
@@ -56,11 +72,9 @@ struct values_from_parts {
 };
 
 // The six interface kernels of the batch entry, all against J0.
-struct six_channels : values_from_parts<six_channels> {
-    static constexpr int size = 6;
-    static constexpr std::array<bessel_factor, 6> factors = {bessel_factor::j0, bessel_factor::j0,
-                                                             bessel_factor::j0, bessel_factor::j0,
-                                                             bessel_factor::j0, bessel_factor::j0};
+struct six_channels
+    : values_from_parts<six_channels>,
+      factor_list<factor::j0, factor::j0, factor::j0, factor::j0, factor::j0, factor::j0> {
     static void from_parts(const kernel_record&, complex, const kernel_parts& p,
                            complex* K) noexcept {
         six_from_parts(p, K);

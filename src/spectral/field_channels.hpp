@@ -86,13 +86,10 @@ enum class field_source : int {
 };
 
 // Vertical and horizontal current elements.
-struct electric_channels : values_from_parts<electric_channels> {
-    static constexpr int size = 10;
-    static constexpr std::array<bessel_factor, size> factors = {
-        bessel_factor::j0,          bessel_factor::j1, bessel_factor::j1, bessel_factor::j0,
-        bessel_factor::j1_over_rho, bessel_factor::j1, bessel_factor::j0, bessel_factor::j0,
-        bessel_factor::j1_over_rho, bessel_factor::j1};
-
+struct electric_channels
+    : values_from_parts<electric_channels>,
+      factor_list<factor::j0, factor::j1, factor::j1, factor::j0, factor::j1_rho, factor::j1,
+                  factor::j0, factor::j0, factor::j1_rho, factor::j1> {
     static void from_parts(const kernel_record& r, complex lam, const kernel_parts& p,
                            complex* K) noexcept {
         const double k_p = r.k_p.real();
@@ -114,13 +111,10 @@ struct electric_channels : values_from_parts<electric_channels> {
 };
 
 // Vertical and horizontal small loops.
-struct magnetic_channels : values_from_parts<magnetic_channels> {
-    static constexpr int size = 11;
-    static constexpr std::array<bessel_factor, size> factors = {
-        bessel_factor::j0, bessel_factor::j1,          bessel_factor::j1, bessel_factor::j0,
-        bessel_factor::j0, bessel_factor::j1_over_rho, bessel_factor::j1, bessel_factor::j0,
-        bessel_factor::j0, bessel_factor::j1_over_rho, bessel_factor::j1};
-
+struct magnetic_channels
+    : values_from_parts<magnetic_channels>,
+      factor_list<factor::j0, factor::j1, factor::j1, factor::j0, factor::j0, factor::j1_rho,
+                  factor::j1, factor::j0, factor::j0, factor::j1_rho, factor::j1> {
     static void from_parts(const kernel_record& r, complex lam, const kernel_parts& p,
                            complex* K) noexcept {
         const double k_p = r.k_p.real();

@@ -89,16 +89,30 @@ inline layered_record make_layered_record(const layer_stack& st, double k0, doub
     return q;
 }
 
+// The imaginary unit j of the columns' formulas.
+inline constexpr complex j_unit(0.0, 1.0);
+
+// A pair of combinations, the sum over the receiver's upgoing and downgoing
+// waves (plus) and their difference (minus).
+struct plus_minus {
+    complex plus, minus;
+};
+
+// f times both members.
+inline plus_minus scaled(complex f, const plus_minus& v) noexcept {
+    return {f * v.plus, f * v.minus};
+}
+
 // The sums and differences of one polarisation's waves at the receiver:
-// S+-, D+- (see the top of this file).
+// S+- and D+- (see the top of this file).
 struct wave_combinations {
-    complex s_plus, s_minus, d_plus, d_minus;
+    plus_minus s, d;
 };
 
 inline wave_combinations combine(const wave_pair& w) noexcept {
     const complex s_up = w.up[0] + w.up[1], s_down = w.down[0] + w.down[1];
     const complex d_up = w.up[0] - w.up[1], d_down = w.down[0] - w.down[1];
-    return {s_up + s_down, s_up - s_down, d_up + d_down, d_up - d_down};
+    return {{s_up + s_down, s_up - s_down}, {d_up + d_down, d_up - d_down}};
 }
 
 // The response and the two vertical wavenumbers every column needs at one
@@ -106,6 +120,7 @@ inline wave_combinations combine(const wave_pair& w) noexcept {
 struct layered_node {
     wave_combinations te, tm;
     complex g_s, g_r;
+    complex half_over_gs;  // 1 / (2 g_s), the primary waves' factor
 };
 
 inline layered_node layered_node_at(const layered_record& q, complex lam) noexcept {
@@ -114,43 +129,34 @@ inline layered_node layered_node_at(const layered_record& q, complex lam) noexce
     stack_vertical_wavenumbers(st, lam, gamma.data(), q.point.r == q.point.s ? q.point.s : -1);
     wave_pair w[2];
     layered_response(st, q.point, gamma.data(), w);
-    return {combine(w[0]), combine(w[1]), gamma[q.point.s], gamma[q.point.r]};
+    const complex g_s = gamma[q.point.s];
+    return {combine(w[0]), combine(w[1]), g_s, gamma[q.point.r], 0.5 / g_s};
 }
 
 // Current elements in any layer.
-struct layered_electric_channels {
-    static constexpr int size = 11;
-    static constexpr std::array<bessel_factor, size> factors = {
-        bessel_factor::j0, bessel_factor::j0, bessel_factor::j1_over_rho, bessel_factor::j1,
-        bessel_factor::j0, bessel_factor::j0, bessel_factor::j1_over_rho, bessel_factor::j1,
-        bessel_factor::j1, bessel_factor::j0, bessel_factor::j1};
-
+struct layered_electric_channels
+    : factor_list<factor::j0, factor::j0, factor::j1_rho, factor::j1, factor::j0, factor::j0,
+                  factor::j1_rho, factor::j1, factor::j1, factor::j0, factor::j1> {
     static void from_node(const layered_record& q, complex lam, const layered_node& v,
                           complex* K) noexcept {
-        const complex j(0.0, 1.0);
-        const complex half_over_gs = 0.5 / v.g_s;
-        const complex t_plus = -j * q.omega_mu_s * v.te.s_plus * half_over_gs;
-        const complex t_minus = -j * q.omega_mu_s * v.te.s_minus * half_over_gs;
-        const complex v_plus = j * lam * v.tm.s_plus * half_over_gs;
-        const complex v_minus = j * lam * v.tm.s_minus * half_over_gs;
-        const complex w_plus = -0.5 * v.tm.d_plus;
-        const complex w_minus = -0.5 * v.tm.d_minus;
-        const complex a = t_plus;
-        const complex b = j * v.g_r * w_minus * q.inv_we_r;
-        const complex c = j * v.g_r * t_minus * q.inv_wm_r;
-        const complex d = w_plus;
+        const plus_minus t = scaled(-j_unit * q.omega_mu_s * v.half_over_gs, v.te.s);
+        const plus_minus u = scaled(j_unit * lam * v.half_over_gs, v.tm.s);  // V of the guide
         const complex two_lam = 2.0 * lam;
+        const plus_minus w = scaled(-0.5, v.tm.d);
+        const complex a = t.plus, d = w.plus;
+        const complex b = j_unit * v.g_r * w.minus * q.inv_we_r;
+        const complex c = j_unit * v.g_r * t.minus * q.inv_wm_r;
         K[0] = two_lam * a;
         K[1] = two_lam * b;
         K[2] = 2.0 * (a + b);
-        K[3] = two_lam * (j * lam * w_plus * q.inv_we_r);
+        K[3] = two_lam * (j_unit * lam * w.plus * q.inv_we_r);
         K[4] = two_lam * c;
         K[5] = two_lam * d;
         K[6] = 2.0 * (c + d);
-        K[7] = two_lam * (j * lam * t_plus * q.inv_wm_r);
-        K[8] = two_lam * (v.g_r * v_minus * q.inv_we_r);
-        K[9] = two_lam * (lam * v_plus * q.inv_we_r);
-        K[10] = two_lam * v_plus;
+        K[7] = two_lam * (j_unit * lam * t.plus * q.inv_wm_r);
+        K[8] = two_lam * (v.g_r * u.minus * q.inv_we_r);
+        K[9] = two_lam * (lam * u.plus * q.inv_we_r);
+        K[10] = two_lam * u.plus;
     }
 
     static void values(const layered_record& q, complex lam, complex* K) noexcept {
@@ -159,37 +165,28 @@ struct layered_electric_channels {
 };
 
 // Small loops in any layer.
-struct layered_magnetic_channels {
-    static constexpr int size = 11;
-    static constexpr std::array<bessel_factor, size> factors = {
-        bessel_factor::j0, bessel_factor::j1_over_rho, bessel_factor::j0, bessel_factor::j1,
-        bessel_factor::j0, bessel_factor::j1_over_rho, bessel_factor::j0, bessel_factor::j1,
-        bessel_factor::j1, bessel_factor::j1,          bessel_factor::j0};
-
+struct layered_magnetic_channels
+    : factor_list<factor::j0, factor::j1_rho, factor::j0, factor::j1, factor::j0, factor::j1_rho,
+                  factor::j0, factor::j1, factor::j1, factor::j1, factor::j0> {
     static void from_node(const layered_record& q, complex lam, const layered_node& v,
                           complex* K) noexcept {
-        const complex j(0.0, 1.0);
-        const complex half_over_gs = 0.5 / v.g_s;
-        const complex x_plus = q.omega_mu_s * lam * v.te.s_plus * half_over_gs;
-        const complex x_minus = q.omega_mu_s * lam * v.te.s_minus * half_over_gs;
-        const complex y_plus = 0.5 * j * q.omega_mu_s * v.te.d_plus;
-        const complex y_minus = 0.5 * j * q.omega_mu_s * v.te.d_minus;
-        const complex z_plus = q.k_s_sq * v.tm.s_plus * half_over_gs;
-        const complex z_minus = q.k_s_sq * v.tm.s_minus * half_over_gs;
-        const complex f = j * v.g_r * z_minus * q.inv_we_r;
-        const complex g = j * v.g_r * y_minus * q.inv_wm_r;
         const complex two_lam = 2.0 * lam;
+        const plus_minus x = scaled(q.omega_mu_s * lam * v.half_over_gs, v.te.s);
+        const plus_minus y = scaled(0.5 * j_unit * q.omega_mu_s, v.te.d);
+        const plus_minus zz = scaled(q.k_s_sq * v.half_over_gs, v.tm.s);  // Z of the guide
+        const complex f = j_unit * v.g_r * zz.minus * q.inv_we_r;
+        const complex g = j_unit * v.g_r * y.minus * q.inv_wm_r;
         K[0] = two_lam * f;
-        K[1] = 2.0 * (y_plus - f);
-        K[2] = two_lam * y_plus;
-        K[3] = two_lam * (lam * z_plus * q.inv_we_r);
+        K[1] = 2.0 * (y.plus - f);
+        K[2] = two_lam * y.plus;
+        K[3] = two_lam * (lam * zz.plus * q.inv_we_r);
         K[4] = two_lam * g;
-        K[5] = 2.0 * (g - z_plus);
-        K[6] = two_lam * z_plus;
-        K[7] = two_lam * (lam * y_plus * q.inv_wm_r);
-        K[8] = two_lam * x_plus;
-        K[9] = two_lam * (v.g_r * x_minus * q.inv_wm_r);
-        K[10] = two_lam * (lam * x_plus * q.inv_wm_r);
+        K[5] = 2.0 * (g - zz.plus);
+        K[6] = two_lam * zz.plus;
+        K[7] = two_lam * (lam * y.plus * q.inv_wm_r);
+        K[8] = two_lam * x.plus;
+        K[9] = two_lam * (v.g_r * x.minus * q.inv_wm_r);
+        K[10] = two_lam * (lam * x.plus * q.inv_wm_r);
     }
 
     static void values(const layered_record& q, complex lam, complex* K) noexcept {

@@ -196,34 +196,27 @@ inline wave_pair layered_waves(const layer_stack& st, const layered_point& pt, c
         }
         return w;
     }
-    std::array<complex, 2> t;
-    complex back;
-    if (r < s) {
-        // The upgoing wave leaving the source layer through its top, carried
-        // up through each layer to the receiver's bottom.
-        t = {at_top + a[0] * es, a[1] * es};
-        for (int j = s - 1; j >= r; --j) {
-            const complex f = j > r ? pass_up[j + 1] * e[j] : pass_up[j + 1];
-            for (int c = 0; c < 2; ++c) t[c] *= f;
-        }
-        back = up[r] * e[r] * dec.from_top;
-        for (int c = 0; c < 2; ++c) {
-            w.up[c] = t[c] * dec.from_bottom;
-            w.down[c] = t[c] * back;
-        }
-        return w;
-    }
-    // r > s: the downgoing wave leaving through the source layer's bottom,
-    // carried down to the receiver layer's top.
-    t = {b[0] * es, at_bottom + b[1] * es};
-    for (int j = s + 1; j <= r; ++j) {
-        const complex f = j < r ? pass_down[j - 1] * e[j] : pass_down[j - 1];
+    // The wave leaving the source layer towards the receiver (upgoing
+    // through its top when the receiver is above, downgoing through its
+    // bottom when below), carried through each layer between; at the
+    // receiver it arrives, and the layers beyond send part of it back.
+    const bool rising = r < s;
+    const int step = rising ? -1 : 1;
+    const auto& pass = rising ? pass_up : pass_down;
+    std::array<complex, 2> t = rising ? std::array<complex, 2>{at_top + a[0] * es, a[1] * es}
+                                      : std::array<complex, 2>{b[0] * es, at_bottom + b[1] * es};
+    for (int j = s + step;; j += step) {
+        const complex f = j != r ? pass[j - step] * e[j] : pass[j - step];
         for (int c = 0; c < 2; ++c) t[c] *= f;
+        if (j == r) break;
     }
-    back = down[r] * e[r] * dec.from_bottom;
+    const complex arrive = rising ? dec.from_bottom : dec.from_top;
+    const complex back = rising ? up[r] * e[r] * dec.from_top : down[r] * e[r] * dec.from_bottom;
+    auto& ahead = rising ? w.up : w.down;
+    auto& behind = rising ? w.down : w.up;
     for (int c = 0; c < 2; ++c) {
-        w.down[c] = t[c] * dec.from_top;
-        w.up[c] = t[c] * back;
+        ahead[c] = t[c] * arrive;
+        behind[c] = t[c] * back;
     }
     return w;
 }
