@@ -90,17 +90,15 @@ inline double singularity_distance(complex q, int i, const singularity_set& s) n
 
 }  // namespace detail
 
-// Whether the triple takes the far range through the singularities s of the
-// batch's media: finite media and point, passive outer media that are not of
-// negative index (Re k >= 0, Im k <= 0 at each branch point), cuts well
-// separated, rho at least far_oscillations_min over the largest branch point's
-// modulus and far_rho_min over the smallest one's (and each pole's), and the
-// heights within far_height_ratio of rho (z in the upper medium, zp in the
-// lower one, each only where its cut counts). rho = 0 never does.
-inline bool far_range_applies(const singularity_set& s, double rho, double z, double zp) noexcept {
+// Whether the branch-cut form holds for the triple at all: finite media and
+// point, rho > 0, passive lower media that are not of negative index
+// (Re k >= 0, Im k <= 0), cuts well apart, and each medium's height within
+// far_height_ratio of rho where its cut counts. Its Hankel factors come from
+// Hankel's expansion where their argument allows, from the full-range
+// routine below it.
+inline bool far_form_holds(const singularity_set& s, double rho, double z, double zp) noexcept {
     if (!(std::isfinite(rho) && std::isfinite(z) && std::isfinite(zp) && rho > 0.0)) return false;
     if (s.n_branch < 1) return false;
-    double k_largest = 0.0, k_smallest = INFINITY;
     for (int i = 0; i < s.n_branch; ++i) {
         const complex k = s.branch[i].k;
         if (!(std::isfinite(k.real()) && std::isfinite(k.imag()))) return false;
@@ -113,19 +111,31 @@ inline bool far_range_applies(const singularity_set& s, double rho, double z, do
                 return false;
             }
         }
-        const double k_abs = std::abs(k);
-        k_largest = std::fmax(k_largest, k_abs);
-        k_smallest = std::fmin(k_smallest, k_abs);
         // the heights: a cut whose exp(Im k rho) underflows adds nothing
         const double height = i == 0 ? z : zp;
         if (k.imag() * rho >= far_underflow_exponent &&
-            !(k_abs * height * height <= far_height_ratio * rho)) {
+            !(std::abs(k) * height * height <= far_height_ratio * rho)) {
             return false;
         }
     }
+    return true;
+}
+
+// Whether the triple takes the far range: where the branch-cut form holds,
+// rho at least far_oscillations_min over the larger wavenumber (where the J0
+// form grows costly) and far_rho_min over the smaller one and over each pole
+// (where every Hankel factor comes from Hankel's expansion). rho = 0 never
+// does.
+inline bool far_range_applies(const singularity_set& s, double rho, double z, double zp) noexcept {
+    if (!far_form_holds(s, rho, z, zp)) return false;
+    double k_largest = 0.0, k_smallest = INFINITY;
+    for (int i = 0; i < s.n_branch; ++i) {
+        const double k_abs = std::abs(s.branch[i].k);
+        k_largest = std::fmax(k_largest, k_abs);
+        k_smallest = std::fmin(k_smallest, k_abs);
+    }
     if (!(k_largest * rho >= far_oscillations_min)) return false;
     if (!(k_smallest * rho >= far_rho_min)) return false;
-    // The poles' Hankel factors come from the large-argument expansion too.
     for (int i = 0; i < s.n_poles; ++i) {
         if (!(std::abs(s.poles[i].q) * rho >= far_rho_min)) return false;
     }

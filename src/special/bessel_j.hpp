@@ -18,6 +18,7 @@
 #include <complex>
 
 #include "../core/numeric.hpp"
+#include "hankel.hpp"
 
 namespace nia::special {
 
@@ -315,12 +316,19 @@ inline complex bessel_j1_over_z(complex z) noexcept {
 inline constexpr double hankel_asymptotic_min = 25.0;
 
 // The Hankel function of the second kind of order 0 or 1 without its phase,
-// H_order^(2)(w) e^{i w}, for |w| >= hankel_asymptotic_min and -pi < arg w <= 0
-// (the lower half-plane, where the far range needs it), by Hankel's expansion
-// (DLMF 10.17.4): sqrt(2 / (pi w)) e^{i (order pi/2 + pi/4)} (P - i Q), P and Q
-// of hankel_pq with mu = 4 order^2. The factor e^{-i w} that is left out is
-// the caller's: it is formed there from the exact product k rho.
+// H_order^(2)(w) e^{i w}, for -pi < arg w <= 0 (the lower half-plane, where
+// the far range needs it): for |w| >= hankel_asymptotic_min by Hankel's
+// expansion (DLMF 10.17.4), sqrt(2 / (pi w)) e^{i (order pi/2 + pi/4)}
+// (P - i Q), P and Q of hankel_pq with mu = 4 order^2; closer to the origin
+// from the full-range H0 and H1 (hankel01). The factor e^{-i w} that is left
+// out is the caller's: it is formed there from the exact product k rho.
 inline complex hankel2_scaled(int order, complex w) noexcept {
+    if (std::abs(w) < hankel_asymptotic_min) {
+        // below the expansion's radius, the full-range functions times e^{i w}
+        // (|w| < 25: neither factor comes near overflow)
+        const hankel_pair h = hankel01(2, w);
+        return (order == 0 ? h.h0 : h.h1) * std::exp(complex(-w.imag(), w.real()));
+    }
     complex p, q;
     hankel_pq(w, order == 0 ? 0.0 : j1_hankel_mu, p, q);
     const complex amplitude = core::principal_sqrt(core::quotient(complex(2.0 / pi, 0.0), w));

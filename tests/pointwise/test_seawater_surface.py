@@ -5,8 +5,12 @@ tests/data/seawater_surface_reference.json (make_seawater_reference.py).
 There the integrals lie 1e9 to 1e11 below the integrands they sum (the
 near-static image of the source cancels along the path, and the field in
 the air rides on the lateral wave from the upper branch point), so double
-precision leaves the farther rows at 1e-7 to 1e-3 of |H|. Each row must be
-within 1e-8 of |H| or warn: the verdict sees the cancellation.
+precision leaves the farther rows at 1e-7 to 1e-3 of |H| along the real
+axis. Such rows are integrated again around the branch cuts, where the
+vertical loop's integrand cancels no more: its rows must be right to 1e-10
+without a warning. Every other row must be within 1e-8 of |H| or warn: the
+verdict sees what is left (the horizontal loop's cut integrand runs past the
+surface-wave pole of the other sheet, next to the upper branch point).
 """
 
 import json
@@ -39,4 +43,7 @@ def test_loop_on_sea_water_surface(row, axis):
                                 source="magnetic", direction=AXES[axis], rtol=1e-10)
     error = float(np.max(np.abs(h - ref)) / np.linalg.norm(ref))
     warned = any(issubclass(w.category, nia.UnresolvedRowWarning) for w in caught)
-    assert error <= 1e-8 or warned, error
+    if axis == "z":
+        assert error <= 1e-10 and not warned, (error, warned)
+    else:
+        assert error <= 1e-8 or warned, error
