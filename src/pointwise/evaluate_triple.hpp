@@ -220,20 +220,23 @@ struct path_pieces {
 using triple_pieces = path_pieces<six_sum>;
 
 // The pieces of one triple along the path planned through the singularities
-// s of the batch's media, with the panel rules of `rules`; the tally hears of
-// every panel and ray.
-template <class Rules, class Tally>
-path_pieces<typename Rules::sum_type> integrate_pieces(const batch_controls& ctl,
-                                                       const singularity_set& s, double rho,
-                                                       double z, double zp, const Rules& rules,
-                                                       Tally& tally) noexcept {
+// s of its media, with the panel rules of `rules` over the triple's record
+// `kernel`; the tally hears of every panel and ray. The plan reads the
+// heights through their separation z - zp, the length over which the
+// integrand decays like exp(-lambda (z - zp)) far out (for a stack, the
+// shortest vertical path from the source to the field point, reflections
+// included).
+template <class Rules, class Record, class Tally>
+path_pieces<typename Rules::sum_type> integrate_path(const batch_controls& ctl,
+                                                     const singularity_set& s, const Record& kernel,
+                                                     double rho, double z, double zp,
+                                                     const Rules& rules, Tally& tally) noexcept {
     using Sum = typename Rules::sum_type;
     constexpr int channels = static_cast<int>(std::tuple_size<Sum>::value);
     const triple_plan p = plan_triple(s, rho, z, zp, ctl.lam_mult, ctl.detour);
-    const spectral::kernel_record kernel = spectral::make_kernel_record(z, zp, ctl.k_p, ctl.k_m);
-    const spectral::axis_ctx axis{kernel, rho};
-    const spectral::detour_ctx detour{axis, p.axis_end,
-                                      clear_detour_height(p.detour_height, p.axis_end, s)};
+    const spectral::axis_ctx_of<Record> axis{kernel, rho};
+    const spectral::detour_ctx_of<Record> detour{
+        axis, p.axis_end, clear_detour_height(p.detour_height, p.axis_end, s)};
 
     path_pieces<Sum> out;
     spectral::set_zero(out.detour);
@@ -257,16 +260,16 @@ path_pieces<typename Rules::sum_type> integrate_pieces(const batch_controls& ctl
     const complex origin(tail_start, 0.0);
     if (detail::bessel_ray_applies(rules, rho, z, zp, tail_start)) {
         // one ray into the upper half-plane with the Bessel factors themselves
-        const spectral::tail_ray ray3{kernel, origin, d, rho, spectral::bessel_ray_kind};
+        const spectral::tail_ray_of<Record> ray3{kernel, origin, d, rho, spectral::bessel_ray_kind};
         out.ok = rotated_tail(rules.ray(), ray3, tail_start, p.tail_scale, ctl.rtol, ctl.depth,
                               ctl.gx, ctl.gw, ctl.n_gauss, out.tail, tally);
     } else if (rho != 0.0) {
         Sum upper, lower;
-        const spectral::tail_ray ray1{kernel, origin, d, rho, 1};
+        const spectral::tail_ray_of<Record> ray1{kernel, origin, d, rho, 1};
         out.ok = rotated_tail(rules.ray(), ray1, tail_start, p.tail_scale, ctl.rtol, ctl.depth,
                               ctl.gx, ctl.gw, ctl.n_gauss, upper, tally);
         if (out.ok) {
-            const spectral::tail_ray ray2{kernel, origin, std::conj(d), rho, 2};
+            const spectral::tail_ray_of<Record> ray2{kernel, origin, std::conj(d), rho, 2};
             out.ok = rotated_tail(rules.ray(), ray2, tail_start, p.tail_scale, ctl.rtol, ctl.depth,
                                   ctl.gx, ctl.gw, ctl.n_gauss, lower, tally);
         }
@@ -276,11 +279,22 @@ path_pieces<typename Rules::sum_type> integrate_pieces(const batch_controls& ctl
             out.tail = upper;
         }
     } else {
-        const spectral::tail_ray ray0{kernel, origin, d, 0.0, 0};
+        const spectral::tail_ray_of<Record> ray0{kernel, origin, d, 0.0, 0};
         out.ok = rotated_tail(rules.ray(), ray0, tail_start, p.tail_scale, ctl.rtol, ctl.depth,
                               ctl.gx, ctl.gw, ctl.n_gauss, out.tail, tally);
     }
     return out;
+}
+
+// The pieces of one triple of the batch's two half-spaces, along the path
+// planned through their singularities s.
+template <class Rules, class Tally>
+path_pieces<typename Rules::sum_type> integrate_pieces(const batch_controls& ctl,
+                                                       const singularity_set& s, double rho,
+                                                       double z, double zp, const Rules& rules,
+                                                       Tally& tally) noexcept {
+    const spectral::kernel_record kernel = spectral::make_kernel_record(z, zp, ctl.k_p, ctl.k_m);
+    return integrate_path(ctl, s, kernel, rho, z, zp, rules, tally);
 }
 
 // The same for the two half-spaces of ctl, without a tally.

@@ -133,9 +133,20 @@ inline layered_node layered_node_at(const layered_record& q, complex lam) noexce
     return {combine(w[0]), combine(w[1]), g_s, gamma[q.point.r], 0.5 / g_s};
 }
 
+// What the panel rules need of a layered set: its record and node, and the
+// node at lambda (see node_model in panel_rules.hpp).
+struct layered_nodes {
+    using record = layered_record;
+    using node = layered_node;
+    static layered_node node_at(const layered_record& q, complex lam) noexcept {
+        return layered_node_at(q, lam);
+    }
+};
+
 // Current elements in any layer.
 struct layered_electric_channels
-    : factor_list<factor::j0, factor::j0, factor::j1_rho, factor::j1, factor::j0, factor::j0,
+    : layered_nodes,
+      factor_list<factor::j0, factor::j0, factor::j1_rho, factor::j1, factor::j0, factor::j0,
                   factor::j1_rho, factor::j1, factor::j1, factor::j0, factor::j1> {
     static void from_node(const layered_record& q, complex lam, const layered_node& v,
                           complex* K) noexcept {
@@ -166,7 +177,8 @@ struct layered_electric_channels
 
 // Small loops in any layer.
 struct layered_magnetic_channels
-    : factor_list<factor::j0, factor::j1_rho, factor::j0, factor::j1, factor::j0, factor::j1_rho,
+    : layered_nodes,
+      factor_list<factor::j0, factor::j1_rho, factor::j0, factor::j1, factor::j0, factor::j1_rho,
                   factor::j0, factor::j1, factor::j1, factor::j1, factor::j0> {
     static void from_node(const layered_record& q, complex lam, const layered_node& v,
                           complex* K) noexcept {

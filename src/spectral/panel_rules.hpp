@@ -28,6 +28,7 @@
 #pragma once
 
 #include <cmath>
+#include <type_traits>
 
 #include "channel_set.hpp"
 #include "channel_sum.hpp"
@@ -36,19 +37,55 @@
 
 namespace nia::spectral {
 
-// Context of the real-axis integrand K_c(t) F_c(rho t).
-struct axis_ctx {
-    const kernel_record& kernel;
+// How the kernels of a channel set are evaluated at the nodes: the record of
+// a triple they read, what they are built from at a node, and how a block of
+// nodes gets it. The sets over two half-spaces take the kernel parts from the
+// SIMD lanes; a set that names its own record and node (a stack of layers)
+// evaluates its nodes one by one (C::node_at) and its kernels from them
+// (C::from_node).
+template <class C, class = void>
+struct node_model {
+    using record = kernel_record;
+    using node = kernel_parts;
+    static void block(const simd::lane_functions& lanes, const record& r, const double* re,
+                      const double* im, int nb, node* out) noexcept {
+        lanes.kernel_parts_block(r, re, im, nb, out);
+    }
+    static void kernels(const record& r, complex lam, const node& n, complex* K) noexcept {
+        C::from_parts(r, lam, n, K);
+    }
+};
+template <class C>
+struct node_model<C, std::void_t<typename C::record>> {
+    using record = typename C::record;
+    using node = typename C::node;
+    static void block(const simd::lane_functions&, const record& r, const double* re,
+                      const double* im, int nb, node* out) noexcept {
+        for (int l = 0; l < nb; ++l) out[l] = C::node_at(r, complex(re[l], im[l]));
+    }
+    static void kernels(const record& r, complex lam, const node& n, complex* K) noexcept {
+        C::from_node(r, lam, n, K);
+    }
+};
+
+// Context of the real-axis integrand K_c(t) F_c(rho t), over the record R of
+// the triple.
+template <class R = kernel_record>
+struct axis_ctx_of {
+    const R& kernel;
     double rho;
 };
+using axis_ctx = axis_ctx_of<>;
 
 // Context of the detoured integrand: the path lambda(t) = t + i height sin(pi t / span)
 // leaves the real axis at 0, arches over the branch points and returns at span.
-struct detour_ctx {
-    const axis_ctx& axis;
+template <class R = kernel_record>
+struct detour_ctx_of {
+    const axis_ctx_of<R>& axis;
     double span;
     double height;
 };
+using detour_ctx = detour_ctx_of<>;
 
 // The kind of a single tail ray that carries the Bessel factors J0, J1 and
 // J1/rho themselves: for rho small against the path's reach, where the Hankel
@@ -58,13 +95,15 @@ inline constexpr int bessel_ray_kind = 3;
 // Context of one rotated tail ray lambda(t) = origin + t direction.
 // kind 1: factors H^(1)(rho lambda)/2; kind 2: H^(2)(rho lambda)/2;
 // bessel_ray_kind: J(rho lambda); other: none (the ray of rho = 0).
-struct tail_ray {
-    const kernel_record& kernel;
+template <class R = kernel_record>
+struct tail_ray_of {
+    const R& kernel;
     complex origin;
     complex direction;
     double rho;
     int kind;
 };
+using tail_ray = tail_ray_of<>;
 
 // Below this rho, J1(rho lambda)/rho is lambda/2 to rounding for any lambda
 // of the path (|rho lambda| < 1e-90: the next term, (rho lambda)^2/16, is far
@@ -120,13 +159,15 @@ struct gauss_panel {
 
 // One block of nodes on its way through the SIMD lanes: where they sit on the
 // path, rho times that, and the kernel parts there.
-struct node_block {
+template <class Node = kernel_parts>
+struct node_block_of {
     double lam_re[simd::block_width];
     double lam_im[simd::block_width];
     double zeta_re[simd::block_width];
     double zeta_im[simd::block_width];
-    kernel_parts parts[simd::block_width];
+    Node parts[simd::block_width];
 };
+using node_block = node_block_of<>;
 
 // The number of nodes in the block from node i0 on.
 inline int block_nodes(int n_gauss, int i0) noexcept {
@@ -139,10 +180,11 @@ inline int block_nodes(int n_gauss, int i0) noexcept {
 template <class C>
 struct detour_rule {
     using sum_type = channel_sum<C::size>;
-    void operator()(const detour_ctx& ctx, double a, double b, const double* gx, const double* gw,
-                    int n_gauss, sum_type& out) const noexcept {
+    using model = node_model<C>;
+    void operator()(const detour_ctx_of<typename model::record>& ctx, double a, double b,
+                    const double* gx, const double* gw, int n_gauss, sum_type& out) const noexcept {
         set_zero(out);
-        const kernel_record& kernel = ctx.axis.kernel;
+        const typename model::record& kernel = ctx.axis.kernel;
         const detail::gauss_panel g(a, b);
         const double rho = ctx.axis.rho;
         const double span = ctx.span;
@@ -151,7 +193,7 @@ struct detour_rule {
         // amplitude, the same for every node
         const double slope_amplitude = (pi / span) * height;
         const simd::lane_functions& lanes = simd::lanes();
-        detail::node_block blk;
+        detail::node_block_of<typename model::node> blk;
         double slopes[simd::block_width];
         complex j0[simd::block_width], j1[simd::block_width];
         complex k[C::size], v[C::size];
@@ -167,11 +209,11 @@ struct detour_rule {
                 blk.zeta_re[l] = rho * blk.lam_re[l];
                 blk.zeta_im[l] = rho * blk.lam_im[l];
             }
-            lanes.kernel_parts_block(kernel, blk.lam_re, blk.lam_im, nb, blk.parts);
+            model::block(lanes, kernel, blk.lam_re, blk.lam_im, nb, blk.parts);
             detail::bessel_block<C>(lanes, blk.zeta_re, blk.zeta_im, nb, j0, j1);
             for (int l = 0; l < nb; ++l) {
                 const complex lam(blk.lam_re[l], blk.lam_im[l]);
-                C::from_parts(kernel, lam, blk.parts[l], k);
+                model::kernels(kernel, lam, blk.parts[l], k);
                 detail::factor_values fac = detail::bessel_factors<C>(j0[l], j1[l], lam, rho);
                 const double slope = slopes[l];
                 if constexpr (uses_order<C>(1)) {
@@ -200,12 +242,13 @@ struct detour_rule {
 template <class C>
 struct axis_rule {
     using sum_type = channel_sum<C::size>;
-    void operator()(const axis_ctx& ctx, double a, double b, const double* gx, const double* gw,
-                    int n_gauss, sum_type& out) const noexcept {
+    using model = node_model<C>;
+    void operator()(const axis_ctx_of<typename model::record>& ctx, double a, double b,
+                    const double* gx, const double* gw, int n_gauss, sum_type& out) const noexcept {
         const detail::gauss_panel g(a, b);
         set_zero(out);
         const simd::lane_functions& lanes = simd::lanes();
-        detail::node_block blk;
+        detail::node_block_of<typename model::node> blk;
         complex j0[simd::block_width], j1[simd::block_width];
         complex k[C::size], v[C::size];
         for (int i0 = 0; i0 < n_gauss; i0 += simd::block_width) {
@@ -216,11 +259,11 @@ struct axis_rule {
                 blk.zeta_re[l] = ctx.rho * blk.lam_re[l];
                 blk.zeta_im[l] = ctx.rho * 0.0;
             }
-            lanes.kernel_parts_block(ctx.kernel, blk.lam_re, blk.lam_im, nb, blk.parts);
+            model::block(lanes, ctx.kernel, blk.lam_re, blk.lam_im, nb, blk.parts);
             detail::bessel_block<C>(lanes, blk.zeta_re, blk.zeta_im, nb, j0, j1);
             for (int l = 0; l < nb; ++l) {
                 const complex lam(blk.lam_re[l], 0.0);
-                C::from_parts(ctx.kernel, lam, blk.parts[l], k);
+                model::kernels(ctx.kernel, lam, blk.parts[l], k);
                 const detail::factor_values fac =
                     detail::bessel_factors<C>(j0[l], j1[l], lam, ctx.rho);
                 for (int c = 0; c < C::size; ++c) {
@@ -240,8 +283,9 @@ struct axis_rule {
 template <class C>
 struct ray_rule {
     using sum_type = channel_sum<C::size>;
-    void operator()(const tail_ray& ray, double a, double b, const double* gx, const double* gw,
-                    int n_gauss, sum_type& out) const noexcept {
+    using model = node_model<C>;
+    void operator()(const tail_ray_of<typename model::record>& ray, double a, double b,
+                    const double* gx, const double* gw, int n_gauss, sum_type& out) const noexcept {
         constexpr bool order1 = uses_order<C>(1);
         set_zero(out);
         const detail::gauss_panel g(a, b);
@@ -250,7 +294,7 @@ struct ray_rule {
         const bool with_bessel = order1 && ray.kind == bessel_ray_kind;
         const double half_over_rho = with_hankel ? 0.5 / ray.rho : 0.0;
         const simd::lane_functions& lanes = simd::lanes();
-        detail::node_block blk;
+        detail::node_block_of<typename model::node> blk;
         // H0 and H1, or J0 and J1 on a Bessel ray
         complex h0[simd::block_width], h1[simd::block_width];
         complex k[C::size];
@@ -263,7 +307,7 @@ struct ray_rule {
                 blk.zeta_re[l] = ray.rho * blk.lam_re[l];
                 blk.zeta_im[l] = ray.rho * blk.lam_im[l];
             }
-            lanes.kernel_parts_block(ray.kernel, blk.lam_re, blk.lam_im, nb, blk.parts);
+            model::block(lanes, ray.kernel, blk.lam_re, blk.lam_im, nb, blk.parts);
             const double* zr = blk.zeta_re;
             const double* zi = blk.zeta_im;
             if constexpr (order1) {
@@ -274,7 +318,7 @@ struct ray_rule {
             }
             for (int l = 0; l < nb; ++l) {
                 const complex lam(blk.lam_re[l], blk.lam_im[l]);
-                C::from_parts(ray.kernel, lam, blk.parts[l], k);
+                model::kernels(ray.kernel, lam, blk.parts[l], k);
                 detail::factor_values fac;
                 if (with_bessel) {
                     fac = detail::bessel_factors<C>(h0[l], h1[l], lam, ray.rho);

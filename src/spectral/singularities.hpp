@@ -49,8 +49,9 @@ struct sheet_pole {
 // Fixed capacity, no heap: a set lives on the stack of the triple it serves.
 struct singularity_set {
     // The outer media: the upper one (the field point's) and the lower one
-    // (the source's).
-    static constexpr int max_branch_points = 2;
+    // (the source's); a stack adds the layer that holds both source and
+    // receiver, and its inner layers' wavenumbers where the detour is cut.
+    static constexpr int max_branch_points = 8;
     // Enough for the guided modes of a stack of some 32 layers.
     static constexpr int max_poles = 64;
 

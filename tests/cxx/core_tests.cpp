@@ -167,8 +167,10 @@ void singularity_sets_refuse_beyond_capacity() {
     CHECK(!s.add_pole({0.5, 0.0}, {}));
     CHECK(s.n_poles == nia::spectral::singularity_set::max_poles &&
           s.poles[0].q == complex(1.0, -1.0));
-    CHECK(s.add_branch({1.0, 0.0}, 1.0, false) && s.add_branch({2.0, -1.0}, 2.0, true));
-    CHECK(!s.add_branch({3.0, 0.0}, 3.0, true) && s.n_branch == 2);
+    constexpr int branches = nia::spectral::singularity_set::max_branch_points;
+    for (int i = 0; i < branches; ++i) CHECK(s.add_branch({1.0 + i, -1.0}, 1.0 + i, false));
+    CHECK(!s.add_branch({0.5, 0.0}, 0.5, true) && s.n_branch == branches &&
+          s.branch[0].k == complex(1.0, -1.0));
 }
 
 // A stack's guided modes are poles of the same list: every piece hears of

@@ -8,6 +8,8 @@
 #include <initializer_list>
 #include <vector>
 
+#include "pointwise/evaluate_layered.hpp"
+#include "pointwise/evaluate_row.hpp"
 #include "spectral/field_channels.hpp"
 #include "spectral/layered_channels.hpp"
 
@@ -225,6 +227,59 @@ std::array<complex, C::size> weighted(const complex* K, const std::array<complex
     return v;
 }
 
+// E / eta0 and H of a moment of components u (u_z, u_rho, u_phi) from the
+// weighted columns of the two-media sets (e: electric, m: magnetic) at free-space
+// wavenumber k0 and upper wavenumber k_p, and from those of the layered sets.
+struct fields_of {
+    double k0, k_p;
+    std::array<double, 3> u;
+    field6 two_media_electric(const complex* e) const {
+        const complex j(0.0, 1.0);
+        return {-j * k0 * (u[0] * e[1] + u[1] * (e[3] + e[4] - e[0])),
+                -j * k0 * u[2] * (e[3] - e[4]),
+                -j * k0 * (u[0] * e[0] + u[1] * e[5]),
+                k_p * u[2] * (e[6] - e[8]),
+                k_p * (u[0] * e[2] + u[1] * (e[7] - e[6] - e[8])),
+                -k_p * u[2] * e[9]};
+    }
+    field6 two_media_magnetic(const complex* m) const {
+        const complex j(0.0, 1.0), g = -j * k0 / k_p;
+        return {g * u[2] * (m[7] - m[9]), g * (u[0] * m[2] + u[1] * (m[8] - m[7] - m[9])),
+                -g * u[2] * m[10],        u[0] * m[1] + u[1] * (m[3] + m[5] - m[4]),
+                u[2] * (m[3] - m[5]),     u[0] * m[0] - u[1] * m[6]};
+    }
+    field6 layered_electric(const complex* l) const {
+        const complex j(0.0, 1.0);
+        return {-u[0] * l[8] + u[1] * (l[2] - l[1]),
+                u[2] * (l[0] - l[2]),
+                -u[0] * l[9] + u[1] * l[3],
+                u[2] * (l[4] - l[6]),
+                -j * u[0] * l[10] + u[1] * (l[5] - l[6]),
+                -u[2] * l[7]};
+    }
+    field6 layered_magnetic(const complex* n) const {
+        const complex j(0.0, 1.0);
+        return {-u[2] * (n[0] + n[1]), -j * u[0] * n[8] + u[1] * (n[2] - n[1]),
+                j * u[2] * n[3],       u[0] * n[9] + u[1] * (n[4] - n[5]),
+                u[2] * (n[5] + n[6]),  u[0] * n[10] - j * u[1] * n[7]};
+    }
+};
+
+// Largest difference of E (and of H) relative to the largest component of the
+// reference's E (H).
+double field_difference(const field6& got, const field6& ref) {
+    double worst = 0.0;
+    for (int part = 0; part < 2; ++part) {
+        double size = 0.0, diff = 0.0;
+        for (int i = 3 * part; i < 3 * part + 3; ++i) {
+            size = std::fmax(size, std::abs(ref[i]));
+            diff = std::fmax(diff, std::abs(got[i] - ref[i]));
+        }
+        worst = std::fmax(worst, diff / size);
+    }
+    return worst;
+}
+
 // Two half-spaces with the dipole below and the receiver above: the layered
 // columns of a two-media stack give, node by node, the fields of the
 // two-media field columns, for both sources and every orientation.
@@ -234,57 +289,73 @@ void two_media_columns_agree() {
     const nia::spectral::kernel_record two =
         nia::spectral::make_kernel_record(z, zp, st.k[0].real(), st.k[1]);
     const nia::spectral::layered_record lay = nia::spectral::make_layered_record(st, k0, z, zp);
-    const complex j(0.0, 1.0);
-    const double k_p = st.k[0].real();
     const std::array<complex, 3> b = {{{0.7, -0.2}, {-0.3, 0.9}, {1.1, 0.4}}};
-    const double u[3] = {0.6, -0.48, 0.64};  // u_z, u_rho, u_phi
+    const fields_of f{k0, st.k[0].real(), {0.6, -0.48, 0.64}};
+    using nia::spectral::electric_channels;
+    using nia::spectral::layered_electric_channels;
+    using nia::spectral::layered_magnetic_channels;
+    using nia::spectral::magnetic_channels;
     for (complex lam :
          {complex(0.4, 0.1), complex(1.2, 0.3), complex(3.0, 0.0), complex(8.0, -2.0)}) {
         lam *= k0;
         const complex gp = nia::spectral::vertical_wavenumber(lam, st.k[0]);
         const complex gm = nia::spectral::vertical_wavenumber(lam, st.k[1]);
         complex K[11], L[11];
-        using nia::spectral::electric_channels;
-        using nia::spectral::layered_electric_channels;
-        using nia::spectral::layered_magnetic_channels;
-        using nia::spectral::magnetic_channels;
         electric_channels::values(two, lam, gp, gm, K);
         layered_electric_channels::values(lay, lam, L);
-        auto e = weighted<electric_channels>(K, b);
-        auto l = weighted<layered_electric_channels>(L, b);
-        const field6 ref_e = {-j * k0 * (u[0] * e[1] + u[1] * (e[3] + e[4] - e[0])),
-                              -j * k0 * u[2] * (e[3] - e[4]),
-                              -j * k0 * (u[0] * e[0] + u[1] * e[5]),
-                              k_p * u[2] * (e[6] - e[8]),
-                              k_p * (u[0] * e[2] + u[1] * (e[7] - e[6] - e[8])),
-                              -k_p * u[2] * e[9]};
-        const field6 got_e = {-u[0] * l[8] + u[1] * (l[2] - l[1]),
-                              u[2] * (l[0] - l[2]),
-                              -u[0] * l[9] + u[1] * l[3],
-                              u[2] * (l[4] - l[6]),
-                              -j * u[0] * l[10] + u[1] * (l[5] - l[6]),
-                              -u[2] * l[7]};
+        CHECK_SMALL(
+            field_difference(f.layered_electric(weighted<layered_electric_channels>(L, b).data()),
+                             f.two_media_electric(weighted<electric_channels>(K, b).data())),
+            1e-13);
         magnetic_channels::values(two, lam, gp, gm, K);
         layered_magnetic_channels::values(lay, lam, L);
-        auto m = weighted<magnetic_channels>(K, b);
-        auto n = weighted<layered_magnetic_channels>(L, b);
-        const complex g = -j * k0 / k_p;
-        const field6 ref_m = {
-            g * u[2] * (m[7] - m[9]), g * (u[0] * m[2] + u[1] * (m[8] - m[7] - m[9])),
-            -g * u[2] * m[10],        u[0] * m[1] + u[1] * (m[3] + m[5] - m[4]),
-            u[2] * (m[3] - m[5]),     u[0] * m[0] - u[1] * m[6]};
-        const field6 got_m = {-u[2] * (n[0] + n[1]), -j * u[0] * n[8] + u[1] * (n[2] - n[1]),
-                              j * u[2] * n[3],       u[0] * n[9] + u[1] * (n[4] - n[5]),
-                              u[2] * (n[5] + n[6]),  u[0] * n[10] - j * u[1] * n[7]};
-        double se = 0.0, sm = 0.0;
-        for (int i = 0; i < 6; ++i) {
-            se = std::fmax(se, std::abs(ref_e[i]));
-            sm = std::fmax(sm, std::abs(ref_m[i]));
-        }
-        for (int i = 0; i < 6; ++i) {
-            CHECK_SMALL(std::abs(got_e[i] - ref_e[i]) / se, 1e-13);
-            CHECK_SMALL(std::abs(got_m[i] - ref_m[i]) / sm, 1e-13);
-        }
+        CHECK_SMALL(
+            field_difference(f.layered_magnetic(weighted<layered_magnetic_channels>(L, b).data()),
+                             f.two_media_magnetic(weighted<magnetic_channels>(K, b).data())),
+            1e-13);
+    }
+}
+
+// The same stack's rows along the one path (the layered sets through the
+// generic panel rules) against the field batch's rows, both sources and a
+// tilted moment, on the axis, off it and on the interface.
+void two_media_rows_agree() {
+    static const double gx[8] = {-0.9602898564975363, -0.7966664774136267, -0.5255324099163290,
+                                 -0.1834346424956498, 0.1834346424956498,  0.5255324099163290,
+                                 0.7966664774136267,  0.9602898564975363};
+    static const double gw[8] = {0.1012285362903763, 0.2223810344533745, 0.3137066458778873,
+                                 0.3626837833783620, 0.3626837833783620, 0.3137066458778873,
+                                 0.2223810344533745, 0.1012285362903763};
+    const double k0 = 1.3;
+    const layer_stack st = make_stack(k0, {{1.0, 1.0}, {{20.0, -18.0}, 1.0}}, {0.0});
+    const double k_p = st.k[0].real();
+    const nia::pointwise::batch_controls ctl{k_p, st.k[1], 1e-11, 10.0, 20, 0.1, gx, gw, 8};
+    const fields_of f{k0, k_p, {0.6, -0.48, 0.64}};
+    using nia::spectral::electric_channels;
+    using nia::spectral::layered_electric_channels;
+    using nia::spectral::layered_magnetic_channels;
+    using nia::spectral::magnetic_channels;
+    nia::pointwise::no_tally none;
+    for (const auto& [rho, z, zp] :
+         {std::array<double, 3>{2.0, 0.7, -0.4}, std::array<double, 3>{0.0, 0.5, -0.3},
+          std::array<double, 3>{5.0, 0.0, 0.0}, std::array<double, 3>{0.3, 0.1, -0.05}}) {
+        nia::spectral::channel_sum<10> e;
+        nia::spectral::channel_sum<11> m, le, lm;
+        CHECK_SMALL(
+            nia::pointwise::evaluate_row<electric_channels>(ctl, rho, z, zp, e, none) ? 0.0 : 1.0,
+            0.0);
+        nia::pointwise::evaluate_row<magnetic_channels>(ctl, rho, z, zp, m, none);
+        CHECK_SMALL(nia::pointwise::evaluate_layered_row<layered_electric_channels>(
+                        ctl, st, k0, rho, z, zp, le, none)
+                        ? 0.0
+                        : 1.0,
+                    0.0);
+        nia::pointwise::evaluate_layered_row<layered_magnetic_channels>(ctl, st, k0, rho, z, zp, lm,
+                                                                        none);
+        CHECK_SMALL(field_difference(f.layered_electric(le.data()), f.two_media_electric(e.data())),
+                    5e-13);
+        CHECK_SMALL(field_difference(f.layered_magnetic(lm.data()), f.two_media_magnetic(m.data())),
+                    5e-13);
     }
 }
 
@@ -292,6 +363,7 @@ void two_media_columns_agree() {
 
 int main() {
     two_media_columns_agree();
+    two_media_rows_agree();
     continuity_at_every_interface();
     reciprocity_between_layers();
     invisible_interfaces_and_fresnel();

@@ -1,0 +1,74 @@
+// One row of a stack of layers: the layered field columns of a source in any
+// layer at a receiver in any layer, along the one path of every batch (the
+// detour, the axis segment, the rotated tails), planned through the stack's
+// singularities.
+#pragma once
+
+#include <cmath>
+
+#include "../spectral/layered_channels.hpp"
+#include "../spectral/singularities.hpp"
+#include "evaluate_triple.hpp"
+
+namespace nia::pointwise {
+
+// The singularities of a stack seen from one source and receiver: the branch
+// points of the two outer media (and of the layer that holds both, whose
+// direct wave is taken out of the integrand), then the inner layers'
+// wavenumbers, where the detour's panels are cut too (the integrand turns
+// fastest near them); the scale is the largest wavenumber modulus of all.
+// The guided modes' poles lie below the real axis for lossy layers and on it
+// for lossless ones, where the detour passes above them as the defining path
+// does.
+inline singularity_set layered_singularities(const spectral::layer_stack& st,
+                                             const spectral::layered_point& pt) noexcept {
+    singularity_set s;
+    const int n = st.n;
+    const auto add = [&](int j) {
+        const complex k = st.k[j];
+        s.add_branch(k, std::fabs(k.real()), k.real() < 0.0);
+    };
+    add(0);
+    add(n - 1);
+    const int own = pt.r == pt.s && pt.s != 0 && pt.s != n - 1 ? pt.s : -1;
+    if (own >= 0) add(own);
+    for (int j = 1; j + 1 < n; ++j) {
+        if (j != own) add(j);
+    }
+    double scale = 0.0;
+    for (int j = 0; j < n; ++j) scale = std::fmax(scale, std::abs(st.k[j]));
+    s.scale = scale;
+    return s;
+}
+
+// The shortest vertical path from the source to the receiver: their
+// separation in different layers, by way of the nearer interface of their
+// layer when they share one (the integrand there is the reflected waves',
+// which decay like exp(-lambda times that path) far out).
+inline double decay_separation(const spectral::layer_stack& st,
+                               const spectral::layered_point& pt) noexcept {
+    if (pt.r != pt.s) return std::fabs(pt.z - pt.zp);
+    const double up = st.top[pt.s] - pt.z + (st.top[pt.s] - pt.zp);
+    const double down = pt.z - st.bottom[pt.s] + (pt.zp - st.bottom[pt.s]);
+    return std::fmin(up, down);
+}
+
+// The columns of the layered channel set C at (rho, z, zp) of a source at zp
+// in the stack at free-space wavenumber k0, into sum; the tally hears of every
+// panel and ray. Returns whether every tail ray went quiet.
+template <class C, class Tally>
+bool evaluate_layered_row(const batch_controls& ctl, const spectral::layer_stack& st, double k0,
+                          double rho, double z, double zp, spectral::channel_sum<C::size>& sum,
+                          Tally& tally) noexcept {
+    const spectral::layered_record q = spectral::make_layered_record(st, k0, z, zp);
+    const singularity_set s = layered_singularities(st, q.point);
+    // the plan reads the heights through the separation over which the
+    // integrand decays
+    const double separation = decay_separation(st, q.point);
+    const path_pieces<spectral::channel_sum<C::size>> p =
+        integrate_path(ctl, s, q, rho, separation, 0.0, channel_rules<C>{}, tally);
+    for (int c = 0; c < C::size; ++c) sum[c] = (p.segment[c] + p.detour[c]) + p.tail[c];
+    return p.ok;
+}
+
+}  // namespace nia::pointwise
