@@ -11,6 +11,7 @@ from numpy.typing import ArrayLike, NDArray
 __version__: Final[str]
 ELECTRIC_COLUMNS: Final[int]
 MAGNETIC_COLUMNS: Final[int]
+LAYERED_COLUMNS: Final[int]
 
 def six_batch_diagnostics(
     k_p: float,
@@ -70,4 +71,32 @@ def dipole_field_batch(
     condition), the last five per row; a row whose tail did not go quiet is
     complex NaN. condition is the largest column's summed modulus of the
     accepted panels over the row's largest integral (>= 1).
+    """
+
+def layered_field_batch(
+    k0: float,
+    k: ArrayLike,
+    eps_r: ArrayLike,
+    mu_r: ArrayLike,
+    interfaces: ArrayLike,
+    source: str,
+    rho: ArrayLike,
+    z: ArrayLike,
+    zp: ArrayLike,
+    rtol: float,
+    lam_mult: float,
+    depth: int,
+    detour: float,
+    gx: ArrayLike,
+    gw: ArrayLike,
+) -> tuple[NDArray[np.complex128], NDArray[np.int64], NDArray[np.int64], NDArray[np.float64],
+           NDArray[np.bool_], NDArray[np.float64]]:
+    """Layered field integrals of a dipole in a stack for each (rho, z, zp) triple.
+
+    The stack is given by each medium's wavenumber, relative permittivity and
+    permeability (top to bottom, 2 to 64 media) and the interface heights;
+    source is "electric" or "magnetic" (eleven columns each). Returns what
+    dipole_field_batch returns; where source and field point share a layer
+    the integrals leave out the direct field. "need R > 0" for a field point
+    at the source itself.
     """

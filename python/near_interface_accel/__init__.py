@@ -16,6 +16,10 @@ The friendly front of the compiled module ``_near_interface_accel``:
 * :func:`dipole_field` gives E and H in the upper medium of a buried
   electric or magnetic dipole of any orientation, from integrals evaluated
   directly along the same path.
+* :func:`stack` and :func:`layered_field` give E and H of an electric or
+  magnetic dipole in any layer of a stack of planar layers, at points in any
+  layer (an antenna over ground, a receiver below the surface, a layered
+  ground).
 * :func:`six_integrals_dask` and :func:`dipole_field_dask` spread a batch
   over a Dask cluster.
 * Every row comes with a verdict: rows the integration did not resolve raise
@@ -28,6 +32,7 @@ import importlib.metadata as _metadata
 from ._batch import RTOL_FLOOR, gauss_rule, six_integrals
 from ._dask import dipole_field_dask, six_integrals_dask
 from ._fields import dipole_field
+from ._layers import Stack, layered_field, stack
 from ._media import EPSILON_0, SPEED_OF_LIGHT, Medium, medium, wavenumber
 from ._verdict import RowDiagnostics, UnresolvedRowWarning, unresolved_threshold
 
@@ -38,6 +43,7 @@ except _metadata.PackageNotFoundError:  # pragma: no cover - running from a sour
 del _metadata
 
 __all__ = ["six_integrals", "six_integrals_dask", "dipole_field", "dipole_field_dask",
-           "wavenumber", "medium", "Medium", "gauss_rule", "RTOL_FLOOR", "SPEED_OF_LIGHT",
+           "stack", "Stack", "layered_field", "wavenumber", "medium", "Medium", "gauss_rule",
+           "RTOL_FLOOR", "SPEED_OF_LIGHT",
            "EPSILON_0", "UnresolvedRowWarning", "RowDiagnostics", "unresolved_threshold",
            "__version__"]

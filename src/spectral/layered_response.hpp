@@ -77,20 +77,22 @@ inline int source_layer(const layer_stack& st, double zp) noexcept {
 
 // gamma_j at lambda for every layer: the path's sheet (vertical_wavenumber)
 // for the outer two and for own_sheet, the layer that holds both the source
-// and the receiver (or -1); the root with Re gamma >= 0 for the other inner
-// ones, from (lambda - k)(lambda + k) so that lambda near k loses nothing to
-// cancellation. Where source and receiver share an inner layer, the direct
-// wave taken out of the integrand is odd in that layer's gamma: what is left
-// has branch points at +-k_s like an outer medium's, and it takes them with
-// the path's vertical cuts, whose clearance the path plans for.
+// and the receiver (or -1); the same root for the other inner ones, but
+// turned to Re gamma >= 0 where it is not, so that every exponential of the
+// recursion decays (the response is even in their gamma). An inner layer of
+// the same medium as an outer one thus takes the same root wherever the outer
+// one's has Re gamma >= 0, and an interface between copies of one medium
+// reflects exactly nothing there. Where source and receiver share an inner
+// layer, the direct wave taken out of the integrand is odd in that layer's
+// gamma: what is left has branch points at +-k_s like an outer medium's, and
+// it takes them with the path's vertical cuts, whose clearance the path plans
+// for.
 inline void stack_vertical_wavenumbers(const layer_stack& st, complex lam, complex* gamma,
                                        int own_sheet = -1) noexcept {
     for (int j = 0; j < st.n; ++j) {
-        if (j == 0 || j == st.n - 1 || j == own_sheet) {
-            gamma[j] = vertical_wavenumber(lam, st.k[j]);
-        } else {
-            gamma[j] = std::sqrt((lam - st.k[j]) * (lam + st.k[j]));
-        }
+        const complex g = vertical_wavenumber(lam, st.k[j]);
+        const bool path_sheet = j == 0 || j == st.n - 1 || j == own_sheet;
+        gamma[j] = path_sheet || g.real() >= 0.0 ? g : -g;
     }
 }
 

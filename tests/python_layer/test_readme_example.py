@@ -15,9 +15,10 @@ def fenced_blocks(text):
     return re.findall(r"```(\w+)\n(.*?)```", text, flags=re.S)
 
 
-def test_readme_example_prints_what_the_readme_shows():
+@pytest.mark.parametrize("heading", ["## Example", "## A stack of layers"])
+def test_readme_example_prints_what_the_readme_shows(heading):
     readme = (ROOT / "README.md").read_text()
-    section = readme.split("## Example", 1)[1]
+    section = readme.split(heading, 1)[1]
     blocks = fenced_blocks(section)
     (lang_code, code), (lang_out, shown) = blocks[0], blocks[1]
     assert (lang_code, lang_out) == ("python", "text")
