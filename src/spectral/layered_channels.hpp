@@ -130,7 +130,7 @@ inline layered_node layered_node_at(const layered_record& q, complex lam) noexce
     wave_pair w[2];
     layered_response(st, q.point, gamma.data(), w);
     const complex g_s = gamma[q.point.s];
-    return {combine(w[0]), combine(w[1]), g_s, gamma[q.point.r], 0.5 / g_s};
+    return {combine(w[0]), combine(w[1]), g_s, gamma[q.point.r], quotient(complex(0.5, 0.0), g_s)};
 }
 
 // What the panel rules need of a layered set: its record and node, and the

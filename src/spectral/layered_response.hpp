@@ -120,8 +120,8 @@ struct crossing_pair {
 };
 inline crossing_pair meet(complex ya, complex yb, complex rho_b) noexcept {
     const complex sum = ya + yb, difference = ya - yb;
-    const complex denominator = sum + rho_b * difference;
-    return {(difference + rho_b * sum) / denominator, 2.0 * ya / denominator};
+    const complex inverse = quotient(complex(1.0, 0.0), sum + rho_b * difference);
+    return {(difference + rho_b * sum) * inverse, 2.0 * ya * inverse};
 }
 
 }  // namespace detail
@@ -185,11 +185,12 @@ inline wave_pair layered_waves(const layer_stack& st, const layered_point& pt, c
     // wave.
     const complex es = e[s];
     const complex at_top = dec.source_top, at_bottom = dec.source_bottom;
-    const complex loop = 1.0 - up[s] * down[s] * (es * es);
-    const std::array<complex, 2> a = {down[s] * up[s] * es * at_top / loop,
-                                      down[s] * at_bottom / loop};
-    const std::array<complex, 2> b = {up[s] * at_top / loop,
-                                      up[s] * down[s] * es * at_bottom / loop};
+    // the waves bouncing between the layer's two faces sum to 1 / (1 - loop gain)
+    const complex bounce = quotient(complex(1.0, 0.0), 1.0 - up[s] * down[s] * (es * es));
+    const std::array<complex, 2> a = {down[s] * up[s] * es * at_top * bounce,
+                                      down[s] * at_bottom * bounce};
+    const std::array<complex, 2> b = {up[s] * at_top * bounce,
+                                      up[s] * down[s] * es * at_bottom * bounce};
     wave_pair w{};
     if (r == s) {
         for (int c = 0; c < 2; ++c) {
