@@ -30,7 +30,7 @@ The friendly front of the compiled module ``_near_interface_accel``:
 import importlib.metadata as _metadata
 
 from ._batch import RTOL_FLOOR, gauss_rule, six_integrals
-from ._dask import dipole_field_dask, six_integrals_dask
+from ._dask import dipole_field_dask, layered_field_dask, six_integrals_dask
 from ._fields import dipole_field
 from ._layers import Stack, layered_field, stack
 from ._media import EPSILON_0, SPEED_OF_LIGHT, Medium, medium, wavenumber
@@ -43,7 +43,7 @@ except _metadata.PackageNotFoundError:  # pragma: no cover - running from a sour
 del _metadata
 
 __all__ = ["six_integrals", "six_integrals_dask", "dipole_field", "dipole_field_dask",
-           "stack", "Stack", "layered_field", "wavenumber", "medium", "Medium", "gauss_rule",
-           "RTOL_FLOOR", "SPEED_OF_LIGHT",
+           "stack", "Stack", "layered_field", "layered_field_dask", "wavenumber", "medium",
+           "Medium", "gauss_rule", "RTOL_FLOOR", "SPEED_OF_LIGHT",
            "EPSILON_0", "UnresolvedRowWarning", "RowDiagnostics", "unresolved_threshold",
            "__version__"]

@@ -154,3 +154,19 @@ def test_layered_field_refuses_the_source_point_and_names_it():
     assert np.isfinite(e[0]).all() and np.isnan(e[1:]).all() and np.isnan(h[1:]).all()
     with pytest.raises(TypeError, match="must be a Stack"):
         nia.layered_field([AIR, SOIL], 1.0, 0.0, 1.0, 0.5)
+
+
+def test_layered_field_dask_blocks_are_the_eager_call():
+    pytest.importorskip("dask.array")
+    import dask.array as da
+    st = nia.stack([AIR, SOIL, ROCK], [0.0, -0.3])
+    x = da.from_array(np.linspace(0.0, 3.0, 7), chunks=3)
+    e, h = nia.layered_field_dask(st, x, 0.2, -0.1, 0.4, source="magnetic",
+                                  direction=(1.0, 0.0, 0.0), rtol=1e-10)
+    e0, h0 = nia.layered_field(st, np.linspace(0.0, 3.0, 7), 0.2, -0.1, 0.4, source="magnetic",
+                               direction=(1.0, 0.0, 0.0), rtol=1e-10)
+    assert e.numblocks == (3, 1)
+    assert np.array_equal(e.compute(scheduler="synchronous"), e0)
+    assert np.array_equal(h.compute(scheduler="synchronous"), h0)
+    with pytest.raises(TypeError, match="must be a Stack"):
+        nia.layered_field_dask([AIR, SOIL], 1.0, 0.0, 1.0, 0.5)
