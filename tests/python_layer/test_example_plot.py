@@ -47,3 +47,27 @@ def test_field_map_is_finite_and_draws_a_png(tmp_path):
     out = ex.draw(tmp_path / "field.png", n_x=5, n_z=3)
     height, width, _ = imread(out).shape
     assert width > height > 300
+
+
+LAYERED_EXAMPLE = Path(__file__).resolve().parents[2] / "examples" / "layered_ground_map.py"
+
+
+def test_layered_map_is_finite_continuous_and_draws_a_png(tmp_path):
+    import near_interface_accel as nia
+    from matplotlib.image import imread
+
+    ex = SimpleNamespace(**runpy.run_path(str(LAYERED_EXAMPLE), run_name="layered_ground_map"))
+    x, z, e, lines = ex.compute(n_x=5, n_z=4)
+    assert e.shape == (4, 5, 3) and lines.shape == (2, 4, 3) and np.isfinite(e).all()
+    # across each interface the tangential E (x and y) is continuous, the normal one jumps
+    st = ex.ground()
+    for h in ex.INTERFACES:
+        above, _ = nia.layered_field(st, 0.7, 0.2, h, ex.HEIGHT, direction=ex.DIRECTION,
+                                     rtol=1e-10)
+        below, _ = nia.layered_field(st, 0.7, 0.2, h - 1e-12, ex.HEIGHT,
+                                     direction=ex.DIRECTION, rtol=1e-10)
+        assert np.max(np.abs(above[:2] - below[:2])) <= 1e-8 * np.max(np.abs(above))
+        assert abs(above[2] - below[2]) > 0.1 * abs(above[2])
+    out = ex.draw(tmp_path / "layers.png", n_x=5, n_z=4)
+    height, width, _ = imread(out).shape
+    assert width > height > 300
