@@ -111,7 +111,7 @@ def main():
     print(header)
     for entry in data["stacks"]:
         cells = []
-        for name, code in codes:
+        for _name, code in codes:
             worst = 0.0
             for row in entry["rows"]:
                 e, h = code(entry, row["x"], row["y"], row["z"], row["zp"], row["source"],
