@@ -167,6 +167,21 @@ def _field_block(x: NDArray[np.float64], y: NDArray[np.float64], z: NDArray[np.f
     return np.stack([e, h], axis=-2)
 
 
+def _field_options(source: Any, direction: Any, moment: Any, rtol: Any, gauss_nodes: Any,
+                   depth: Any, lam_mult: Any, detour: Any, omp_threads: Any,
+                   invalid: Any) -> dict[str, Any]:
+    """The keywords of a field call, checked here before any task runs (the
+    blocks' own calls check them again)."""
+    _source(source)
+    _direction(direction)
+    _moment(moment)
+    controls(rtol, gauss_nodes, depth, lam_mult, detour)
+    invalid_mode(invalid)
+    return dict(source=source, direction=direction, moment=moment, rtol=rtol,
+                gauss_nodes=gauss_nodes, depth=depth, lam_mult=lam_mult, detour=detour,
+                workers=count("omp_threads", omp_threads), invalid=invalid)
+
+
 def _fields_dask(da: Any, field: Any, media: tuple[Any, ...], coordinates: tuple[Any, ...],
                  chunks: Any, options: dict[str, Any],
                  token: str) -> tuple[dask.array.Array, dask.array.Array]:
@@ -242,16 +257,9 @@ def dipole_field_dask(
     da: Any = importlib.import_module("dask.array")
 
     _check_media(upper, lower)
-    _source(source)
-    _direction(direction)
-    _moment(moment)
     height = zp if isinstance(zp, da.Array) else _height(zp)
-    controls(rtol, gauss_nodes, depth, lam_mult, detour)
-    omp_threads = count("omp_threads", omp_threads)
-    invalid_mode(invalid)
-    options: dict[str, Any] = dict(source=source, direction=direction, moment=moment, rtol=rtol,
-                                   gauss_nodes=gauss_nodes, depth=depth, lam_mult=lam_mult,
-                                   detour=detour, workers=omp_threads, invalid=invalid)
+    options = _field_options(source, direction, moment, rtol, gauss_nodes, depth, lam_mult,
+                             detour, omp_threads, invalid)
 
     return _fields_dask(da, dipole_field, (upper, lower), (x, y, z, height), chunks, options,
                         "dipole-field")
@@ -307,14 +315,7 @@ def layered_field_dask(
     if not isinstance(st, Stack):
         raise TypeError(f"st must be a Stack from near_interface_accel.stack(), got "
                         f"{type(st).__name__}")
-    _source(source)
-    _direction(direction)
-    _moment(moment)
-    controls(rtol, gauss_nodes, depth, lam_mult, detour)
-    omp_threads = count("omp_threads", omp_threads)
-    invalid_mode(invalid)
-    options: dict[str, Any] = dict(source=source, direction=direction, moment=moment, rtol=rtol,
-                                   gauss_nodes=gauss_nodes, depth=depth, lam_mult=lam_mult,
-                                   detour=detour, workers=omp_threads, invalid=invalid)
+    options = _field_options(source, direction, moment, rtol, gauss_nodes, depth, lam_mult,
+                             detour, omp_threads, invalid)
     return _fields_dask(da, layered_field, (st,), (x, y, z, zp), chunks, options,
                         "layered-field")

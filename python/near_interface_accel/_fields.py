@@ -143,6 +143,35 @@ def compose_fields(source: str, integrals: NDArray[np.complex128], x: NDArray[np
     return e.astype(np.complex128, copy=False), h.astype(np.complex128, copy=False)
 
 
+def field_values(batch: Any, describe: Any, width: int, bar: str, triples: NDArray[np.float64],
+                 where: NDArray[np.intp], shape: tuple[int, ...], refused: NDArray[np.bool_],
+                 not_finite: NDArray[np.bool_], ctl: Any, mode: Literal["raise", "nan"],
+                 workers: int | None, chunk_size: int | None,
+                 progress: bool) -> NDArray[np.complex128]:
+    """The field integrals of every distinct triple through the point engine,
+    judged by the verdict, with the words of the field calls: ``batch(rows)``
+    is the compiled field batch on those triples, ``describe(flat)`` names a
+    point."""
+    kind = Kind(
+        judged_batch=batch, plain_batch=batch, width=width, describe=describe,
+        bar=bar, not_finite="x, y, z and zp must be finite",
+        not_finite_valid=("valid points have finite x, y, z and zp (for an infinite one the "
+                          "compiled call returns NaN or zeros without saying so)"),
+        nan_rows="fields of NaN",
+        verdict_texts=dict(what="field points", largest="the point's largest integral",
+                           fate_nan="their fields are NaN",
+                           fate_kept="their fields are returned as computed",
+                           reasons="a tail ray did not go quiet, or the integrals are not "
+                                   "finite"))
+    values, _ = evaluate(
+        kind, triples, where, shape, refused, not_finite, rtol=ctl.rtol, invalid=mode,
+        judged=True, judge=True, finite_rows=True,
+        advice="A larger depth (or gauss_nodes) resolves those stopped at the depth limit; "
+               "cancelling ones are a limit of double precision.",
+        workers=workers, chunk_size=chunk_size, progress=progress, stacklevel=3)
+    return values
+
+
 def dipole_field(
     upper: Medium,
     lower: Medium,
@@ -284,23 +313,8 @@ def dipole_field(
         return _describe(flat, shape, float(xa.flat[flat]), float(ya.flat[flat]),
                          float(za.flat[flat]), float(zpa.flat[flat]))
 
-    kind = Kind(
-        judged_batch=batch, plain_batch=batch, width=columns, describe=describe,
-        bar="dipole field", not_finite="x, y, z and zp must be finite",
-        not_finite_valid=("valid points have finite x, y, z and zp (for an infinite one the "
-                          "compiled call returns NaN or zeros without saying so)"),
-        nan_rows="fields of NaN",
-        verdict_texts=dict(what="field points", largest="the point's largest integral",
-                           fate_nan="their fields are NaN",
-                           fate_kept="their fields are returned as computed",
-                           reasons="a tail ray did not go quiet, or the integrals are not "
-                                   "finite"))
-    values, _ = evaluate(
-        kind, triples, where, shape, refused, not_finite, rtol=ctl.rtol, invalid=mode,
-        judged=True, judge=True, finite_rows=True,
-        advice="A larger depth (or gauss_nodes) resolves those stopped at the depth limit; "
-               "cancelling ones are a limit of double precision.",
-        workers=workers, chunk_size=chunk_size, progress=progress, stacklevel=2)
+    values = field_values(batch, describe, columns, "dipole field", triples, where, shape,
+                          refused, not_finite, ctl, mode, workers, chunk_size, progress)
     e, h = compose_fields(which, values[where].reshape(shape + (columns,)), xa, ya, d, m, k_p,
                           omega_mu)
     return e, h

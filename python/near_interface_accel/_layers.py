@@ -225,14 +225,6 @@ def compose_layered(source: str, columns: NDArray[np.complex128], x: NDArray[np.
     return e.astype(np.complex128, copy=False), h.astype(np.complex128, copy=False)
 
 
-def _describe(flat: int, shape: tuple[int, ...], x: float, y: float, z: float, zp: float) -> str:
-    values = f"x={x!r}, y={y!r}, z={z!r} (source at zp={zp!r})"
-    if not shape:
-        return f"the point has {values}"
-    index = tuple(int(i) for i in np.unravel_index(flat, shape))
-    return f"point {index} of the broadcast shape {shape} has {values}"
-
-
 def layered_field(
     st: Stack,
     x: ArrayLike,
@@ -312,7 +304,7 @@ def layered_field(
     (2, 3)
     """
     from . import _engine
-    from ._fields import _direction, _moment, _source
+    from ._fields import _describe, _direction, _moment, _source, field_values
 
     if not isinstance(st, Stack):
         raise TypeError(f"st must be a Stack from near_interface_accel.stack(), got "
@@ -344,22 +336,9 @@ def layered_field(
         return _describe(flat, shape, float(xa.flat[flat]), float(ya.flat[flat]),
                          float(za.flat[flat]), float(zpa.flat[flat]))
 
-    kind = _engine.Kind(
-        judged_batch=batch, plain_batch=batch, width=_ext.LAYERED_COLUMNS, describe=describe,
-        bar="layered field", not_finite="x, y, z and zp must be finite",
-        not_finite_valid="valid points have finite x, y, z and zp",
-        nan_rows="fields of NaN",
-        verdict_texts=dict(what="field points", largest="the point's largest integral",
-                           fate_nan="their fields are NaN",
-                           fate_kept="their fields are returned as computed",
-                           reasons="a tail ray did not go quiet, or the integrals are not "
-                                   "finite"))
-    values, _ = _engine.evaluate(
-        kind, triples, where, shape, refused, not_finite, rtol=ctl.rtol, invalid=mode,
-        judged=True, judge=True, finite_rows=True,
-        advice="A larger depth (or gauss_nodes) resolves those stopped at the depth limit; "
-               "cancelling ones are a limit of double precision.",
-        workers=workers, chunk_size=chunk_size, progress=progress, stacklevel=2)
+    values = field_values(batch, describe, _ext.LAYERED_COLUMNS, "layered field", triples,
+                          where, shape, refused, not_finite, ctl, mode, workers, chunk_size,
+                          progress)
     e, h = compose_layered(which, values[where].reshape(shape + (_ext.LAYERED_COLUMNS,)), xa,
                            ya, d, m)
     # the direct field where the point shares the source's layer
