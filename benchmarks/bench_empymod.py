@@ -98,15 +98,13 @@ def ground(frequency):
 # ---------------------------------------------------------------------------
 # empymod, in this package's conventions
 
-def empymod_field(frequency, x, y, z, zp, source, direction, layers=None, **settings):
-    """E and H (shape (N, 3)) at points (x, y) of one height z >= 0 of a unit
-    dipole at (0, 0, zp), zp < 0, from empymod.dipole.
-
-    layers = (eps_r, sigma) of the lower and the upper medium (default: the
-    ground under air)."""
+def empymod_layered_field(frequency, x, y, z, zp, source, direction, depth, res, eps, mu=None,
+                          **settings):
+    """E and H (shape (N, 3)) at points (x, y) of one height z of a unit dipole
+    at (0, 0, zp) in a stack from empymod.dipole, in this package's
+    conventions: depth the interfaces' depths (positive down, increasing), res,
+    eps (and mu) per layer from the top."""
     omega = 2 * math.pi * frequency
-    (eps_m, sig_m), (eps_p, sig_p) = layers or (GROUND, (1.0, 0.0))
-    res = [1 / sig_p if sig_p > 0 else AIR_RESISTIVITY, 1 / sig_m if sig_m > 0 else AIR_RESISTIVITY]
     d = cf.unit_vector(direction)
     # mirror z -> -z: a polar vector (the current element) negates z, an
     # axial one (the loop's moment) negates x and y
@@ -115,9 +113,10 @@ def empymod_field(frequency, x, y, z, zp, source, direction, layers=None, **sett
     else:
         d_src, offset, scale = d * [-1, -1, 1], 3, 1j * omega * cf.MU_0
     x = np.atleast_1d(np.asarray(x, float))
-    y = np.atleast_1d(np.asarray(y, float))
+    y = np.broadcast_to(np.atleast_1d(np.asarray(y, float)), x.shape)
     out = np.zeros((2, len(x), 3), complex)
     back = np.array([[1, 1, -1], [-1, -1, 1]], float)       # E polar, H axial
+    extra = {} if mu is None else {"mpermH": mu}
     for i in range(3):
         if d_src[i] == 0:
             continue
@@ -125,10 +124,22 @@ def empymod_field(frequency, x, y, z, zp, source, direction, layers=None, **sett
             ab = (j + 1) * 10 + i + 1 + offset
             with warnings.catch_warnings():
                 warnings.simplefilter("ignore")
-                v = empymod.dipole([0.0, 0.0, -zp], [x, y, -z], [0.0], res, frequency, ab=ab,
-                                   epermH=[eps_p, eps_m], verb=0, **settings)
+                v = empymod.dipole([0.0, 0.0, -zp], [x, y, -z], depth, res, frequency, ab=ab,
+                                   epermH=eps, verb=0, **extra, **settings)
             out[j // 3, :, j % 3] += d_src[i] * scale * np.atleast_1d(v) * back[j // 3, j % 3]
     return out[0], out[1]
+
+
+def empymod_field(frequency, x, y, z, zp, source, direction, layers=None, **settings):
+    """E and H (shape (N, 3)) at points (x, y) of one height z >= 0 of a unit
+    dipole at (0, 0, zp), zp < 0, from empymod.dipole.
+
+    layers = (eps_r, sigma) of the lower and the upper medium (default: the
+    ground under air)."""
+    (eps_m, sig_m), (eps_p, sig_p) = layers or (GROUND, (1.0, 0.0))
+    res = [1 / sig_p if sig_p > 0 else AIR_RESISTIVITY, 1 / sig_m if sig_m > 0 else AIR_RESISTIVITY]
+    return empymod_layered_field(frequency, x, y, z, zp, source, direction, [0.0], res,
+                                 [eps_p, eps_m], **settings)
 
 
 def check_mapping():
