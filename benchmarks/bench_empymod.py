@@ -144,17 +144,21 @@ def empymod_field(frequency, x, y, z, zp, source, direction, layers=None, **sett
 
 def check_mapping():
     """Worst difference between empymod (direct field analytic) and the closed
-    forms in a homogeneous ground, relative to |E| or |H|."""
+    forms in a homogeneous ground, relative to |E| or |H|, for a source below
+    the interface and field points above it, both above it (an antenna over
+    the ground), both below, and a source above with points below."""
     worst = 0.0
-    x, y, z, zp = np.array([3.0, 0.4]), np.array([-2.0, 0.7]), 1.5, -0.7
+    x, y = np.array([3.0, 0.4]), np.array([-2.0, 0.7])
     for f in (1e4, 1e7):
         k0, k = ground(f)
         for _, source, d in DIPOLES + [("oblique", "electric", (0.3, 0.4, -0.5)),
                                        ("oblique", "magnetic", (0.3, 0.4, -0.5))]:
-            e, h = empymod_field(f, x, y, z, zp, source, d, layers=(GROUND, GROUND), xdirect=True)
-            e_ref, h_ref = cf.dipole_field(k0, k, x, y, z - zp, source=source, direction=d)
-            worst = max(worst, np.abs(e - e_ref).max() / np.abs(e_ref).max(),
-                        np.abs(h - h_ref).max() / np.abs(h_ref).max())
+            for z, zp in ((1.5, -0.7), (12.0, 10.0), (-1.0, -3.0), (-1.5, 2.0)):
+                e, h = empymod_field(f, x, y, z, zp, source, d, layers=(GROUND, GROUND),
+                                     xdirect=True)
+                e_ref, h_ref = cf.dipole_field(k0, k, x, y, z - zp, source=source, direction=d)
+                worst = max(worst, np.abs(e - e_ref).max() / np.abs(e_ref).max(),
+                            np.abs(h - h_ref).max() / np.abs(h_ref).max())
     return worst
 
 

@@ -79,7 +79,7 @@ def layered_field_batch(
     eps_r: ArrayLike,
     mu_r: ArrayLike,
     interfaces: ArrayLike,
-    source: str,
+    source: str | int,
     rho: ArrayLike,
     z: ArrayLike,
     zp: ArrayLike,
@@ -95,7 +95,9 @@ def layered_field_batch(
 
     The stack is given by each medium's wavenumber, relative permittivity and
     permeability (top to bottom, 2 to 64 media) and the interface heights;
-    source is "electric" or "magnetic" (eleven columns each). Returns what
+    source is "electric" or "magnetic" (eleven columns each), or one of them
+    followed by " vertical" (columns 8 to 10 alone) or " horizontal" (0 to
+    7 alone). Returns what
     dipole_field_batch returns; where source and field point share a layer
     the integrals leave out the direct field. "need R > 0" for a field point
     at the source itself.

@@ -328,9 +328,19 @@ def layered_field(
     mus = np.array([complex(md.mu_r) for md in st.media])
     heights = np.array(st.interfaces, dtype=np.float64)
 
+    # a dipole of one orientation integrates only its own columns, refined
+    # against its own largest; the vertical ones read one polarisation
+    if d[0] == 0.0 and d[1] == 0.0:
+        columns_of = f"{which} vertical"
+    elif d[2] == 0.0:
+        columns_of = f"{which} horizontal"
+    else:
+        columns_of = which
+
     def batch(rows: NDArray[np.intp]) -> tuple[Any, ...]:
-        return _ext.layered_field_batch(st.k0, ks, eps, mus, heights, which, triples[rows, 0],
-                                        triples[rows, 1], triples[rows, 2], *ctl.args())
+        return _ext.layered_field_batch(st.k0, ks, eps, mus, heights, columns_of,
+                                        triples[rows, 0], triples[rows, 1], triples[rows, 2],
+                                        *ctl.args())
 
     def describe(flat: int) -> str:
         return _describe(flat, shape, float(xa.flat[flat]), float(ya.flat[flat]),

@@ -224,9 +224,13 @@ k, eps_r, mu_r : array_like of complex
 interfaces : array_like of float
     Heights of the interfaces, one fewer than the media, finite and strictly
     decreasing.
-source : str
-    "electric" or "magnetic": the eleven columns of a current element or of
-    a small loop (the user guide's page on stacks lists them).
+source : str or int
+    "electric" (0) or "magnetic" (1): the eleven columns of a current
+    element or of a small loop (the user guide's page on stacks lists them).
+    "electric vertical" (2) and "magnetic vertical" (4) integrate only the
+    vertical dipole's columns 8 to 10, "electric horizontal" (3) and
+    "magnetic horizontal" (5) only the horizontal one's columns 0 to 7 (the
+    others are zero), each refined against its own largest column.
 rho, z, zp : array_like of float
     One-dimensional, of one length n: horizontal distance (>= 0), field height
     and source height (any layer; a field point on an interface is in the
@@ -245,7 +249,10 @@ Raises
 ------
 ValueError
     "need R > 0" for a field point at the source itself, and for a stack,
-    point arrays or a Gauss rule that do not fit.
+    point arrays or a Gauss rule that do not fit; dipole_field_batch's
+    message for a source that is none of the six.
+TypeError
+    For a source that is neither a str nor an int.
 )";
 
 // The stack as the batch receives it, checked.
@@ -284,12 +291,10 @@ spectral::layer_stack checked_stack(const complex_input& k, const complex_input&
 }
 
 py::tuple layered_field_batch(double k0, complex_array k, complex_array eps_r, complex_array mu_r,
-                              real_array interfaces, const std::string& source, real_array rho,
+                              real_array interfaces, const py::object& source, real_array rho,
                               real_array z, real_array zp, double rtol, double lam_mult,
                               std::int32_t depth, double detour, real_array gx, real_array gw) {
-    if (source != "electric" && source != "magnetic") {
-        throw py::value_error("source must be \"electric\" or \"magnetic\"");
-    }
+    const field_source which = parse_source(source);
     if (!(std::isfinite(k0) && k0 > 0.0)) throw std::invalid_argument("need k0 > 0");
     const spectral::layer_stack st = checked_stack(k, eps_r, mu_r, interfaces);
     const auto r = rho.unchecked<1>();
@@ -326,10 +331,14 @@ py::tuple layered_field_batch(double k0, complex_array k, complex_array eps_r, c
                              }
                          });
     };
-    if (source == "electric") {
-        run(spectral::layered_electric_channels{});
-    } else {
-        run(spectral::layered_magnetic_channels{});
+    using namespace spectral;
+    switch (which) {
+        case field_source::electric: run(layered_electric_channels{}); break;
+        case field_source::magnetic: run(layered_magnetic_channels{}); break;
+        case field_source::electric_vertical: run(layered_electric_vertical_channels{}); break;
+        case field_source::electric_horizontal: run(layered_electric_horizontal_channels{}); break;
+        case field_source::magnetic_vertical: run(layered_magnetic_vertical_channels{}); break;
+        case field_source::magnetic_horizontal: run(layered_magnetic_horizontal_channels{}); break;
     }
     return py::make_tuple(result, fig.nodes, fig.limit_panels, fig.limit_error, fig.all_quiet,
                           fig.condition);

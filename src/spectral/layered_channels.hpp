@@ -123,29 +123,33 @@ struct layered_node {
     complex half_over_gs;  // 1 / (2 g_s), the primary waves' factor
 };
 
+// The node of the polarisations Pols (the others' combinations zero).
+template <int Pols = both_polarisations>
 inline layered_node layered_node_at(const layered_record& q, complex lam) noexcept {
     const layer_stack& st = *q.stack;
-    std::array<complex, max_layers> gamma;
+    layer_scratch<complex> gamma;
     stack_vertical_wavenumbers(st, lam, gamma.data(), q.point.r == q.point.s ? q.point.s : -1);
-    wave_pair w[2];
-    layered_response(st, q.point, gamma.data(), w);
+    layer_scratch<wave_pair, 2> w;
+    layered_response<Pols>(st, q.point, gamma.data(), w.data());
     const complex g_s = gamma[q.point.s];
     return {combine(w[0]), combine(w[1]), g_s, gamma[q.point.r], quotient(complex(0.5, 0.0), g_s)};
 }
 
 // What the panel rules need of a layered set: its record and node, and the
-// node at lambda (see node_model in panel_rules.hpp).
+// node at lambda (see node_model in panel_rules.hpp), of the polarisations
+// Pols its columns read.
+template <int Pols>
 struct layered_nodes {
     using record = layered_record;
     using node = layered_node;
     static layered_node node_at(const layered_record& q, complex lam) noexcept {
-        return layered_node_at(q, lam);
+        return layered_node_at<Pols>(q, lam);
     }
 };
 
 // Current elements in any layer.
 struct layered_electric_channels
-    : layered_nodes,
+    : layered_nodes<both_polarisations>,
       factor_list<factor::j0, factor::j0, factor::j1_rho, factor::j1, factor::j0, factor::j0,
                   factor::j1_rho, factor::j1, factor::j1, factor::j0, factor::j1> {
     static void from_node(const layered_record& q, complex lam, const layered_node& v,
@@ -177,7 +181,7 @@ struct layered_electric_channels
 
 // Small loops in any layer.
 struct layered_magnetic_channels
-    : layered_nodes,
+    : layered_nodes<both_polarisations>,
       factor_list<factor::j0, factor::j1_rho, factor::j0, factor::j1, factor::j0, factor::j1_rho,
                   factor::j0, factor::j1, factor::j1, factor::j1, factor::j0> {
     static void from_node(const layered_record& q, complex lam, const layered_node& v,
@@ -205,5 +209,42 @@ struct layered_magnetic_channels
         from_node(q, lam, layered_node_at(q, lam), K);
     }
 };
+
+// The columns Columns... of the layered set Full, as a set of their own whose
+// nodes hold only the polarisations Pols those columns read: a dipole of one
+// orientation integrates its own columns, refined against its own largest
+// (as the two half-spaces' column subsets are), and the vertical ones need
+// one polarisation of the stack's response.
+template <class Full, int Pols, int... Columns>
+struct layered_subset : layered_nodes<Pols> {
+    static constexpr int size = sizeof...(Columns);
+    // where each column of the subset sits in Full
+    static constexpr std::array<int, size> columns = {Columns...};
+    static constexpr std::array<bessel_factor, size> factors = {Full::factors[Columns]...};
+
+    static void from_node(const layered_record& q, complex lam, const layered_node& v,
+                          complex* K) noexcept {
+        complex all[Full::size];
+        Full::from_node(q, lam, v, all);
+        for (int c = 0; c < size; ++c) K[c] = all[columns[c]];
+    }
+
+    static void values(const layered_record& q, complex lam, complex* K) noexcept {
+        from_node(q, lam, layered_node_at<Pols>(q, lam), K);
+    }
+};
+
+// The vertical current element (TM waves alone): E_rho, E_z, H_phi.
+using layered_electric_vertical_channels =
+    layered_subset<layered_electric_channels, tm_bit, 8, 9, 10>;
+// The horizontal current element.
+using layered_electric_horizontal_channels =
+    layered_subset<layered_electric_channels, both_polarisations, 0, 1, 2, 3, 4, 5, 6, 7>;
+// The horizontal loop (TE waves alone): E_phi, H_rho, H_z.
+using layered_magnetic_vertical_channels =
+    layered_subset<layered_magnetic_channels, te_bit, 8, 9, 10>;
+// The vertical loop.
+using layered_magnetic_horizontal_channels =
+    layered_subset<layered_magnetic_channels, both_polarisations, 0, 1, 2, 3, 4, 5, 6, 7>;
 
 }  // namespace nia::spectral

@@ -33,6 +33,26 @@ namespace nia::spectral {
 // Media a stack may hold; its arrays live in the record, not on the heap.
 inline constexpr int max_layers = 64;
 
+// Per-node working storage for up to max_layers values, on the stack and
+// left unwritten until the recursion writes it: a std::array of complex
+// would clear all 64 entries (1 KiB) at every node, which for a stack of two
+// or three media costs more than the recursion itself. Only entries written
+// before they are read are ever read.
+template <class T, int N = max_layers>
+class layer_scratch {
+  public:
+    layer_scratch() noexcept {}
+    T& operator[](int j) noexcept { return items_[j]; }
+    const T& operator[](int j) const noexcept { return items_[j]; }
+    T* data() noexcept { return items_; }
+    const T* data() const noexcept { return items_; }
+
+  private:
+    union {
+        T items_[N];
+    };
+};
+
 // A stack of homogeneous media at one frequency, top to bottom. Filled once
 // per batch, read-only after.
 struct layer_stack {
@@ -58,6 +78,12 @@ struct wave_pair {
     std::array<complex, 2> up;
     std::array<complex, 2> down;
 };
+
+// No wave at all.
+inline wave_pair zero_waves() noexcept {
+    const complex zero(0.0, 0.0);
+    return {{zero, zero}, {zero, zero}};
+}
 
 // Which polarisation: its admittance factor 1/mu_r or 1/eps_r.
 enum class polarisation : int { te = 0, tm = 1 };
@@ -126,15 +152,20 @@ inline crossing_pair meet(complex ya, complex yb, complex rho_b) noexcept {
 
 }  // namespace detail
 
-// The exponentials of one node that both polarisations share: across each
-// inner layer, from the source to its layer's top and bottom, and from the
-// receiver layer's bottom and top to the receiver.
+// What both polarisations share at one node: the exponentials across each
+// inner layer, and the exponents from the source to its layer's top and
+// bottom and from the receiver layer's bottom and top to the receiver (each
+// with Re <= 0 on the recursion's roots; zero where that face is absent). A
+// source in an outer medium launches its waves through one face, so that
+// every wave at the receiver then holds one source exponential times one
+// receiver exponential: the response takes their product as one exponential
+// of the summed exponents.
 struct node_decays {
-    std::array<complex, max_layers> across;  // exp(-gamma_j d_j); 0 for the outer two
-    complex source_top;                      // exp(-gamma_s (top_s - zp)); 0 for s = 0
-    complex source_bottom;                   // exp(-gamma_s (zp - bottom_s)); 0 for s = n-1
-    complex from_bottom;                     // exp(-gamma_r (z - bottom_r)); 0 for r = n-1
-    complex from_top;                        // exp(gamma_r (z - top_r)); 0 for r = 0
+    layer_scratch<complex> across;  // exp(-gamma_j d_j); 0 for the outer two
+    complex launch_up;              // -gamma_s (top_s - zp), for s > 0
+    complex launch_down;            // -gamma_s (zp - bottom_s), for s < n-1
+    complex rise;                   // -gamma_r (z - bottom_r), for r < n-1
+    complex fall;                   // gamma_r (z - top_r), for r > 0
 };
 
 inline node_decays decays(const layer_stack& st, const layered_point& pt,
@@ -143,93 +174,185 @@ inline node_decays decays(const layer_stack& st, const layered_point& pt,
     const complex zero(0.0, 0.0);
     node_decays d;
     for (int j = 0; j < n; ++j) d.across[j] = detail::crossing(st, gamma, j);
-    d.source_top = s == 0 ? zero : complex_exp(-gamma[s] * (st.top[s] - pt.zp));
-    d.source_bottom = s == n - 1 ? zero : complex_exp(-gamma[s] * (pt.zp - st.bottom[s]));
-    d.from_bottom = r == n - 1 ? zero : complex_exp(-gamma[r] * (pt.z - st.bottom[r]));
-    d.from_top = r == 0 ? zero : complex_exp(gamma[r] * (pt.z - st.top[r]));
+    d.launch_up = s == 0 ? zero : -gamma[s] * (st.top[s] - pt.zp);
+    d.launch_down = s == n - 1 ? zero : -gamma[s] * (pt.zp - st.bottom[s]);
+    d.rise = r == n - 1 ? zero : -gamma[r] * (pt.z - st.bottom[r]);
+    d.fall = r == 0 ? zero : gamma[r] * (pt.z - st.top[r]);
     return d;
 }
 
-// The waves of one polarisation at the receiver (see the top of this file),
-// from the stack's vertical wavenumbers at lambda and the node's decays; the
-// per-node work stays in fixed arrays on the stack.
-inline wave_pair layered_waves(const layer_stack& st, const layered_point& pt, const complex* gamma,
-                               const node_decays& dec, polarisation pol) noexcept {
+// The polarisations a caller reads, as a mask of bits.
+inline constexpr int te_bit = 1, tm_bit = 2, both_polarisations = te_bit | tm_bit;
+
+// The waves at the receiver (see the top of this file) of the polarisations
+// of the mask Pols, out[0] TE and out[1] TM (zero where left out), from the
+// stack's vertical wavenumbers at lambda. The per-node work stays in fixed
+// arrays on the stack. The two polarisations run through each step together:
+// their recursions are independent chains of quotients, which the processor
+// then overlaps. The outer media's faces are skipped rather than multiplied
+// through: a source or receiver in an outer half-space has one face, and most
+// stacks put one of them there.
+template <int Pols = both_polarisations>
+inline void layered_response(const layer_stack& st, const layered_point& pt, const complex* gamma,
+                             wave_pair* out) noexcept {
+    constexpr int first = (Pols & te_bit) ? 0 : 1, last = (Pols & tm_bit) ? 1 : 0;
+    using pair = std::array<complex, 2>;  // TE, TM
     const int n = st.n, s = pt.s, r = pt.r;
-    const auto& factor = pol == polarisation::te ? st.inv_mu : st.inv_eps;
+    if (n == 1) {
+        // one medium: nothing to reflect
+        out[0] = out[1] = zero_waves();
+        return;
+    }
+    const node_decays dec = decays(st, pt, gamma);
     const auto& e = dec.across;
+    const complex one(1.0, 0.0);
+    const auto admittance = [&](int p, int j) {
+        return gamma[j] * (p == 0 ? st.inv_mu[j] : st.inv_eps[j]);
+    };
     // Reflection below layer j, at its bottom (down[j]), and above it, at its
     // top (up[j]); pass_down[j] carries the downgoing wave at layer j's bottom
     // into layer j + 1 (at its top), pass_up[j] the upgoing wave at layer j's
-    // top into layer j - 1 (at its bottom). Only the layers between the outer
-    // media and the nearer of s and r are needed.
-    std::array<complex, max_layers> down, up, pass_down, pass_up;
-    const int lo = s < r ? s : r, hi = s > r ? s : r;
-    down[n - 1] = complex(0.0, 0.0);
-    for (int j = n - 2; j >= lo; --j) {
-        const detail::crossing_pair m =
-            detail::meet(gamma[j] * factor[j], gamma[j + 1] * factor[j + 1],
-                         down[j + 1] * (e[j + 1] * e[j + 1]));
-        down[j] = m.reflected;
-        pass_down[j] = m.passed;
-    }
-    up[0] = complex(0.0, 0.0);
-    for (int j = 1; j <= hi; ++j) {
-        const detail::crossing_pair m = detail::meet(
-            gamma[j] * factor[j], gamma[j - 1] * factor[j - 1], up[j - 1] * (e[j - 1] * e[j - 1]));
-        up[j] = m.reflected;
-        pass_up[j] = m.passed;
-    }
-    // The scattered waves of the source layer: a upgoing from its bottom, b
-    // downgoing from its top, per unit upgoing (0) and downgoing (1) primary
-    // wave.
-    const complex es = e[s];
-    const complex at_top = dec.source_top, at_bottom = dec.source_bottom;
-    // the waves bouncing between the layer's two faces sum to 1 / (1 - loop gain)
-    const complex bounce = quotient(complex(1.0, 0.0), 1.0 - up[s] * down[s] * (es * es));
-    const std::array<complex, 2> a = {down[s] * up[s] * es * at_top * bounce,
-                                      down[s] * at_bottom * bounce};
-    const std::array<complex, 2> b = {up[s] * at_top * bounce,
-                                      up[s] * down[s] * es * at_bottom * bounce};
-    wave_pair w{};
-    if (r == s) {
-        for (int c = 0; c < 2; ++c) {
-            w.up[c] = a[c] * dec.from_bottom;
-            w.down[c] = b[c] * dec.from_top;
+    // top into layer j - 1 (at its bottom). A wave leaving the source layer
+    // downwards meets only the reflections below each layer it crosses, one
+    // leaving upwards only those above: the recursions run from the outer
+    // media to the source's layer and no further. The outer media reflect
+    // nothing, so each recursion's first interface is Fresnel's alone.
+    layer_scratch<pair> down, up, pass_down, pass_up;
+    if (s < n - 1) {
+        pair y_beyond, ya;
+        for (int p = first; p <= last; ++p) {
+            y_beyond[p] = admittance(p, n - 1);
+            ya[p] = admittance(p, n - 2);
+            const complex inverse = quotient(one, ya[p] + y_beyond[p]);
+            down[n - 2][p] = (ya[p] - y_beyond[p]) * inverse;
+            pass_down[n - 2][p] = 2.0 * ya[p] * inverse;
         }
-        return w;
+        for (int j = n - 3; j >= s; --j) {
+            const complex loss = e[j + 1] * e[j + 1];
+            for (int p = first; p <= last; ++p) {
+                y_beyond[p] = ya[p];
+                ya[p] = admittance(p, j);
+                const detail::crossing_pair m =
+                    detail::meet(ya[p], y_beyond[p], down[j + 1][p] * loss);
+                down[j][p] = m.reflected;
+                pass_down[j][p] = m.passed;
+            }
+        }
     }
-    // The wave leaving the source layer towards the receiver (upgoing
-    // through its top when the receiver is above, downgoing through its
-    // bottom when below), carried through each layer between; at the
-    // receiver it arrives, and the layers beyond send part of it back.
+    if (s > 0) {
+        pair y_beyond, ya;
+        for (int p = first; p <= last; ++p) {
+            y_beyond[p] = admittance(p, 0);
+            ya[p] = admittance(p, 1);
+            const complex inverse = quotient(one, ya[p] + y_beyond[p]);
+            up[1][p] = (ya[p] - y_beyond[p]) * inverse;
+            pass_up[1][p] = 2.0 * ya[p] * inverse;
+        }
+        for (int j = 2; j <= s; ++j) {
+            const complex loss = e[j - 1] * e[j - 1];
+            for (int p = first; p <= last; ++p) {
+                y_beyond[p] = ya[p];
+                ya[p] = admittance(p, j);
+                const detail::crossing_pair m =
+                    detail::meet(ya[p], y_beyond[p], up[j - 1][p] * loss);
+                up[j][p] = m.reflected;
+                pass_up[j][p] = m.passed;
+            }
+        }
+    }
+    // The waves at the receiver per unit upgoing (0) and downgoing (1)
+    // primary wave. Where the source sits in an outer medium its primary
+    // wave leaves through the one face, and each wave at the receiver is
+    // one path of reflections and passages from it.
+    const complex es = e[s];
     const bool rising = r < s;
     const int step = rising ? -1 : 1;
     const auto& pass = rising ? pass_up : pass_down;
-    std::array<complex, 2> t = rising ? std::array<complex, 2>{at_top + a[0] * es, a[1] * es}
-                                      : std::array<complex, 2>{b[0] * es, at_bottom + b[1] * es};
-    for (int j = s + step;; j += step) {
-        const complex f = j != r ? pass[j - step] * e[j] : pass[j - step];
-        for (int c = 0; c < 2; ++c) t[c] *= f;
-        if (j == r) break;
+    // the passages through the layers between the source's and the receiver's
+    pair carried;
+    if (r != s) {
+        for (int p = first; p <= last; ++p) {
+            carried[p] = pass[r - step][p];
+            for (int j = s + step; j != r; j += step) carried[p] *= pass[j - step][p] * e[j];
+        }
     }
-    const complex arrive = rising ? dec.from_bottom : dec.from_top;
-    const complex back = rising ? up[r] * e[r] * dec.from_top : down[r] * e[r] * dec.from_bottom;
-    auto& ahead = rising ? w.up : w.down;
-    auto& behind = rising ? w.down : w.up;
-    for (int c = 0; c < 2; ++c) {
-        ahead[c] = t[c] * arrive;
-        behind[c] = t[c] * back;
+    if (s == 0 || s == n - 1) {
+        // the primary wave leaves the source layer through its one face: down
+        // from the top medium, up from the bottom one
+        const bool from_top_medium = s == 0;
+        const complex launch = from_top_medium ? dec.launch_down : dec.launch_up;
+        const int c = from_top_medium ? 1 : 0;
+        for (int p = 0; p < 2; ++p) out[p] = zero_waves();
+        if (r == s) {
+            // back from the face: up into the top medium, down into the bottom one
+            const complex there = complex_exp(launch + (from_top_medium ? dec.rise : dec.fall));
+            for (int p = first; p <= last; ++p) {
+                if (from_top_medium) {
+                    out[p].up[c] = down[s][p] * there;
+                } else {
+                    out[p].down[c] = up[s][p] * there;
+                }
+            }
+            return;
+        }
+        const complex arrive = complex_exp(launch + (rising ? dec.rise : dec.fall));
+        // the receiver layer's far face: none for an outer one
+        const bool far_face = rising ? r > 0 : r < n - 1;
+        const complex beyond = far_face
+                                   ? e[r] * complex_exp(launch + (rising ? dec.fall : dec.rise))
+                                   : complex(0.0, 0.0);
+        for (int p = first; p <= last; ++p) {
+            auto& ahead = rising ? out[p].up : out[p].down;
+            auto& behind = rising ? out[p].down : out[p].up;
+            ahead[c] = carried[p] * arrive;
+            if (far_face) behind[c] = carried[p] * ((rising ? up[r][p] : down[r][p]) * beyond);
+        }
+        return;
     }
-    return w;
-}
-
-// Both polarisations at once: out[0] TE, out[1] TM.
-inline void layered_response(const layer_stack& st, const layered_point& pt, const complex* gamma,
-                             wave_pair* out) noexcept {
-    const node_decays dec = decays(st, pt, gamma);
-    out[0] = layered_waves(st, pt, gamma, dec, polarisation::te);
-    out[1] = layered_waves(st, pt, gamma, dec, polarisation::tm);
+    // A source in an inner layer: a is the scattered wave upgoing from the
+    // layer's bottom, b the one downgoing from its top. The primary wave
+    // reaches the top face with at_top and the bottom face with at_bottom;
+    // between the two faces the waves bounce, and their sum is 1 / (1 - loop
+    // gain).
+    const complex at_top = complex_exp(dec.launch_up), at_bottom = complex_exp(dec.launch_down);
+    const complex from_bottom = r == n - 1 ? complex(0.0, 0.0) : complex_exp(dec.rise);
+    const complex from_top = r == 0 ? complex(0.0, 0.0) : complex_exp(dec.fall);
+    for (int p = 0; p < 2; ++p) {
+        if (p < first || p > last) out[p] = zero_waves();
+    }
+    for (int p = first; p <= last; ++p) {
+        const complex above = up[s][p], below = down[s][p];
+        const complex bounce = quotient(one, 1.0 - above * below * (es * es));
+        const complex off_top = above * at_top * bounce;
+        const complex off_bottom = below * at_bottom * bounce;
+        const pair a = {below * es * off_top, off_bottom};
+        const pair b = {off_top, above * es * off_bottom};
+        wave_pair& w = out[p];
+        if (r == s) {
+            for (int c = 0; c < 2; ++c) {
+                w.up[c] = a[c] * from_bottom;
+                w.down[c] = b[c] * from_top;
+            }
+            continue;
+        }
+        // The wave leaving the source layer towards the receiver (upgoing
+        // through its top when the receiver is above, downgoing through its
+        // bottom when below), carried through each layer between; at the
+        // receiver it arrives, and the layers beyond send part of it back.
+        const pair t =
+            rising ? pair{at_top + a[0] * es, a[1] * es} : pair{b[0] * es, at_bottom + b[1] * es};
+        const complex arrive = carried[p] * (rising ? from_bottom : from_top);
+        auto& ahead = rising ? w.up : w.down;
+        auto& behind = rising ? w.down : w.up;
+        for (int c = 0; c < 2; ++c) ahead[c] = t[c] * arrive;
+        if (rising ? r > 0 : r < n - 1) {
+            const complex back = carried[p] * (rising ? up[r][p] * e[r] * from_top
+                                                      : down[r][p] * e[r] * from_bottom);
+            for (int c = 0; c < 2; ++c) behind[c] = t[c] * back;
+        } else {
+            for (int c = 0; c < 2; ++c) behind[c] = complex(0.0, 0.0);
+        }
+    }
 }
 
 }  // namespace nia::spectral

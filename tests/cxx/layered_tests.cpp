@@ -56,7 +56,9 @@ layer_stack make_stack(double k0, const std::vector<layer>& media, const std::ve
 
 wave_pair waves(const layer_stack& st, const layered_point& pt, const complex* gamma,
                 polarisation pol) {
-    return nia::spectral::layered_waves(st, pt, gamma, nia::spectral::decays(st, pt, gamma), pol);
+    wave_pair w[2];
+    nia::spectral::layered_response(st, pt, gamma, w);
+    return w[pol == polarisation::te ? 0 : 1];
 }
 
 // The total field f and Y (f_up - f_down) at height z in layer r, for the

@@ -117,13 +117,16 @@ def test_layered_field_against_the_arbitrary_precision_rows(entry):
 
 
 @pytest.mark.parametrize("source", ["electric", "magnetic"])
-def test_a_two_media_stack_is_dipole_field(source):
+# tilted: every column; vertical and horizontal: each orientation's own
+# columns (one polarisation of the stack's response for the vertical one)
+@pytest.mark.parametrize("direction", [(0.3, 0.5, 0.8), (0.0, 0.0, 1.0), (0.6, -0.8, 0.0)])
+def test_a_two_media_stack_is_dipole_field(source, direction):
     air, soil = nia.medium(10e6), nia.medium(10e6, eps_r=20, sigma=0.01)
     x = np.array([0.0, 0.3, 5.0, 40.0])
     e, h = nia.layered_field(nia.stack([air, soil], [0.0]), x, 0.4, [[1.0], [0.0]], -0.5,
-                             source=source, direction=(0.3, 0.5, 0.8), rtol=1e-11)
+                             source=source, direction=direction, rtol=1e-11)
     de, dh = nia.dipole_field(air, soil, x, 0.4, [[1.0], [0.0]], -0.5, source=source,
-                              direction=(0.3, 0.5, 0.8), rtol=1e-11)
+                              direction=direction, rtol=1e-11)
     assert np.max(np.abs(e - de)) <= 1e-12 * np.max(np.abs(de))
     assert np.max(np.abs(h - dh)) <= 1e-12 * np.max(np.abs(dh))
 
