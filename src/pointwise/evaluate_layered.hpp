@@ -1,7 +1,8 @@
 // One row of a stack of layers: the layered field columns of a source in any
 // layer at a receiver in any layer, along the one path of every batch (the
 // detour, the axis segment, the rotated tails), planned through the stack's
-// singularities.
+// singularities; for two half-spaces far out near the interface, around the
+// branch cuts of the far range.
 #pragma once
 
 #include <cmath>
@@ -9,6 +10,7 @@
 #include "../spectral/layered_channels.hpp"
 #include "../spectral/singularities.hpp"
 #include "evaluate_triple.hpp"
+#include "far_range.hpp"
 
 namespace nia::pointwise {
 
@@ -53,6 +55,32 @@ inline double decay_separation(const spectral::layer_stack& st,
     return std::fmin(up, down);
 }
 
+// The singularities of a stack of two media with their surface waves: the
+// zeros of the TM and the TE Fresnel denominators on the path's sheet.
+inline singularity_set with_interface_poles(singularity_set s,
+                                            const spectral::layer_stack& st) noexcept {
+    complex q, q_lo;
+    if (spectral::detail::fresnel_pole(st.k[0], st.inv_eps[0], st.k[1], st.inv_eps[1], q, q_lo)) {
+        s.add_pole(q, q_lo);
+    }
+    if (spectral::detail::fresnel_pole(st.k[0], st.inv_mu[0], st.k[1], st.inv_mu[1], q, q_lo)) {
+        s.add_pole(q, q_lo);
+    }
+    return s;
+}
+
+// The vertical path of the waves in each medium of a stack of two media
+// (upper 0, lower 1) between the source and the receiver: from each of them
+// to the interface in its medium, both in one medium adding up (the
+// reflected wave's path).
+inline void two_media_travel(const spectral::layer_stack& st, const spectral::layered_point& pt,
+                             double* height) noexcept {
+    const double face = st.bottom[0];
+    for (int i = 0; i < singularity_set::max_branch_points; ++i) height[i] = 0.0;
+    height[0] = (pt.r == 0 ? pt.z - face : 0.0) + (pt.s == 0 ? pt.zp - face : 0.0);
+    height[1] = (pt.r == 1 ? face - pt.z : 0.0) + (pt.s == 1 ? face - pt.zp : 0.0);
+}
+
 // The columns of the layered channel set C at (rho, z, zp) of a source at zp
 // in the stack at free-space wavenumber k0, into sum; the tally hears of every
 // panel and ray. Returns whether every tail ray went quiet.
@@ -62,6 +90,16 @@ bool evaluate_layered_row(const batch_controls& ctl, const spectral::layer_stack
                           Tally& tally) noexcept {
     const spectral::layered_record q = spectral::make_layered_record(st, k0, z, zp);
     const singularity_set s = layered_singularities(st, q.point);
+    // Two half-spaces, any placement: far out near the interface the
+    // branch-cut form with the surface waves, as for the buried source.
+    if (st.n == 2) {
+        double height[singularity_set::max_branch_points];
+        two_media_travel(st, q.point, height);
+        const singularity_set with_poles = with_interface_poles(s, st);
+        if (far_range_applies_at(with_poles, rho, height)) {
+            return integrate_far_over<C>(ctl, with_poles, q, rho, sum, tally);
+        }
+    }
     // the plan reads the heights through the separation over which the
     // integrand decays
     const double separation = decay_separation(st, q.point);

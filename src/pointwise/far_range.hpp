@@ -96,9 +96,16 @@ inline double singularity_distance(complex q, int i, const singularity_set& s) n
 // far_height_ratio of rho where its cut counts. Its Hankel factors come from
 // Hankel's expansion where their argument allows, from the full-range
 // routine below it.
-inline bool far_form_holds(const singularity_set& s, double rho, double z, double zp) noexcept {
-    if (!(std::isfinite(rho) && std::isfinite(z) && std::isfinite(zp) && rho > 0.0)) return false;
+//
+// height[i] is the vertical path the waves travel in the medium of branch
+// point i (for two half-spaces with the source below and the point above,
+// z in the upper medium and zp in the lower one).
+inline bool far_form_holds_at(const singularity_set& s, double rho, const double* height) noexcept {
+    if (!(std::isfinite(rho) && rho > 0.0)) return false;
     if (s.n_branch < 1) return false;
+    for (int i = 0; i < s.n_branch; ++i) {
+        if (!std::isfinite(height[i])) return false;
+    }
     for (int i = 0; i < s.n_branch; ++i) {
         const complex k = s.branch[i].k;
         if (!(std::isfinite(k.real()) && std::isfinite(k.imag()))) return false;
@@ -112,13 +119,29 @@ inline bool far_form_holds(const singularity_set& s, double rho, double z, doubl
             }
         }
         // the heights: a cut whose exp(Im k rho) underflows adds nothing
-        const double height = i == 0 ? z : zp;
         if (k.imag() * rho >= far_underflow_exponent &&
-            !(std::abs(k) * height * height <= far_height_ratio * rho)) {
+            !(std::abs(k) * height[i] * height[i] <= far_height_ratio * rho)) {
             return false;
         }
     }
     return true;
+}
+
+namespace detail {
+
+// The heights of far_form_holds_at for two half-spaces: z in the upper
+// medium, zp in the lower one.
+struct two_media_heights {
+    double h[singularity_set::max_branch_points];
+    two_media_heights(double z, double zp) noexcept {
+        for (int i = 0; i < singularity_set::max_branch_points; ++i) h[i] = i == 0 ? z : zp;
+    }
+};
+
+}  // namespace detail
+
+inline bool far_form_holds(const singularity_set& s, double rho, double z, double zp) noexcept {
+    return far_form_holds_at(s, rho, detail::two_media_heights(z, zp).h);
 }
 
 // Whether the triple takes the far range: where the branch-cut form holds,
@@ -126,8 +149,9 @@ inline bool far_form_holds(const singularity_set& s, double rho, double z, doubl
 // form grows costly) and far_rho_min over the smaller one and over each pole
 // (where every Hankel factor comes from Hankel's expansion). rho = 0 never
 // does.
-inline bool far_range_applies(const singularity_set& s, double rho, double z, double zp) noexcept {
-    if (!far_form_holds(s, rho, z, zp)) return false;
+inline bool far_range_applies_at(const singularity_set& s, double rho,
+                                 const double* height) noexcept {
+    if (!far_form_holds_at(s, rho, height)) return false;
     double k_largest = 0.0, k_smallest = INFINITY;
     for (int i = 0; i < s.n_branch; ++i) {
         const double k_abs = std::abs(s.branch[i].k);
@@ -142,33 +166,47 @@ inline bool far_range_applies(const singularity_set& s, double rho, double z, do
     return true;
 }
 
+inline bool far_range_applies(const singularity_set& s, double rho, double z, double zp) noexcept {
+    return far_range_applies_at(s, rho, detail::two_media_heights(z, zp).h);
+}
+
 // The same for the two half-spaces of ctl.
 inline bool far_range_applies(const batch_controls& ctl, double rho, double z, double zp) noexcept {
     return far_range_applies(spectral::two_media_singularities(ctl.k_p, ctl.k_m), rho, z, zp);
 }
 
 // The far range of one triple (see far_range_applies) for the channels of
-// `Channels`: both cut integrals on doubling panels (doubling_panels),
-// with adaptive_panel and the caller's tally, plus -pi i times the
-// residue of each pole of the kernel's sheet that the path sweeps (in the
-// lower half-plane, or on the positive real axis, where the defining path
-// passes above it). Returns false when a cut integral does not go quiet
-// within the panel budget; out then holds no row.
-template <class Channels, class Tally>
-bool integrate_far(const batch_controls& ctl, const singularity_set& s, double rho, double z,
-                   double zp, spectral::channel_sum<Channels::size>& out, Tally& tally) noexcept {
+// `Channels` over the record of the triple: both cut integrals on doubling
+// panels (doubling_panels), with adaptive_panel and the caller's tally, plus
+// -pi i times the residue of each pole of the kernel's sheet that the path
+// sweeps (in the lower half-plane, or on the positive real axis, where the
+// defining path passes above it). The branch points of s are the upper outer
+// medium's (0) and the lower one's (1). Returns false when a cut integral
+// does not go quiet within the panel budget; out then holds no row.
+//
+// Over the path below the origin, 1/2 int K H1^(2)(rho lambda) dlambda is
+// int_0^inf K J1(rho lambda) dlambda - K(0) / rho (near the origin
+// H1^(2)(x) is 2i / (pi x), and the half circle below it takes i pi times
+// that residue): the J1 and J1/rho columns must vanish at lambda = 0, as
+// every channel set's do (at normal incidence the two polarisations are one
+// wave, and the columns that pair them cancel there).
+template <class Channels, class R, class Tally>
+bool integrate_far_over(const batch_controls& ctl, const singularity_set& s, const R& kernel,
+                        double rho, spectral::channel_sum<Channels::size>& out,
+                        Tally& tally) noexcept {
     using Sum = spectral::channel_sum<Channels::size>;
     constexpr int n = Channels::size;
-    const spectral::kernel_record kernel = spectral::make_kernel_record(z, zp, ctl.k_p, ctl.k_m);
     spectral::set_zero(out);
     const double inv_rho = 1.0 / rho;
     const double inv_sqrt_rho = 1.0 / std::sqrt(rho);
     const spectral::branch_cut_rule<Channels> rule{};
+    const complex k_upper = s.branch[0].k, k_lower = s.branch[1].k;
     for (int i = 0; i < s.n_branch; ++i) {
         const complex b = s.branch[i].k;
         const bool lower = i == 1;
         if (lower && b.imag() * rho < far_underflow_exponent) continue;
-        const spectral::branch_cut_ctx ctx{kernel, rho, inv_rho, inv_sqrt_rho, b, lower};
+        const spectral::branch_cut_ctx_of<R> ctx{
+            kernel, rho, inv_rho, inv_sqrt_rho, b, lower, lower ? k_upper : k_lower};
         // (i/2) e^{-i b rho}
         const complex phase = complex(0.0, 0.5) * detail::wave_phase(b, complex(0.0, 0.0), rho);
         // the cut's panels count in the row's summed modulus with the phase's modulus
@@ -188,7 +226,7 @@ bool integrate_far(const batch_controls& ctl, const singularity_set& s, double r
             const bool on_axis = std::fabs(q.imag()) <= axis_tolerance * std::abs(q);
             if (!(on_axis ? q.real() > 0.0 : q.imag() < 0.0)) continue;
             complex res[n];
-            spectral::pole_residues<Channels>(kernel, q,
+            spectral::pole_residues<Channels>(kernel, k_upper, k_lower, q,
                                               0.25 * detail::singularity_distance(q, i, s), res);
             const complex w = q * rho;
             const complex phase = detail::wave_phase(q, q_lo, rho);
@@ -204,6 +242,14 @@ bool integrate_far(const batch_controls& ctl, const singularity_set& s, double r
         }
     }
     return true;
+}
+
+// The same for the two half-spaces' kernel of (z, zp).
+template <class Channels, class Tally>
+bool integrate_far(const batch_controls& ctl, const singularity_set& s, double rho, double z,
+                   double zp, spectral::channel_sum<Channels::size>& out, Tally& tally) noexcept {
+    const spectral::kernel_record kernel = spectral::make_kernel_record(z, zp, ctl.k_p, ctl.k_m);
+    return integrate_far_over<Channels>(ctl, s, kernel, rho, out, tally);
 }
 
 // The same for the two half-spaces of ctl.

@@ -35,14 +35,19 @@ namespace nia::spectral {
 inline constexpr int residue_nodes = 32;
 
 // Context of the integral around the cut falling from branch point b at the
-// distance rho.
-struct branch_cut_ctx {
-    const kernel_record& kernel;
+// distance rho, over the record R of the triple (the two half-spaces' kernel
+// record, or a stack's layered record).
+template <class R = kernel_record>
+struct branch_cut_ctx_of {
+    const R& kernel;
     double rho, inv_rho, inv_sqrt_rho;  // rho, 1 / rho, 1 / sqrt(rho)
     // the upper medium's (lower = false, b = k_p) or the lower medium's (b = k_m)
     complex b;
     bool lower;
+    // the other outer medium's wavenumber
+    complex other_k;
 };
+using branch_cut_ctx = branch_cut_ctx_of<>;
 
 namespace detail {
 
@@ -65,7 +70,8 @@ inline complex hankel_factor(int c, complex h0, complex h1, double inv_rho) noex
 template <class Channels>
 struct branch_cut_rule {
     using sum_type = channel_sum<Channels::size>;
-    void operator()(const branch_cut_ctx& ctx, double a, double b, const double* gx,
+    template <class R>
+    void operator()(const branch_cut_ctx_of<R>& ctx, double a, double b, const double* gx,
                     const double* gw, int n_gauss, sum_type& out) const noexcept {
         constexpr int n = Channels::size;
         constexpr bool order0 = uses_order<Channels>(0);
@@ -74,7 +80,7 @@ struct branch_cut_rule {
         const double mid = (a + b) * 0.5;
         const double half = (b - a) * 0.5;
         const complex two_i_b(-2.0 * ctx.b.imag(), 2.0 * ctx.b.real());
-        const complex other_k = ctx.lower ? ctx.kernel.k_p : ctx.kernel.k_m;
+        const complex other_k = ctx.other_k;
         complex left[n], right[n];
         for (int i = 0; i < n_gauss; ++i) {
             const double t = std::fma(half, gx[i], mid);
@@ -109,8 +115,10 @@ struct branch_cut_rule {
 // `radius` about q, by the trapezoidal rule on residue_nodes points. The
 // circle must hold no other singularity: its error is about
 // (radius / distance to the next one)^residue_nodes.
-template <class Channels>
-inline void pole_residues(const kernel_record& r, complex q, double radius, complex* res) noexcept {
+// The kernels' outer media have wavenumbers k_upper and k_lower.
+template <class Channels, class R>
+inline void pole_residues(const R& r, complex k_upper, complex k_lower, complex q, double radius,
+                          complex* res) noexcept {
     constexpr int n = Channels::size;
     complex k[n];
     for (int c = 0; c < n; ++c) res[c] = complex(0.0, 0.0);
@@ -118,8 +126,8 @@ inline void pole_residues(const kernel_record& r, complex q, double radius, comp
         const double theta = (2.0 * pi) * (j + 0.5) / residue_nodes;
         const complex e(std::cos(theta), std::sin(theta));
         const complex lam = q + radius * e;
-        Channels::values(r, lam, vertical_wavenumber(lam, r.k_p), vertical_wavenumber(lam, r.k_m),
-                         k);
+        Channels::values(r, lam, vertical_wavenumber(lam, k_upper),
+                         vertical_wavenumber(lam, k_lower), k);
         for (int c = 0; c < n; ++c) res[c] += k[c] * e;
     }
     for (int c = 0; c < n; ++c) res[c] *= radius / residue_nodes;

@@ -123,16 +123,37 @@ struct layered_node {
     complex half_over_gs;  // 1 / (2 g_s), the primary waves' factor
 };
 
-// The node of the polarisations Pols (the others' combinations zero).
-template <int Pols = both_polarisations>
-inline layered_node layered_node_at(const layered_record& q, complex lam) noexcept {
+// The node of the polarisations Pols (the others' combinations zero) from
+// the stack's vertical wavenumbers at lam.
+template <int Pols>
+inline layered_node layered_node_from(const layered_record& q, const complex* gamma) noexcept {
     const layer_stack& st = *q.stack;
-    layer_scratch<complex> gamma;
-    stack_vertical_wavenumbers(st, lam, gamma.data(), q.point.r == q.point.s ? q.point.s : -1);
     layer_scratch<wave_pair, 2> w;
-    layered_response<Pols>(st, q.point, gamma.data(), w.data());
+    layered_response<Pols>(st, q.point, gamma, w.data());
     const complex g_s = gamma[q.point.s];
     return {combine(w[0]), combine(w[1]), g_s, gamma[q.point.r], quotient(complex(0.5, 0.0), g_s)};
+}
+
+// The node of the polarisations Pols at lam on the path's sheet.
+template <int Pols = both_polarisations>
+inline layered_node layered_node_at(const layered_record& q, complex lam) noexcept {
+    layer_scratch<complex> gamma;
+    stack_vertical_wavenumbers(*q.stack, lam, gamma.data(),
+                               q.point.r == q.point.s ? q.point.s : -1);
+    return layered_node_from<Pols>(q, gamma.data());
+}
+
+// The node at lam with the outer media's vertical wavenumbers given (the
+// far range takes them on either side of a cut).
+template <int Pols = both_polarisations>
+inline layered_node layered_node_with(const layered_record& q, complex lam, complex g_upper,
+                                      complex g_lower) noexcept {
+    layer_scratch<complex> gamma;
+    stack_vertical_wavenumbers(*q.stack, lam, gamma.data(),
+                               q.point.r == q.point.s ? q.point.s : -1);
+    gamma[0] = g_upper;
+    gamma[q.stack->n - 1] = g_lower;
+    return layered_node_from<Pols>(q, gamma.data());
 }
 
 // What the panel rules need of a layered set: its record and node, and the
@@ -177,6 +198,10 @@ struct layered_electric_channels
     static void values(const layered_record& q, complex lam, complex* K) noexcept {
         from_node(q, lam, layered_node_at(q, lam), K);
     }
+    static void values(const layered_record& q, complex lam, complex g_upper, complex g_lower,
+                       complex* K) noexcept {
+        from_node(q, lam, layered_node_with(q, lam, g_upper, g_lower), K);
+    }
 };
 
 // Small loops in any layer.
@@ -208,6 +233,10 @@ struct layered_magnetic_channels
     static void values(const layered_record& q, complex lam, complex* K) noexcept {
         from_node(q, lam, layered_node_at(q, lam), K);
     }
+    static void values(const layered_record& q, complex lam, complex g_upper, complex g_lower,
+                       complex* K) noexcept {
+        from_node(q, lam, layered_node_with(q, lam, g_upper, g_lower), K);
+    }
 };
 
 // The columns Columns... of the layered set Full, as a set of their own whose
@@ -231,6 +260,10 @@ struct layered_subset : layered_nodes<Pols> {
 
     static void values(const layered_record& q, complex lam, complex* K) noexcept {
         from_node(q, lam, layered_node_at<Pols>(q, lam), K);
+    }
+    static void values(const layered_record& q, complex lam, complex g_upper, complex g_lower,
+                       complex* K) noexcept {
+        from_node(q, lam, layered_node_with<Pols>(q, lam, g_upper, g_lower), K);
     }
 };
 

@@ -101,18 +101,23 @@ inline bool interface_pole(double k_p, complex k_m, complex& pole) noexcept {
     return true;
 }
 
+// A complex number as two double-doubles, for the poles' Newton steps.
+struct dd_complex {
+    core::double_double re, im;
+};
+inline dd_complex dd_of(complex a) noexcept { return {{a.real(), 0.0}, {a.imag(), 0.0}}; }
+inline dd_complex dd_mul(dd_complex a, dd_complex b) noexcept {
+    return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re};
+}
+inline dd_complex dd_sub(dd_complex a, dd_complex b) noexcept { return {a.re - b.re, a.im - b.im}; }
+
 // A pole q of lambda^2 (k_p^2 + k_m^2) = k_p^2 k_m^2 refined by one Newton
 // step with the residual in double-double arithmetic: the returned
 // correction, added to q, leaves q + correction good to about 1e-30.
 inline complex interface_pole_correction(double k_p, complex k_m, complex q) noexcept {
     using core::double_double;
     using core::two_product;
-    struct dd_complex {
-        double_double re, im;
-    };
-    const auto mul = [](dd_complex a, dd_complex b) {
-        return dd_complex{a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re};
-    };
+    const auto mul = dd_mul;
     const dd_complex kp2{two_product(k_p, k_p), {0.0, 0.0}};
     const dd_complex km{{k_m.real(), 0.0}, {k_m.imag(), 0.0}};
     const dd_complex km2 = mul(km, km);
@@ -123,6 +128,37 @@ inline complex interface_pole_correction(double k_p, complex k_m, complex q) noe
     const complex f((f0.re - prod.re).hi, (f0.im - prod.im).hi);
     const complex slope = 2.0 * q * complex(sum.re.hi, sum.im.hi);
     return -core::quotient(f, slope);
+}
+
+// The zero q (Re q >= 0) on the path's sheet of gamma_u f_u + gamma_l f_l,
+// the denominator of the Fresnel coefficients of one polarisation at an
+// interface between media of wavenumbers k_u and k_l with admittance factors
+// f_u and f_l (1 / eps_r for TM, 1 / mu_r for TE): squared, lambda^2 (a_u -
+// a_l) = k_u^2 a_u - k_l^2 a_l with a = f^2. False where a_u = a_l (no zero)
+// or where the root of the square is on the other sheet. q_lo, added to q,
+// leaves it good to about 1e-30 (one Newton step with the residual in
+// double-double), so that the surface wave's phase q rho stays exact far
+// out.
+inline bool fresnel_pole(complex k_u, complex f_u, complex k_l, complex f_l, complex& q,
+                         complex& q_lo) noexcept {
+    const complex a_u = f_u * f_u, a_l = f_l * f_l;
+    const complex p = std::sqrt((k_u * k_u * a_u - k_l * k_l * a_l) / (a_u - a_l));
+    if (!std::isfinite(p.real()) || !std::isfinite(p.imag())) return false;
+    const complex t_u = f_u * vertical_wavenumber(p, k_u);
+    const complex t_l = f_l * vertical_wavenumber(p, k_l);
+    if (!(std::abs(t_u + t_l) <= pole_sheet_tolerance * (std::abs(t_u) + std::abs(t_l)))) {
+        return false;
+    }
+    const dd_complex du = dd_mul(dd_of(f_u), dd_of(f_u)), dl = dd_mul(dd_of(f_l), dd_of(f_l));
+    const dd_complex ku = dd_of(k_u), kl = dd_of(k_l), pp = dd_of(p);
+    const dd_complex slope_dd = dd_sub(du, dl);
+    const dd_complex rhs = dd_sub(dd_mul(dd_mul(ku, ku), du), dd_mul(dd_mul(kl, kl), dl));
+    const dd_complex f0 = dd_sub(dd_mul(dd_mul(pp, pp), slope_dd), rhs);
+    const complex f(f0.re.hi, f0.im.hi);
+    const complex slope = 2.0 * p * complex(slope_dd.re.hi, slope_dd.im.hi);
+    q = p;
+    q_lo = -core::quotient(f, slope);
+    return true;
 }
 
 }  // namespace detail

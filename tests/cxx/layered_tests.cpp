@@ -361,9 +361,42 @@ void two_media_rows_agree() {
     }
 }
 
+// The surface-wave poles of a stack of two media: with mu_r = 1 the TM zero
+// is the two half-spaces' interface pole, its corrected value too (they
+// differ below that by the rounding of 1 / eps_r against k_m^2 / k_p^2);
+// each zero makes its Fresnel denominator vanish; equal admittance factors
+// (the TE one of non-magnetic media) have none.
+void fresnel_poles() {
+    using nia::spectral::detail::fresnel_pole;
+    const double k_p = 1.3;
+    for (const complex eps : {complex(4.0, -1.0), complex(81.0, -719.0), complex(-2.0, -0.1)}) {
+        const complex k_m = k_p * std::sqrt(eps);
+        complex q, q_lo, p;
+        const bool tm = fresnel_pole(complex(k_p, 0.0), complex(1.0, 0.0), k_m, 1.0 / eps, q, q_lo);
+        const bool two = nia::spectral::detail::interface_pole(k_p, k_m, p);
+        CHECK_SMALL(tm == two ? 0.0 : 1.0, 0.0);
+        if (!tm || !two) continue;
+        CHECK_SMALL(std::abs(q - p) / std::abs(p), 1e-15);
+        const complex lo = nia::spectral::detail::interface_pole_correction(k_p, k_m, p);
+        CHECK_SMALL(std::abs((q + q_lo) - (p + lo)) / std::abs(p), 1e-15);
+        CHECK_SMALL(fresnel_pole(complex(k_p, 0.0), 1.0, k_m, 1.0, q, q_lo) ? 1.0 : 0.0, 0.0);
+    }
+    // a magnetic lower medium: the TE zero of gamma_u / mu_u + gamma_l / mu_l
+    const complex k_u(1.0, 0.0), mu_l(-1.5, -0.05), k_l = std::sqrt(complex(2.0, -0.1) * mu_l);
+    complex q, q_lo;
+    if (fresnel_pole(k_u, 1.0, k_l, 1.0 / mu_l, q, q_lo)) {
+        const complex d = nia::spectral::vertical_wavenumber(q, k_u) +
+                          nia::spectral::vertical_wavenumber(q, k_l) / mu_l;
+        CHECK_SMALL(std::abs(d) / std::abs(q), 1e-12);
+    } else {
+        CHECK_SMALL(1.0, 0.0);
+    }
+}
+
 }  // namespace
 
 int main() {
+    fresnel_poles();
     two_media_columns_agree();
     two_media_rows_agree();
     continuity_at_every_interface();

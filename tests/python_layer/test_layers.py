@@ -173,3 +173,42 @@ def test_layered_field_dask_blocks_are_the_eager_call():
     assert np.array_equal(h.compute(scheduler="synchronous"), h0)
     with pytest.raises(TypeError, match="must be a Stack"):
         nia.layered_field_dask([AIR, SOIL], 1.0, 0.0, 1.0, 0.5)
+
+
+# ---- the far range over two half-spaces, every placement ----
+
+FAR_AIR, FAR_GROUND = nia.medium(10e6), nia.medium(10e6, eps_r=15, sigma=0.005)
+FAR_STACK = nia.stack([FAR_AIR, FAR_GROUND], [0.0])
+# k0 rho from 1e3 to 1e8 (about 4.8 km to 4.8e5 km at 10 MHz)
+FAR_X = np.array([1e3, 3e4, 1e6, 1e8]) / FAR_AIR.k0
+
+
+def _relative(a, b):
+    return np.max(np.abs(a - b)) / np.max(np.abs(b))
+
+
+@pytest.mark.parametrize("source", ["electric", "magnetic"])
+def test_far_range_of_a_two_media_stack_is_dipole_field(source):
+    # the buried source seen from the air: the two engines' far ranges, built
+    # from different columns (the stack's transmission-line response against
+    # the two half-spaces' kernel parts)
+    kw = dict(source=source, direction=(0.6, 0.3, 0.74), rtol=1e-10)
+    e, h = nia.layered_field(FAR_STACK, FAR_X, 0.4, 1.0, -0.5, **kw)
+    de, dh = nia.dipole_field(FAR_AIR, FAR_GROUND, FAR_X, 0.4, 1.0, -0.5, **kw)
+    for i in range(len(FAR_X)):
+        assert _relative(e[i], de[i]) <= 1e-9 and _relative(h[i], dh[i]) <= 1e-9, FAR_X[i]
+
+
+@pytest.mark.parametrize("source", ["electric", "magnetic"])
+def test_far_range_from_above_into_the_ground_is_reciprocal(source):
+    # a dipole u_a in the air at height 10 m and a dipole u_b 1 m deep: the
+    # field of each, dotted into the other's moment at its place, agree
+    # (u_a . F_b(r_a) = u_b . F_a(r_b), F = E for current elements and H for
+    # loops, mu_r = 1 on both sides); the buried one is dipole_field's
+    u_a, u_b = np.array([0.6, 0.0, 0.8]), np.array([0.0, 0.8, -0.6])
+    field = 0 if source == "electric" else 1
+    down = nia.layered_field(FAR_STACK, FAR_X, 0.0, -1.0, 10.0, source=source, direction=u_a,
+                             rtol=1e-10)[field] @ u_b
+    up = nia.dipole_field(FAR_AIR, FAR_GROUND, -FAR_X, 0.0, 10.0, -1.0, source=source,
+                          direction=u_b, rtol=1e-10)[field] @ u_a
+    assert np.max(np.abs(down - up) / np.abs(up)) <= 1e-9

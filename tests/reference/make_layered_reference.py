@@ -11,7 +11,9 @@ dry rock) at 100 MHz and 1 GHz, a vertical antenna 10 m over lossy ground at
 10 MHz with receivers in the air to 10 km, and stacks of two, three and five
 layers (sea water, a thin resistor, a plasmonic film, a lossy top) from 1 Hz
 to 1 GHz. Points lie in every layer, on interfaces and at the source's
-height. Takes some 40 minutes on one core.
+height, and for the antenna the far range's other placements (from the air into
+the ground, both in it, from it into the air). Takes some 70 minutes on one
+core.
 """
 from __future__ import annotations
 
@@ -86,6 +88,13 @@ def rows_for(name, f, eps_r, mu_r, interfaces):
     for x, y, z in pts:
         # a vertical current element and a vertical loop (horizontal normal)
         rows += [(x, y, z, zp, "electric", (0, 0, 1)), (x, y, z, zp, "magnetic", (1, 0, 0))]
+    if name.startswith("antenna"):
+        # the far range's other placements over the ground: from the air into
+        # it, both in it, and from it into the air; tilted, every column
+        for x, y, z, zq in [(300.0, 0.0, -1.0, 10.0), (1000.0, 0.0, -1.0, 10.0),
+                            (300.0, 0.0, -1.0, -2.0), (1000.0, 0.0, -1.0, -2.0),
+                            (1000.0, 0.0, 2.0, -2.0)]:
+            rows += [(x, y, z, zq, source, (0.6, 0.0, 0.8)) for source in ("electric", "magnetic")]
     return rows
 
 
