@@ -321,14 +321,8 @@ py::tuple layered_field_batch(double k0, complex_array k, complex_array eps_r, c
         evaluate_rows<C>(n, result, fig,
                          [&](std::int64_t i, std::complex<double>* row, pointwise::row_tally& tally,
                              double& largest) noexcept {
-                             spectral::channel_sum<C::size> sum;
-                             const bool ok = pointwise::evaluate_layered_row<C>(
-                                 ctl, st, k0, r(i), zz(i), zs(i), sum, tally);
-                             largest = pointwise::detail::largest_modulus(sum);
-                             const double nan = std::numeric_limits<double>::quiet_NaN();
-                             for (int c = 0; c < C::size; ++c) {
-                                 row[c] = ok ? sum[c] : std::complex<double>(nan, nan);
-                             }
+                             pointwise::evaluate_layered_field_row<C>(ctl, st, k0, r(i), zz(i),
+                                                                      zs(i), row, tally, largest);
                          });
     };
     using namespace spectral;

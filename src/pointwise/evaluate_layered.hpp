@@ -9,6 +9,7 @@
 
 #include "../spectral/layered_channels.hpp"
 #include "../spectral/singularities.hpp"
+#include "evaluate_field.hpp"
 #include "evaluate_triple.hpp"
 #include "far_range.hpp"
 
@@ -107,6 +108,43 @@ bool evaluate_layered_row(const batch_controls& ctl, const spectral::layer_stack
         integrate_path(ctl, s, q, rho, separation, 0.0, channel_rules<C>{}, tally);
     for (int c = 0; c < C::size; ++c) sum[c] = (p.segment[c] + p.detour[c]) + p.tail[c];
     return p.ok;
+}
+
+// One row of the layered batch: evaluate_layered_row into row[0 .. C::size -
+// 1] (complex NaN where a ray did not go quiet), with the row's tally and the
+// largest modulus of its partial sums. Over two half-spaces a row of the J0
+// form that cancels beyond rtol is integrated again around the cuts wherever
+// that form holds, and keeps the form whose figures promise the smaller
+// error, as the buried dipole's rows do (evaluate_field_row).
+template <class C>
+bool evaluate_layered_field_row(const batch_controls& ctl, const spectral::layer_stack& st,
+                                double k0, double rho, double z, double zp, complex* row,
+                                row_tally& tally, double& largest_partial) noexcept {
+    spectral::channel_sum<C::size> sum;
+    const bool ok = evaluate_layered_row<C>(ctl, st, k0, rho, z, zp, sum, tally);
+    largest_partial = detail::largest_modulus(sum);
+    if (ok && st.n == 2 && error_promise(tally, largest_partial) > ctl.rtol) {
+        const spectral::layered_record q = spectral::make_layered_record(st, k0, z, zp);
+        const singularity_set s = with_interface_poles(layered_singularities(st, q.point), st);
+        double height[singularity_set::max_branch_points];
+        two_media_travel(st, q.point, height);
+        if (!far_range_applies_at(s, rho, height) && far_form_holds_at(s, rho, height)) {
+            spectral::channel_sum<C::size> cut;
+            row_tally again;
+            const bool quiet = integrate_far_over<C>(ctl, s, q, rho, cut, again);
+            const double largest = detail::largest_modulus(cut);
+            const std::int64_t nodes = tally.nodes + again.nodes;
+            if (quiet && error_promise(again, largest) < error_promise(tally, largest_partial)) {
+                sum = cut;
+                largest_partial = largest;
+                tally = again;
+            }
+            tally.nodes = nodes;
+        }
+    }
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (int c = 0; c < C::size; ++c) row[c] = ok ? sum[c] : complex(nan, nan);
+    return ok;
 }
 
 }  // namespace nia::pointwise
