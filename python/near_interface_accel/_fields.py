@@ -69,6 +69,17 @@ def _source(source: str) -> str:
     return source
 
 
+def _columns_of(which: str, d: NDArray[np.float64]) -> str:
+    """The compiled batch's source for a dipole of unit direction d: a dipole
+    of one orientation integrates only its own columns, refined against its
+    own largest (another orientation's can be 1e5 times larger)."""
+    if d[0] == 0.0 and d[1] == 0.0:
+        return f"{which} vertical"
+    if d[2] == 0.0:
+        return f"{which} horizontal"
+    return which
+
+
 def _height(zp: ArrayLike) -> ArrayLike:
     """A single source height is checked as one number (the call's own
     message); an array of them is checked point by point with the points."""
@@ -296,14 +307,7 @@ def dipole_field(
     not_finite |= rho_bad
     columns = _ext.ELECTRIC_COLUMNS if which == "electric" else _ext.MAGNETIC_COLUMNS
 
-    # a dipole of one orientation integrates only its own columns, refined
-    # against its own largest (another orientation's can be 1e5 times larger)
-    if d[0] == 0.0 and d[1] == 0.0:
-        columns_of = f"{which} vertical"
-    elif d[2] == 0.0:
-        columns_of = f"{which} horizontal"
-    else:
-        columns_of = which
+    columns_of = _columns_of(which, d)
 
     def batch(rows: NDArray[np.intp]) -> tuple[Any, ...]:
         return _ext.dipole_field_batch(k_p, k_m, columns_of, triples[rows, 0], triples[rows, 1],

@@ -304,7 +304,7 @@ def layered_field(
     (2, 3)
     """
     from . import _engine
-    from ._fields import _describe, _direction, _moment, _source, field_values
+    from ._fields import _columns_of, _describe, _direction, _moment, _source, field_values
 
     if not isinstance(st, Stack):
         raise TypeError(f"st must be a Stack from near_interface_accel.stack(), got "
@@ -328,14 +328,8 @@ def layered_field(
     mus = np.array([complex(md.mu_r) for md in st.media])
     heights = np.array(st.interfaces, dtype=np.float64)
 
-    # a dipole of one orientation integrates only its own columns, refined
-    # against its own largest; the vertical ones read one polarisation
-    if d[0] == 0.0 and d[1] == 0.0:
-        columns_of = f"{which} vertical"
-    elif d[2] == 0.0:
-        columns_of = f"{which} horizontal"
-    else:
-        columns_of = which
+    # the vertical dipole's columns read one polarisation of the response
+    columns_of = _columns_of(which, d)
 
     def batch(rows: NDArray[np.intp]) -> tuple[Any, ...]:
         return _ext.layered_field_batch(st.k0, ks, eps, mus, heights, columns_of,

@@ -38,6 +38,26 @@ inline double error_promise(const row_tally& t, double largest) noexcept {
     return limit + t.condition(largest) * rounding_per_condition;
 }
 
+// Of a row of the J0 form (sum, its tally and the largest modulus of its
+// partial sums) and its branch-cut form, which far(cut, tally) integrates
+// and says whether it went quiet, keep the one whose figures promise the
+// smaller error, with the nodes of both.
+template <class Sum, class Far>
+void keep_the_better_form(Sum& sum, row_tally& tally, double& largest_partial,
+                          const Far& far) noexcept {
+    Sum cut;
+    row_tally again;
+    const bool quiet = far(cut, again);
+    const double largest = detail::largest_modulus(cut);
+    const std::int64_t nodes = tally.nodes + again.nodes;
+    if (quiet && error_promise(again, largest) < error_promise(tally, largest_partial)) {
+        sum = cut;
+        largest_partial = largest;
+        tally = again;
+    }
+    tally.nodes = nodes;
+}
+
 template <class C>
 bool evaluate_field_row(const batch_controls& ctl, double rho, double z, double zp, complex* row,
                         row_tally& tally, double& largest_partial) noexcept {
@@ -47,17 +67,9 @@ bool evaluate_field_row(const batch_controls& ctl, double rho, double z, double 
     const singularity_set s = spectral::two_media_singularities(ctl.k_p, ctl.k_m);
     if (ok && !far_range_applies(s, rho, z, zp) && far_form_holds(s, rho, z, zp) &&
         error_promise(tally, largest_partial) > ctl.rtol) {
-        spectral::channel_sum<C::size> cut;
-        row_tally again;
-        const bool quiet = integrate_far<C>(ctl, s, rho, z, zp, cut, again);
-        const double largest = detail::largest_modulus(cut);
-        const std::int64_t nodes = tally.nodes + again.nodes;
-        if (quiet && error_promise(again, largest) < error_promise(tally, largest_partial)) {
-            sum = cut;
-            largest_partial = largest;
-            tally = again;
-        }
-        tally.nodes = nodes;
+        keep_the_better_form(sum, tally, largest_partial, [&](auto& cut, row_tally& again) {
+            return integrate_far<C>(ctl, s, rho, z, zp, cut, again);
+        });
     }
     const double nan = std::numeric_limits<double>::quiet_NaN();
     for (int c = 0; c < C::size; ++c) row[c] = ok ? sum[c] : complex(nan, nan);

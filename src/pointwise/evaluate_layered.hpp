@@ -129,17 +129,9 @@ bool evaluate_layered_field_row(const batch_controls& ctl, const spectral::layer
         double height[singularity_set::max_branch_points];
         two_media_travel(st, q.point, height);
         if (!far_range_applies_at(s, rho, height) && far_form_holds_at(s, rho, height)) {
-            spectral::channel_sum<C::size> cut;
-            row_tally again;
-            const bool quiet = integrate_far_over<C>(ctl, s, q, rho, cut, again);
-            const double largest = detail::largest_modulus(cut);
-            const std::int64_t nodes = tally.nodes + again.nodes;
-            if (quiet && error_promise(again, largest) < error_promise(tally, largest_partial)) {
-                sum = cut;
-                largest_partial = largest;
-                tally = again;
-            }
-            tally.nodes = nodes;
+            keep_the_better_form(sum, tally, largest_partial, [&](auto& cut, row_tally& again) {
+                return integrate_far_over<C>(ctl, s, q, rho, cut, again);
+            });
         }
     }
     const double nan = std::numeric_limits<double>::quiet_NaN();
