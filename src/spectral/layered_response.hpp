@@ -161,7 +161,7 @@ inline crossing_pair meet(complex ya, complex yb, complex rho_b) noexcept {
 // receiver exponential: the response takes their product as one exponential
 // of the summed exponents.
 struct node_decays {
-    layer_scratch<complex> across;  // exp(-gamma_j d_j); 0 for the outer two
+    layer_scratch<complex> across;  // exp(-gamma_j d_j); 0 for the outer two, unset for s
     complex launch_up;              // -gamma_s (top_s - zp), for s > 0
     complex launch_down;            // -gamma_s (zp - bottom_s), for s < n-1
     complex rise;                   // -gamma_r (z - bottom_r), for r < n-1
@@ -173,7 +173,11 @@ inline node_decays decays(const layer_stack& st, const layered_point& pt,
     const int n = st.n, s = pt.s, r = pt.r;
     const complex zero(0.0, 0.0);
     node_decays d;
-    for (int j = 0; j < n; ++j) d.across[j] = detail::crossing(st, gamma, j);
+    // the source's own layer is crossed by no recursion: the response takes
+    // its exponential as the product of the two from the source (below)
+    for (int j = 0; j < n; ++j) {
+        if (j != s || j == 0 || j == n - 1) d.across[j] = detail::crossing(st, gamma, j);
+    }
     d.launch_up = s == 0 ? zero : -gamma[s] * (st.top[s] - pt.zp);
     d.launch_down = s == n - 1 ? zero : -gamma[s] * (pt.zp - st.bottom[s]);
     d.rise = r == n - 1 ? zero : -gamma[r] * (pt.z - st.bottom[r]);
@@ -264,7 +268,6 @@ inline void layered_response(const layer_stack& st, const layered_point& pt, con
     // primary wave. Where the source sits in an outer medium its primary
     // wave leaves through the one face, and each wave at the receiver is
     // one path of reflections and passages from it.
-    const complex es = e[s];
     const bool rising = r < s;
     const int step = rising ? -1 : 1;
     const auto& pass = rising ? pass_up : pass_down;
@@ -315,6 +318,9 @@ inline void layered_response(const layer_stack& st, const layered_point& pt, con
     // between the two faces the waves bounce, and their sum is 1 / (1 - loop
     // gain).
     const complex at_top = complex_exp(dec.launch_up), at_bottom = complex_exp(dec.launch_down);
+    // across the source's layer: from the top face to the source and on to
+    // the bottom one
+    const complex es = at_top * at_bottom;
     const complex from_bottom = r == n - 1 ? complex(0.0, 0.0) : complex_exp(dec.rise);
     const complex from_top = r == 0 ? complex(0.0, 0.0) : complex_exp(dec.fall);
     for (int p = 0; p < 2; ++p) {
