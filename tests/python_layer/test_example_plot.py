@@ -71,3 +71,23 @@ def test_layered_map_is_finite_continuous_and_draws_a_png(tmp_path):
     out = ex.draw(tmp_path / "layers.png", n_x=5, n_z=4)
     height, width, _ = imread(out).shape
     assert width > height > 300
+
+
+MARINE_EXAMPLE = Path(__file__).resolve().parents[2] / "examples" / "marine_response.py"
+
+
+def test_marine_response_sees_the_resistor_far_out_only_and_draws_a_png(tmp_path):
+    from matplotlib.image import imread
+
+    ex = SimpleNamespace(**runpy.run_path(str(MARINE_EXAMPLE), run_name="marine_response"))
+    x, plain, reservoir = ex.compute(n=6)
+    assert plain.shape == reservoir.shape == (6, 3) and np.isfinite(plain).all()
+    ratio = np.abs(reservoir[:, 0]) / np.abs(plain[:, 0])
+    # a resistor 1 km under the floor: unseen 250 m out, several times the
+    # field at 10 km
+    assert abs(ratio[0] - 1.0) < 0.01 and ratio[-1] > 3.0
+    # in line with an element along x the field has no y component
+    assert np.max(np.abs(plain[:, 1])) <= 1e-12 * np.max(np.abs(plain))
+    out = ex.draw(tmp_path / "marine.png", n=6)
+    height, width, _ = imread(out).shape
+    assert width > height > 300
