@@ -252,3 +252,58 @@ def test_far_range_reciprocity_over_a_magnetic_ground():
     down = nia.layered_field(st, FAR_X, 0.0, -1.0, 10.0, direction=u_a, rtol=1e-10)[0] @ u_b
     up = nia.layered_field(st, -FAR_X, 0.0, 10.0, -1.0, direction=u_b, rtol=1e-10)[0] @ u_a
     assert np.max(np.abs(down - up) / np.abs(up)) <= 1e-9
+
+
+@pytest.mark.parametrize("entry", LAYERED["stacks"], ids=[s["name"] for s in LAYERED["stacks"]])
+def test_fields_continuous_across_every_interface(entry):
+    # tangential E and H and normal D and B across each interface, a tilted
+    # source of both kinds in the stack's middle, to 1e-8 of the local field
+    # (at rtol 1e-10: at 1e-11 a point a micron under the sea surface with the
+    # source a kilometre down costs some 100 s, see the accuracy page); a
+    # point the verdict warns of (far out on the marine sea floor, where the
+    # integrals cancel) is left out
+    st = _reference_stack(entry)
+    heights = st.interfaces
+    zp = 0.5 * (heights[0] + heights[-1]) if len(heights) > 1 else heights[0] + 0.37
+    span = max(abs(heights[0] - heights[-1]), 1.0)
+    eps = np.array([complex(m.eps_r) for m in st.media])
+    mu = np.array([complex(m.mu_r) for m in st.media])
+    checked = 0
+    for source in ("electric", "magnetic"):
+        for j, h in enumerate(heights):
+            for x in (0.3 * span, 1.7 * span):
+                kw = dict(source=source, direction=(0.48, -0.6, 0.64), rtol=1e-10)
+                with warnings.catch_warnings(record=True) as caught:
+                    warnings.simplefilter("always")
+                    e_up, h_up = nia.layered_field(st, x, 0.2 * span, h, zp, **kw)
+                    e_dn, h_dn = nia.layered_field(st, x, 0.2 * span,
+                                                   h - 1e-12 * max(abs(h), 1.0), zp, **kw)
+                if caught:
+                    continue
+                checked += 1
+                for up, dn, normal_up, normal_dn in ((e_up, e_dn, eps[j], eps[j + 1]),
+                                                    (h_up, h_dn, mu[j], mu[j + 1])):
+                    scale = np.max(np.abs(up))
+                    assert np.max(np.abs(up[:2] - dn[:2])) <= 1e-8 * scale, (source, h, x)
+                    # D (B) against the larger of eps |E| (mu |H|) on either
+                    # side: under sea water E_z is D / eps, rounded on the
+                    # field's scale
+                    bound = max(abs(normal_up) * scale, abs(normal_dn) * np.max(np.abs(dn)))
+                    assert abs(normal_up * up[2] - normal_dn * dn[2]) <= 1e-8 * bound, (source, h)
+    assert checked >= 3 * len(heights)
+
+
+def test_reciprocity_between_layers_of_five():
+    # u_a . F_b(r_a) = u_b . F_a(r_b) for current elements (F = E) and, with
+    # mu_r folded in, for loops (mu_a u_a . H_b(r_a) = mu_b u_b . H_a(r_b))
+    st = _five_layers()
+    u_a, u_b = np.array([0.6, 0.0, 0.8]), np.array([0.0, 0.8, -0.6])
+    mu = {12.0: 1.0, 3.0: 2.0, -5.5: 1.0, -8.0: 1.0}
+    for z_a, z_b in ((12.0, -8.0), (3.0, -5.5), (-5.5, 12.0), (3.0, 12.0)):
+        for source, field in (("electric", 0), ("magnetic", 1)):
+            kw = dict(source=source, rtol=1e-11)
+            ab = nia.layered_field(st, 1.3, 0.4, z_b, z_a, direction=u_a, **kw)[field] @ u_b
+            ba = nia.layered_field(st, -1.3, -0.4, z_a, z_b, direction=u_b, **kw)[field] @ u_a
+            if source == "magnetic":
+                ab, ba = ab * mu[z_b], ba * mu[z_a]
+            assert abs(ab - ba) <= 1e-9 * max(abs(ab), abs(ba)), (z_a, z_b, source, ab, ba)
