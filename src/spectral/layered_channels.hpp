@@ -149,28 +149,37 @@ template <int Pols = both_polarisations>
 inline layered_node layered_node_with(const layered_record& q, complex lam, complex g_upper,
                                       complex g_lower) noexcept {
     layer_scratch<complex> gamma;
-    stack_vertical_wavenumbers(*q.stack, lam, gamma.data(),
-                               q.point.r == q.point.s ? q.point.s : -1);
     gamma[0] = g_upper;
+    inner_vertical_wavenumbers(*q.stack, lam, gamma.data(),
+                               q.point.r == q.point.s ? q.point.s : -1);
     gamma[q.stack->n - 1] = g_lower;
     return layered_node_from<Pols>(q, gamma.data());
 }
 
 // What the panel rules need of a layered set: its record and node, and the
 // node at lambda (see node_model in panel_rules.hpp), of the polarisations
-// Pols its columns read.
-template <int Pols>
+// Pols its columns read; and the set's values at lambda from its from_node,
+// on the path's sheet or with the outer media's vertical wavenumbers given
+// (the far range's cut integrands and residues).
+template <class Set, int Pols>
 struct layered_nodes {
     using record = layered_record;
     using node = layered_node;
     static layered_node node_at(const layered_record& q, complex lam) noexcept {
         return layered_node_at<Pols>(q, lam);
     }
+    static void values(const layered_record& q, complex lam, complex* K) noexcept {
+        Set::from_node(q, lam, layered_node_at<Pols>(q, lam), K);
+    }
+    static void values(const layered_record& q, complex lam, complex g_upper, complex g_lower,
+                       complex* K) noexcept {
+        Set::from_node(q, lam, layered_node_with<Pols>(q, lam, g_upper, g_lower), K);
+    }
 };
 
 // Current elements in any layer.
 struct layered_electric_channels
-    : layered_nodes<both_polarisations>,
+    : layered_nodes<layered_electric_channels, both_polarisations>,
       factor_list<factor::j0, factor::j0, factor::j1_rho, factor::j1, factor::j0, factor::j0,
                   factor::j1_rho, factor::j1, factor::j1, factor::j0, factor::j1> {
     static void from_node(const layered_record& q, complex lam, const layered_node& v,
@@ -194,19 +203,11 @@ struct layered_electric_channels
         K[9] = two_lam * (lam * u.plus * q.inv_we_r);
         K[10] = two_lam * u.plus;
     }
-
-    static void values(const layered_record& q, complex lam, complex* K) noexcept {
-        from_node(q, lam, layered_node_at(q, lam), K);
-    }
-    static void values(const layered_record& q, complex lam, complex g_upper, complex g_lower,
-                       complex* K) noexcept {
-        from_node(q, lam, layered_node_with(q, lam, g_upper, g_lower), K);
-    }
 };
 
 // Small loops in any layer.
 struct layered_magnetic_channels
-    : layered_nodes<both_polarisations>,
+    : layered_nodes<layered_magnetic_channels, both_polarisations>,
       factor_list<factor::j0, factor::j1_rho, factor::j0, factor::j1, factor::j0, factor::j1_rho,
                   factor::j0, factor::j1, factor::j1, factor::j1, factor::j0> {
     static void from_node(const layered_record& q, complex lam, const layered_node& v,
@@ -229,14 +230,6 @@ struct layered_magnetic_channels
         K[9] = two_lam * (v.g_r * x.minus * q.inv_wm_r);
         K[10] = two_lam * (lam * x.plus * q.inv_wm_r);
     }
-
-    static void values(const layered_record& q, complex lam, complex* K) noexcept {
-        from_node(q, lam, layered_node_at(q, lam), K);
-    }
-    static void values(const layered_record& q, complex lam, complex g_upper, complex g_lower,
-                       complex* K) noexcept {
-        from_node(q, lam, layered_node_with(q, lam, g_upper, g_lower), K);
-    }
 };
 
 // The columns Columns... of the layered set Full, as a set of their own whose
@@ -245,7 +238,7 @@ struct layered_magnetic_channels
 // (as the two half-spaces' column subsets are), and the vertical ones need
 // one polarisation of the stack's response.
 template <class Full, int Pols, int... Columns>
-struct layered_subset : layered_nodes<Pols> {
+struct layered_subset : layered_nodes<layered_subset<Full, Pols, Columns...>, Pols> {
     static constexpr int size = sizeof...(Columns);
     // where each column of the subset sits in Full
     static constexpr std::array<int, size> columns = {Columns...};
@@ -256,14 +249,6 @@ struct layered_subset : layered_nodes<Pols> {
         complex all[Full::size];
         Full::from_node(q, lam, v, all);
         for (int c = 0; c < size; ++c) K[c] = all[columns[c]];
-    }
-
-    static void values(const layered_record& q, complex lam, complex* K) noexcept {
-        from_node(q, lam, layered_node_at<Pols>(q, lam), K);
-    }
-    static void values(const layered_record& q, complex lam, complex g_upper, complex g_lower,
-                       complex* K) noexcept {
-        from_node(q, lam, layered_node_with<Pols>(q, lam, g_upper, g_lower), K);
     }
 };
 

@@ -113,13 +113,19 @@ inline int source_layer(const layer_stack& st, double zp) noexcept {
 // gamma: what is left has branch points at +-k_s like an outer medium's, and
 // it takes them with the path's vertical cuts, whose clearance the path plans
 // for.
+// The inner layers alone (1 .. n-2), for a caller that has the outer two.
+inline void inner_vertical_wavenumbers(const layer_stack& st, complex lam, complex* gamma,
+                                       int own_sheet = -1) noexcept {
+    for (int j = 1; j < st.n - 1; ++j) {
+        const complex g = vertical_wavenumber(lam, st.k[j]);
+        gamma[j] = j == own_sheet || g.real() >= 0.0 ? g : -g;
+    }
+}
 inline void stack_vertical_wavenumbers(const layer_stack& st, complex lam, complex* gamma,
                                        int own_sheet = -1) noexcept {
-    for (int j = 0; j < st.n; ++j) {
-        const complex g = vertical_wavenumber(lam, st.k[j]);
-        const bool path_sheet = j == 0 || j == st.n - 1 || j == own_sheet;
-        gamma[j] = path_sheet || g.real() >= 0.0 ? g : -g;
-    }
+    gamma[0] = vertical_wavenumber(lam, st.k[0]);
+    inner_vertical_wavenumbers(st, lam, gamma, own_sheet);
+    if (st.n > 1) gamma[st.n - 1] = vertical_wavenumber(lam, st.k[st.n - 1]);
 }
 
 namespace detail {
