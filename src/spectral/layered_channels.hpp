@@ -63,6 +63,7 @@
 
 #include "channel_set.hpp"
 #include "layered_response.hpp"
+#include "simd/dispatch.hpp"
 
 namespace nia::spectral {
 
@@ -123,6 +124,12 @@ struct layered_node {
     complex half_over_gs;  // 1 / (2 g_s), the primary waves' factor
 };
 
+// The node from the waves and the source's and receiver's vertical
+// wavenumbers.
+inline layered_node layered_node_of(const wave_pair* w, complex g_s, complex g_r) noexcept {
+    return {combine(w[0]), combine(w[1]), g_s, g_r, quotient(complex(0.5, 0.0), g_s)};
+}
+
 // The node of the polarisations Pols (the others' combinations zero) from
 // the stack's vertical wavenumbers at lam.
 template <int Pols>
@@ -130,17 +137,27 @@ inline layered_node layered_node_from(const layered_record& q, const complex* ga
     const layer_stack& st = *q.stack;
     layer_scratch<wave_pair, 2> w;
     layered_response<Pols>(st, q.point, gamma, w.data());
-    const complex g_s = gamma[q.point.s];
-    return {combine(w[0]), combine(w[1]), g_s, gamma[q.point.r], quotient(complex(0.5, 0.0), g_s)};
+    return layered_node_of(w.data(), gamma[q.point.s], gamma[q.point.r]);
 }
 
 // The node of the polarisations Pols at lam on the path's sheet.
 template <int Pols = both_polarisations>
 inline layered_node layered_node_at(const layered_record& q, complex lam) noexcept {
     layer_scratch<complex> gamma;
-    stack_vertical_wavenumbers(*q.stack, lam, gamma.data(),
-                               q.point.r == q.point.s ? q.point.s : -1);
+    stack_vertical_wavenumbers(*q.stack, lam, gamma.data(), own_sheet_of(q.point));
     return layered_node_from<Pols>(q, gamma.data());
+}
+
+// The nodes of the polarisations Pols at lam_re[l] + i lam_im[l], l < nb,
+// on the path's sheet: the stack's response on the SIMD lanes.
+template <int Pols>
+inline void layered_node_block(const simd::lane_functions& lanes, const layered_record& q,
+                               const double* lam_re, const double* lam_im, int nb,
+                               layered_node* out) noexcept {
+    layer_scratch<wave_pair, 2 * simd::block_width> w;
+    layer_scratch<complex, 2 * simd::block_width> g;
+    lanes.layered_block(*q.stack, q.point, Pols, lam_re, lam_im, nb, w.data(), g.data());
+    for (int l = 0; l < nb; ++l) out[l] = layered_node_of(&w[2 * l], g[2 * l], g[2 * l + 1]);
 }
 
 // The node at lam with the outer media's vertical wavenumbers given (the
@@ -150,8 +167,7 @@ inline layered_node layered_node_with(const layered_record& q, complex lam, comp
                                       complex g_lower) noexcept {
     layer_scratch<complex> gamma;
     gamma[0] = g_upper;
-    inner_vertical_wavenumbers(*q.stack, lam, gamma.data(),
-                               q.point.r == q.point.s ? q.point.s : -1);
+    inner_vertical_wavenumbers(*q.stack, lam, gamma.data(), own_sheet_of(q.point));
     gamma[q.stack->n - 1] = g_lower;
     return layered_node_from<Pols>(q, gamma.data());
 }
@@ -165,8 +181,10 @@ template <class Set, int Pols>
 struct layered_nodes {
     using record = layered_record;
     using node = layered_node;
-    static layered_node node_at(const layered_record& q, complex lam) noexcept {
-        return layered_node_at<Pols>(q, lam);
+    static void node_block(const simd::lane_functions& lanes, const layered_record& q,
+                           const double* lam_re, const double* lam_im, int nb,
+                           layered_node* out) noexcept {
+        layered_node_block<Pols>(lanes, q, lam_re, lam_im, nb, out);
     }
     static void values(const layered_record& q, complex lam, complex* K) noexcept {
         Set::from_node(q, lam, layered_node_at<Pols>(q, lam), K);

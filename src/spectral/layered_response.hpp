@@ -72,19 +72,6 @@ struct layered_point {
     double zp;  // source height
 };
 
-// Upgoing and downgoing waves at the receiver of one polarisation, per unit
-// upgoing (index 0) and per unit downgoing (index 1) primary wave.
-struct wave_pair {
-    std::array<complex, 2> up;
-    std::array<complex, 2> down;
-};
-
-// No wave at all.
-inline wave_pair zero_waves() noexcept {
-    const complex zero(0.0, 0.0);
-    return {{zero, zero}, {zero, zero}};
-}
-
 // Which polarisation: its admittance factor 1/mu_r or 1/eps_r.
 enum class polarisation : int { te = 0, tm = 1 };
 
@@ -100,6 +87,41 @@ inline int source_layer(const layer_stack& st, double zp) noexcept {
     while (j < st.n - 1 && zp <= st.bottom[j]) ++j;
     return j;
 }
+
+// The arrays of a stack the response reads, as plain pointers to its
+// admittance factors C (complex values here, the lane code's own copy of them
+// there) and heights.
+template <class C>
+struct layer_view {
+    int n;
+    const C* inv_mu;
+    const C* inv_eps;
+    const double* top;
+    const double* bottom;
+};
+
+inline layer_view<complex> view_of(const layer_stack& st) noexcept {
+    return {st.n, st.inv_mu.data(), st.inv_eps.data(), st.top.data(), st.bottom.data()};
+}
+
+// Upgoing and downgoing waves at the receiver of one polarisation (in the
+// arithmetic T: complex values, or the lane code's vectors of them), per unit
+// upgoing (index 0) and per unit downgoing (index 1) primary wave.
+template <class T>
+struct waves_of {
+    std::array<T, 2> up;
+    std::array<T, 2> down;
+};
+using wave_pair = waves_of<complex>;
+
+// No wave at all.
+inline wave_pair zero_waves() noexcept {
+    const complex zero(0.0, 0.0);
+    return {{zero, zero}, {zero, zero}};
+}
+
+// g turned to the half-plane Re g >= 0.
+inline complex right_half(complex g) noexcept { return g.real() >= 0.0 ? g : -g; }
 
 // gamma_j at lambda for every layer: the path's sheet (vertical_wavenumber)
 // for the outer two and for own_sheet, the layer that holds both the source
@@ -118,7 +140,7 @@ inline void inner_vertical_wavenumbers(const layer_stack& st, complex lam, compl
                                        int own_sheet = -1) noexcept {
     for (int j = 1; j < st.n - 1; ++j) {
         const complex g = vertical_wavenumber(lam, st.k[j]);
-        gamma[j] = j == own_sheet || g.real() >= 0.0 ? g : -g;
+        gamma[j] = j == own_sheet ? g : right_half(g);
     }
 }
 inline void stack_vertical_wavenumbers(const layer_stack& st, complex lam, complex* gamma,
@@ -128,11 +150,21 @@ inline void stack_vertical_wavenumbers(const layer_stack& st, complex lam, compl
     if (st.n > 1) gamma[st.n - 1] = vertical_wavenumber(lam, st.k[st.n - 1]);
 }
 
+// The layer whose vertical wavenumber keeps the path's sheet besides the
+// outer two: the one that holds both source and receiver, or none (-1).
+inline int own_sheet_of(const layered_point& pt) noexcept { return pt.r == pt.s ? pt.s : -1; }
+
+// The recursion below is written once for any arithmetic T that has complex
+// values' operators (+, -, *, with doubles too) and finds quotient(a, b) and
+// complex_exp(x) for its values: std::complex here, the SIMD lanes' vectors
+// of complex values in the lane code, which runs the same steps on a block of
+// nodes at once.
 namespace detail {
 
 // exp(-gamma d) across an inner layer of thickness d; zero for an outer one.
-inline complex crossing(const layer_stack& st, const complex* gamma, int j) noexcept {
-    if (j == 0 || j == st.n - 1) return complex(0.0, 0.0);
+template <class T, class C>
+inline T crossing(const layer_view<C>& st, const T* gamma, int j) noexcept {
+    if (j == 0 || j == st.n - 1) return T(0.0);
     return complex_exp(-gamma[j] * (st.top[j] - st.bottom[j]));
 }
 
@@ -146,14 +178,12 @@ inline complex crossing(const layer_stack& st, const complex* gamma, int j) noex
 // would keep none of them; and an inner layer whose vertical wavenumber took
 // the other root (yb = -ya for a copy of the medium beyond) gives 1 / rho_b,
 // not infinity over infinity.
-struct crossing_pair {
-    complex reflected;
-    complex passed;
-};
-inline crossing_pair meet(complex ya, complex yb, complex rho_b) noexcept {
-    const complex sum = ya + yb, difference = ya - yb;
-    const complex inverse = quotient(complex(1.0, 0.0), sum + rho_b * difference);
-    return {(difference + rho_b * sum) * inverse, 2.0 * ya * inverse};
+template <class T>
+inline void meet(T ya, T yb, T rho_b, T& reflected, T& passed) noexcept {
+    const T sum = ya + yb, difference = ya - yb;
+    const T inverse = quotient(T(1.0), sum + rho_b * difference);
+    reflected = (difference + rho_b * sum) * inverse;
+    passed = 2.0 * ya * inverse;
 }
 
 }  // namespace detail
@@ -166,19 +196,20 @@ inline crossing_pair meet(complex ya, complex yb, complex rho_b) noexcept {
 // every wave at the receiver then holds one source exponential times one
 // receiver exponential: the response takes their product as one exponential
 // of the summed exponents.
+template <class T>
 struct node_decays {
-    layer_scratch<complex> across;  // exp(-gamma_j d_j); 0 for the outer two, unset for s
-    complex launch_up;              // -gamma_s (top_s - zp), for s > 0
-    complex launch_down;            // -gamma_s (zp - bottom_s), for s < n-1
-    complex rise;                   // -gamma_r (z - bottom_r), for r < n-1
-    complex fall;                   // gamma_r (z - top_r), for r > 0
+    layer_scratch<T> across;  // exp(-gamma_j d_j); 0 for the outer two, unset for s
+    T launch_up;              // -gamma_s (top_s - zp), for s > 0
+    T launch_down;            // -gamma_s (zp - bottom_s), for s < n-1
+    T rise;                   // -gamma_r (z - bottom_r), for r < n-1
+    T fall;                   // gamma_r (z - top_r), for r > 0
 };
 
-inline node_decays decays(const layer_stack& st, const layered_point& pt,
-                          const complex* gamma) noexcept {
+template <class T, class C>
+inline void decays(const layer_view<C>& st, const layered_point& pt, const T* gamma,
+                   node_decays<T>& d) noexcept {
     const int n = st.n, s = pt.s, r = pt.r;
-    const complex zero(0.0, 0.0);
-    node_decays d;
+    const T zero(0.0);
     // the source's own layer is crossed by no recursion: the response takes
     // its exponential as the product of the two from the source (below)
     for (int j = 0; j < n; ++j) {
@@ -188,7 +219,6 @@ inline node_decays decays(const layer_stack& st, const layered_point& pt,
     d.launch_down = s == n - 1 ? zero : -gamma[s] * (pt.zp - st.bottom[s]);
     d.rise = r == n - 1 ? zero : -gamma[r] * (pt.z - st.bottom[r]);
     d.fall = r == 0 ? zero : gamma[r] * (pt.z - st.top[r]);
-    return d;
 }
 
 // The polarisations a caller reads, as a mask of bits.
@@ -202,20 +232,22 @@ inline constexpr int te_bit = 1, tm_bit = 2, both_polarisations = te_bit | tm_bi
 // then overlaps. The outer media's faces are skipped rather than multiplied
 // through: a source or receiver in an outer half-space has one face, and most
 // stacks put one of them there.
-template <int Pols = both_polarisations>
-inline void layered_response(const layer_stack& st, const layered_point& pt, const complex* gamma,
-                             wave_pair* out) noexcept {
+template <int Pols, class T, class C>
+inline void response_on(const layer_view<C>& st, const layered_point& pt, const T* gamma,
+                        waves_of<T>* out) noexcept {
     constexpr int first = (Pols & te_bit) ? 0 : 1, last = (Pols & tm_bit) ? 1 : 0;
-    using pair = std::array<complex, 2>;  // TE, TM
+    using pair = std::array<T, 2>;  // TE, TM
     const int n = st.n, s = pt.s, r = pt.r;
+    const T zero(0.0);
+    const waves_of<T> none{{zero, zero}, {zero, zero}};
     if (n == 1) {
         // one medium: nothing to reflect
-        out[0] = out[1] = zero_waves();
+        out[0] = out[1] = none;
         return;
     }
-    const node_decays dec = decays(st, pt, gamma);
+    node_decays<T> dec;
+    decays(st, pt, gamma, dec);
     const auto& e = dec.across;
-    const complex one(1.0, 0.0);
     const auto admittance = [&](int p, int j) {
         return gamma[j] * (p == 0 ? st.inv_mu[j] : st.inv_eps[j]);
     };
@@ -233,19 +265,17 @@ inline void layered_response(const layer_stack& st, const layered_point& pt, con
         for (int p = first; p <= last; ++p) {
             y_beyond[p] = admittance(p, n - 1);
             ya[p] = admittance(p, n - 2);
-            const complex inverse = quotient(one, ya[p] + y_beyond[p]);
+            const T inverse = quotient(T(1.0), ya[p] + y_beyond[p]);
             down[n - 2][p] = (ya[p] - y_beyond[p]) * inverse;
             pass_down[n - 2][p] = 2.0 * ya[p] * inverse;
         }
         for (int j = n - 3; j >= s; --j) {
-            const complex loss = e[j + 1] * e[j + 1];
+            const T loss = e[j + 1] * e[j + 1];
             for (int p = first; p <= last; ++p) {
                 y_beyond[p] = ya[p];
                 ya[p] = admittance(p, j);
-                const detail::crossing_pair m =
-                    detail::meet(ya[p], y_beyond[p], down[j + 1][p] * loss);
-                down[j][p] = m.reflected;
-                pass_down[j][p] = m.passed;
+                detail::meet(ya[p], y_beyond[p], down[j + 1][p] * loss, down[j][p],
+                             pass_down[j][p]);
             }
         }
     }
@@ -254,19 +284,16 @@ inline void layered_response(const layer_stack& st, const layered_point& pt, con
         for (int p = first; p <= last; ++p) {
             y_beyond[p] = admittance(p, 0);
             ya[p] = admittance(p, 1);
-            const complex inverse = quotient(one, ya[p] + y_beyond[p]);
+            const T inverse = quotient(T(1.0), ya[p] + y_beyond[p]);
             up[1][p] = (ya[p] - y_beyond[p]) * inverse;
             pass_up[1][p] = 2.0 * ya[p] * inverse;
         }
         for (int j = 2; j <= s; ++j) {
-            const complex loss = e[j - 1] * e[j - 1];
+            const T loss = e[j - 1] * e[j - 1];
             for (int p = first; p <= last; ++p) {
                 y_beyond[p] = ya[p];
                 ya[p] = admittance(p, j);
-                const detail::crossing_pair m =
-                    detail::meet(ya[p], y_beyond[p], up[j - 1][p] * loss);
-                up[j][p] = m.reflected;
-                pass_up[j][p] = m.passed;
+                detail::meet(ya[p], y_beyond[p], up[j - 1][p] * loss, up[j][p], pass_up[j][p]);
             }
         }
     }
@@ -282,19 +309,20 @@ inline void layered_response(const layer_stack& st, const layered_point& pt, con
     if (r != s) {
         for (int p = first; p <= last; ++p) {
             carried[p] = pass[r - step][p];
-            for (int j = s + step; j != r; j += step) carried[p] *= pass[j - step][p] * e[j];
+            for (int j = s + step; j != r; j += step)
+                carried[p] = carried[p] * (pass[j - step][p] * e[j]);
         }
     }
     if (s == 0 || s == n - 1) {
         // the primary wave leaves the source layer through its one face: down
         // from the top medium, up from the bottom one
         const bool from_top_medium = s == 0;
-        const complex launch = from_top_medium ? dec.launch_down : dec.launch_up;
+        const T launch = from_top_medium ? dec.launch_down : dec.launch_up;
         const int c = from_top_medium ? 1 : 0;
-        for (int p = 0; p < 2; ++p) out[p] = zero_waves();
+        for (int p = 0; p < 2; ++p) out[p] = none;
         if (r == s) {
             // back from the face: up into the top medium, down into the bottom one
-            const complex there = complex_exp(launch + (from_top_medium ? dec.rise : dec.fall));
+            const T there = complex_exp(launch + (from_top_medium ? dec.rise : dec.fall));
             for (int p = first; p <= last; ++p) {
                 if (from_top_medium) {
                     out[p].up[c] = down[s][p] * there;
@@ -304,12 +332,11 @@ inline void layered_response(const layer_stack& st, const layered_point& pt, con
             }
             return;
         }
-        const complex arrive = complex_exp(launch + (rising ? dec.rise : dec.fall));
+        const T arrive = complex_exp(launch + (rising ? dec.rise : dec.fall));
         // the receiver layer's far face: none for an outer one
         const bool far_face = rising ? r > 0 : r < n - 1;
-        const complex beyond = far_face
-                                   ? e[r] * complex_exp(launch + (rising ? dec.fall : dec.rise))
-                                   : complex(0.0, 0.0);
+        const T beyond =
+            far_face ? e[r] * complex_exp(launch + (rising ? dec.fall : dec.rise)) : zero;
         for (int p = first; p <= last; ++p) {
             auto& ahead = rising ? out[p].up : out[p].down;
             auto& behind = rising ? out[p].down : out[p].up;
@@ -323,23 +350,23 @@ inline void layered_response(const layer_stack& st, const layered_point& pt, con
     // reaches the top face with at_top and the bottom face with at_bottom;
     // between the two faces the waves bounce, and their sum is 1 / (1 - loop
     // gain).
-    const complex at_top = complex_exp(dec.launch_up), at_bottom = complex_exp(dec.launch_down);
+    const T at_top = complex_exp(dec.launch_up), at_bottom = complex_exp(dec.launch_down);
     // across the source's layer: from the top face to the source and on to
     // the bottom one
-    const complex es = at_top * at_bottom;
-    const complex from_bottom = r == n - 1 ? complex(0.0, 0.0) : complex_exp(dec.rise);
-    const complex from_top = r == 0 ? complex(0.0, 0.0) : complex_exp(dec.fall);
+    const T es = at_top * at_bottom;
+    const T from_bottom = r == n - 1 ? zero : complex_exp(dec.rise);
+    const T from_top = r == 0 ? zero : complex_exp(dec.fall);
     for (int p = 0; p < 2; ++p) {
-        if (p < first || p > last) out[p] = zero_waves();
+        if (p < first || p > last) out[p] = none;
     }
     for (int p = first; p <= last; ++p) {
-        const complex above = up[s][p], below = down[s][p];
-        const complex bounce = quotient(one, 1.0 - above * below * (es * es));
-        const complex off_top = above * at_top * bounce;
-        const complex off_bottom = below * at_bottom * bounce;
+        const T above = up[s][p], below = down[s][p];
+        const T bounce = quotient(T(1.0), 1.0 - above * below * (es * es));
+        const T off_top = above * at_top * bounce;
+        const T off_bottom = below * at_bottom * bounce;
         const pair a = {below * es * off_top, off_bottom};
         const pair b = {off_top, above * es * off_bottom};
-        wave_pair& w = out[p];
+        waves_of<T>& w = out[p];
         if (r == s) {
             for (int c = 0; c < 2; ++c) {
                 w.up[c] = a[c] * from_bottom;
@@ -353,18 +380,25 @@ inline void layered_response(const layer_stack& st, const layered_point& pt, con
         // receiver it arrives, and the layers beyond send part of it back.
         const pair t =
             rising ? pair{at_top + a[0] * es, a[1] * es} : pair{b[0] * es, at_bottom + b[1] * es};
-        const complex arrive = carried[p] * (rising ? from_bottom : from_top);
+        const T arrive = carried[p] * (rising ? from_bottom : from_top);
         auto& ahead = rising ? w.up : w.down;
         auto& behind = rising ? w.down : w.up;
         for (int c = 0; c < 2; ++c) ahead[c] = t[c] * arrive;
         if (rising ? r > 0 : r < n - 1) {
-            const complex back = carried[p] * (rising ? up[r][p] * e[r] * from_top
-                                                      : down[r][p] * e[r] * from_bottom);
+            const T back = carried[p] *
+                           (rising ? up[r][p] * e[r] * from_top : down[r][p] * e[r] * from_bottom);
             for (int c = 0; c < 2; ++c) behind[c] = t[c] * back;
         } else {
-            for (int c = 0; c < 2; ++c) behind[c] = complex(0.0, 0.0);
+            for (int c = 0; c < 2; ++c) behind[c] = zero;
         }
     }
+}
+
+// The response in complex arithmetic, node by node.
+template <int Pols = both_polarisations>
+inline void layered_response(const layer_stack& st, const layered_point& pt, const complex* gamma,
+                             wave_pair* out) noexcept {
+    response_on<Pols>(view_of(st), pt, gamma, out);
 }
 
 }  // namespace nia::spectral

@@ -41,8 +41,8 @@ namespace nia::spectral {
 // a triple they read, what they are built from at a node, and how a block of
 // nodes gets it. The sets over two half-spaces take the kernel parts from the
 // SIMD lanes; a set that names its own record and node (a stack of layers)
-// evaluates its nodes one by one (C::node_at) and its kernels from them
-// (C::from_node).
+// evaluates a block of nodes by its own C::node_block and its kernels from
+// them (C::from_node).
 template <class C, class = void>
 struct node_model {
     using record = kernel_record;
@@ -59,9 +59,9 @@ template <class C>
 struct node_model<C, std::void_t<typename C::record>> {
     using record = typename C::record;
     using node = typename C::node;
-    static void block(const simd::lane_functions&, const record& r, const double* re,
+    static void block(const simd::lane_functions& lanes, const record& r, const double* re,
                       const double* im, int nb, node* out) noexcept {
-        for (int l = 0; l < nb; ++l) out[l] = C::node_at(r, complex(re[l], im[l]));
+        C::node_block(lanes, r, re, im, nb, out);
     }
     static void kernels(const record& r, complex lam, const node& n, complex* K) noexcept {
         C::from_node(r, lam, n, K);

@@ -37,6 +37,21 @@ void scalar_kernel_parts_node(const kernel_record& r, double lam_re, double lam_
     }
 }
 
+void scalar_layered_node(const layer_stack& st, const layered_point& pt, int pols, double lam_re,
+                         double lam_im, wave_pair* waves, complex* g) noexcept {
+    layer_scratch<complex> gamma;
+    stack_vertical_wavenumbers(st, complex(lam_re, lam_im), gamma.data(), own_sheet_of(pt));
+    if (pols == te_bit) {
+        layered_response<te_bit>(st, pt, gamma.data(), waves);
+    } else if (pols == tm_bit) {
+        layered_response<tm_bit>(st, pt, gamma.data(), waves);
+    } else {
+        layered_response<both_polarisations>(st, pt, gamma.data(), waves);
+    }
+    g[0] = gamma[pt.s];
+    g[1] = gamma[pt.r];
+}
+
 void scalar_hankel_node(int kind, double z_re, double z_im, double* out) noexcept {
     const complex h = special::hankel0(kind, complex(z_re, z_im));
     out[0] = h.real();
@@ -77,6 +92,14 @@ namespace {
 void scalar_kernel_parts_block(const kernel_record& r, const double* lam_re, const double* lam_im,
                                int n, kernel_parts* p) {
     for (int i = 0; i < n; ++i) p[i] = spectral_kernel_parts(r, complex(lam_re[i], lam_im[i]));
+}
+
+void scalar_layered_block(const layer_stack& st, const layered_point& pt, int pols,
+                          const double* lam_re, const double* lam_im, int n, wave_pair* waves,
+                          complex* g) {
+    for (int i = 0; i < n; ++i) {
+        scalar_layered_node(st, pt, pols, lam_re[i], lam_im[i], waves + 2 * i, g + 2 * i);
+    }
 }
 
 void scalar_hankel_block(int kind, const double* z_re, const double* z_im, int n, complex* h) {
@@ -122,7 +145,8 @@ const lane_functions scalar_functions{"scalar",
                                       scalar_sincos_block,
                                       scalar_j01_block,
                                       scalar_hankel01_block,
-                                      scalar_kernel_parts_block};
+                                      scalar_kernel_parts_block,
+                                      scalar_layered_block};
 
 [[maybe_unused]] bool cpu_has(const char* target) noexcept {
 #if defined(__x86_64__) || defined(__i386__)

@@ -22,18 +22,6 @@ constexpr int W = block_width;
 constexpr int V = vector_width;
 static_assert(W % V == 0, "a block is a whole number of vectors");
 
-// gamma(lambda; k) = sqrt(i (k + lambda)) sqrt(i (k - lambda)); ok is cleared
-// where either root leaves the fast path.
-inline void vertical_lane(vd lr, vd li, double kr, double ki, vd& gr, vd& gi, vi& ok) noexcept {
-    const vd ur = -(ki + li), ui = kr + lr;
-    const vd vr = li - ki, vi_ = kr - lr;
-    ok = ok & moderate(ur, ui) & moderate(vr, vi_);
-    vd sur, sui, svr, svi;
-    sqrt_lane(ur, ui, sur, sui);
-    sqrt_lane(vr, vi_, svr, svi);
-    mul(sur, sui, svr, svi, gr, gi);
-}
-
 // The kernel parts at V nodes: gp, gm, k0 = n/(gp + gm) and
 // q = n/(k_m^2 gp + k_p^2 gm), each as real and imaginary planes; the lanes
 // whose operands leave the fast paths come back cleared in the mask.
@@ -131,6 +119,9 @@ void j0_block(const double* z_re, const double* z_im, int n, complex* j);
 void hankel01_block(int kind, const double* z_re, const double* z_im, int n, complex* h0,
                     complex* h1);
 void j01_block(const double* z_re, const double* z_im, int n, complex* j0, complex* j1);
+// in layered_lanes.cpp
+void layered_block(const layer_stack& st, const layered_point& pt, int pols, const double* lam_re,
+                   const double* lam_im, int n, wave_pair* waves, complex* g);
 
 #define NIA_STRINGIFY2(x) #x
 #define NIA_STRINGIFY(x) NIA_STRINGIFY2(x)
@@ -142,6 +133,7 @@ const lane_functions functions{NIA_STRINGIFY(NIA_SIMD_TARGET),
                                sincos_block,
                                j01_block,
                                hankel01_block,
-                               kernel_parts_block};
+                               kernel_parts_block,
+                               layered_block};
 
 }  // namespace nia::spectral::simd::NIA_SIMD_TARGET

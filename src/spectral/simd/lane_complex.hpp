@@ -56,4 +56,16 @@ inline void div(vd a, vd b, vd c, vd d, vd& re, vd& im) noexcept {
     im = (b * c - a * d) * inv;
 }
 
+// gamma(lambda; k) = sqrt(i (k + lambda)) sqrt(i (k - lambda)); ok is cleared
+// where either root leaves the fast path.
+inline void vertical_lane(vd lr, vd li, double kr, double ki, vd& gr, vd& gi, vi& ok) noexcept {
+    const vd ur = -(ki + li), ui = kr + lr;
+    const vd vr = li - ki, vi_ = kr - lr;
+    ok = ok & moderate(ur, ui) & moderate(vr, vi_);
+    vd sur, sui, svr, svi;
+    sqrt_lane(ur, ui, sur, sui);
+    sqrt_lane(vr, vi_, svr, svi);
+    mul(sur, sui, svr, svi, gr, gi);
+}
+
 }  // namespace nia::spectral::simd::NIA_SIMD_TARGET

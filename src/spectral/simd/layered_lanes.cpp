@@ -1,0 +1,190 @@
+// The plane-wave response of a stack of layers on blocks of SIMD lanes: the
+// recursion of layered_response.hpp, written once over its arithmetic, run
+// here on vectors of complex values, one node per lane. Compiled once per
+// target with NIA_SIMD_TARGET naming the target's namespace; nothing here is
+// shared between targets (the recursion is instantiated for this target's own
+// vector type only).
+//
+// Each value carries a mask of the lanes where every step that led to it took
+// the fast path of its complex helper (square root, quotient, exponential);
+// a lane whose outputs lost that mark, or are not all finite, is recomputed by
+// the scalar code, so special values behave exactly as on the scalar path.
+// Square roots, products and quotients repeat the scalar operations; the
+// exponentials are the lane ones, and an exponential below e^-700 is taken as
+// zero (the scalar code's is at most 1e-304 times an amplitude of order one).
+#include <cmath>
+#include <cstdint>
+
+#include "dispatch.hpp"
+#include "lane_complex.hpp"
+
+namespace nia::spectral::simd::NIA_SIMD_TARGET {
+
+namespace {
+
+constexpr int W = block_width;
+constexpr int V = vector_width;
+static_assert(W % V == 0, "a block is a whole number of vectors");
+static_assert(sizeof(wave_pair) == 8 * sizeof(double), "four complex waves");
+
+inline vi all_lanes() noexcept { return vi{} - 1; }
+
+// A complex value in every lane, with the lanes where it holds.
+struct lane_value {
+    vd re, im;
+    vi ok;
+    lane_value() noexcept = default;
+    explicit lane_value(double x) noexcept : re(splat(x)), im(splat(0.0)), ok(all_lanes()) {}
+    lane_value(vd r, vd i, vi o) noexcept : re(r), im(i), ok(o) {}
+};
+
+// A stack's admittance factor, the same in every lane.
+struct lane_factor {
+    double re, im;
+};
+
+inline lane_value operator+(const lane_value& a, const lane_value& b) noexcept {
+    return {a.re + b.re, a.im + b.im, a.ok & b.ok};
+}
+inline lane_value operator-(const lane_value& a, const lane_value& b) noexcept {
+    return {a.re - b.re, a.im - b.im, a.ok & b.ok};
+}
+inline lane_value operator-(const lane_value& a) noexcept { return {-a.re, -a.im, a.ok}; }
+inline lane_value operator*(const lane_value& a, const lane_value& b) noexcept {
+    lane_value p;
+    mul(a.re, a.im, b.re, b.im, p.re, p.im);
+    p.ok = a.ok & b.ok;
+    return p;
+}
+inline lane_value operator*(const lane_value& a, const lane_factor& f) noexcept {
+    lane_value p;
+    mul(a.re, a.im, splat(f.re), splat(f.im), p.re, p.im);
+    p.ok = a.ok;
+    return p;
+}
+inline lane_value operator*(const lane_value& a, double x) noexcept {
+    return {a.re * x, a.im * x, a.ok};
+}
+inline lane_value operator*(double x, const lane_value& a) noexcept {
+    return {x * a.re, x * a.im, a.ok};
+}
+inline lane_value operator-(double x, const lane_value& a) noexcept {
+    return {x - a.re, 0.0 - a.im, a.ok};
+}
+
+// a / b by the quotient's fast path, where both are moderate and the result
+// finite.
+inline lane_value quotient(const lane_value& a, const lane_value& b) noexcept {
+    lane_value q;
+    div(a.re, a.im, b.re, b.im, q.re, q.im);
+    q.ok = a.ok & b.ok & moderate(a.re, a.im) & moderate(b.re, b.im) & finite(q.re) &
+           finite(q.im);
+    return q;
+}
+
+// e^x (cos y + i sin y); zero below e^-700.
+inline lane_value complex_exp(const lane_value& e) noexcept {
+    const vi vanishing = (e.re <= -exp_lane_limit) & (fabs(e.im) <= trig_lane_limit);
+    const vi fast = (fabs(e.re) < exp_lane_limit) & (fabs(e.im) <= trig_lane_limit);
+    const vd m = exp_lane(select(fast, e.re, vd{}));
+    vd sn, cs;
+    sincos_lane(select(fast, e.im, vd{}), sn, cs);
+    const vd zero{};
+    return {select(fast, m * cs, zero), select(fast, m * sn, zero), e.ok & (fast | vanishing)};
+}
+
+// The recursion's roots of the inner layers: Re gamma >= 0.
+inline lane_value right_half(const lane_value& g) noexcept {
+    const vi right = g.re >= 0.0;
+    return {select(right, g.re, -g.re), select(right, g.im, -g.im), g.ok};
+}
+
+// The waves and the source's and receiver's vertical wavenumbers at V nodes;
+// false lanes of the returned mask are left to the scalar code.
+template <int Pols>
+inline vi layered_vector(const layer_view<lane_factor>& view, const double* k,
+                         const layered_point& pt, vd lr, vd li, waves_of<lane_value>* waves,
+                         lane_value& g_s, lane_value& g_r) noexcept {
+    const int n = view.n, own = pt.r == pt.s ? pt.s : -1;
+    layer_scratch<lane_value> gamma;
+    for (int j = 0; j < n; ++j) {
+        lane_value g;
+        g.ok = all_lanes();
+        vertical_lane(lr, li, k[2 * j], k[2 * j + 1], g.re, g.im, g.ok);
+        gamma[j] = j == 0 || j == n - 1 || j == own ? g : right_half(g);
+    }
+    response_on<Pols>(view, pt, gamma.data(), waves);
+    g_s = gamma[pt.s];
+    g_r = gamma[pt.r];
+    vi ok = g_s.ok & g_r.ok & finite(g_s.re) & finite(g_s.im) & finite(g_r.re) & finite(g_r.im);
+    for (int p = 0; p < 2; ++p) {
+        for (int c = 0; c < 2; ++c) {
+            for (const lane_value* w : {&waves[p].up[c], &waves[p].down[c]}) {
+                ok = ok & w->ok & finite(w->re) & finite(w->im);
+            }
+        }
+    }
+    return ok;
+}
+
+// Lane l of v into two doubles.
+inline void put(const lane_value& v, int l, double* o) noexcept {
+    o[0] = v.re[l];
+    o[1] = v.im[l];
+}
+
+template <int Pols>
+void layered_lanes(const layer_stack& st, const layered_point& pt, const double* lam_re,
+                   const double* lam_im, int n, wave_pair* out, complex* g) noexcept {
+    // the stack's arrays of complex values, read as pairs of doubles
+    const layer_view<lane_factor> view{st.n, reinterpret_cast<const lane_factor*>(&st.inv_mu),
+                                       reinterpret_cast<const lane_factor*>(&st.inv_eps),
+                                       reinterpret_cast<const double*>(&st.top),
+                                       reinterpret_cast<const double*>(&st.bottom)};
+    const double* k = reinterpret_cast<const double*>(&st.k);
+    for (int i0 = 0; i0 < n; i0 += V) {
+        const int m = n - i0 < V ? n - i0 : V;
+        // a short last vector repeats its first node
+        double zr[V], zi[V];
+        for (int l = 0; l < V; ++l) {
+            zr[l] = lam_re[i0 + (l < m ? l : 0)];
+            zi[l] = lam_im[i0 + (l < m ? l : 0)];
+        }
+        waves_of<lane_value> w[2];
+        lane_value g_s, g_r;
+        const vi ok = layered_vector<Pols>(view, k, pt, load(zr), load(zi), w, g_s, g_r);
+        for (int l = 0; l < m; ++l) {
+            const int i = i0 + l;
+            if (ok[l] == 0) {
+                detail::scalar_layered_node(st, pt, Pols, zr[l], zi[l], out + 2 * i, g + 2 * i);
+                continue;
+            }
+            // written as doubles: wave_pair is up[0], up[1], down[0], down[1]
+            double* o = reinterpret_cast<double*>(out + 2 * i);
+            for (int p = 0; p < 2; ++p) {
+                for (int c = 0; c < 2; ++c) {
+                    put(w[p].up[c], l, o + 8 * p + 2 * c);
+                    put(w[p].down[c], l, o + 8 * p + 4 + 2 * c);
+                }
+            }
+            double* gg = reinterpret_cast<double*>(g + 2 * i);
+            put(g_s, l, gg);
+            put(g_r, l, gg + 2);
+        }
+    }
+}
+
+}  // namespace
+
+void layered_block(const layer_stack& st, const layered_point& pt, int pols, const double* lam_re,
+                   const double* lam_im, int n, wave_pair* waves, complex* g) {
+    if (pols == te_bit) {
+        layered_lanes<te_bit>(st, pt, lam_re, lam_im, n, waves, g);
+    } else if (pols == tm_bit) {
+        layered_lanes<tm_bit>(st, pt, lam_re, lam_im, n, waves, g);
+    } else {
+        layered_lanes<both_polarisations>(st, pt, lam_re, lam_im, n, waves, g);
+    }
+}
+
+}  // namespace nia::spectral::simd::NIA_SIMD_TARGET
