@@ -93,41 +93,9 @@ inline layered_record make_layered_record(const layer_stack& st, double k0, doub
 // The imaginary unit j of the columns' formulas.
 inline constexpr complex j_unit(0.0, 1.0);
 
-// A pair of combinations, the sum over the receiver's upgoing and downgoing
-// waves (plus) and their difference (minus).
-struct plus_minus {
-    complex plus, minus;
-};
-
 // f times both members.
 inline plus_minus scaled(complex f, const plus_minus& v) noexcept {
     return {f * v.plus, f * v.minus};
-}
-
-// The sums and differences of one polarisation's waves at the receiver:
-// S+- and D+- (see the top of this file).
-struct wave_combinations {
-    plus_minus s, d;
-};
-
-inline wave_combinations combine(const wave_pair& w) noexcept {
-    const complex s_up = w.up[0] + w.up[1], s_down = w.down[0] + w.down[1];
-    const complex d_up = w.up[0] - w.up[1], d_down = w.down[0] - w.down[1];
-    return {{s_up + s_down, s_up - s_down}, {d_up + d_down, d_up - d_down}};
-}
-
-// The response and the two vertical wavenumbers every column needs at one
-// node.
-struct layered_node {
-    wave_combinations te, tm;
-    complex g_s, g_r;
-    complex half_over_gs;  // 1 / (2 g_s), the primary waves' factor
-};
-
-// The node from the waves and the source's and receiver's vertical
-// wavenumbers.
-inline layered_node layered_node_of(const wave_pair* w, complex g_s, complex g_r) noexcept {
-    return {combine(w[0]), combine(w[1]), g_s, g_r, quotient(complex(0.5, 0.0), g_s)};
 }
 
 // The node of the polarisations Pols (the others' combinations zero) from
@@ -137,7 +105,7 @@ inline layered_node layered_node_from(const layered_record& q, const complex* ga
     const layer_stack& st = *q.stack;
     layer_scratch<wave_pair, 2> w;
     layered_response<Pols>(st, q.point, gamma, w.data());
-    return layered_node_of(w.data(), gamma[q.point.s], gamma[q.point.r]);
+    return node_from_waves(w.data(), gamma[q.point.s], gamma[q.point.r]);
 }
 
 // The node of the polarisations Pols at lam on the path's sheet.
@@ -154,10 +122,7 @@ template <int Pols>
 inline void layered_node_block(const simd::lane_functions& lanes, const layered_record& q,
                                const double* lam_re, const double* lam_im, int nb,
                                layered_node* out) noexcept {
-    layer_scratch<wave_pair, 2 * simd::block_width> w;
-    layer_scratch<complex, 2 * simd::block_width> g;
-    lanes.layered_block(*q.stack, q.point, Pols, lam_re, lam_im, nb, w.data(), g.data());
-    for (int l = 0; l < nb; ++l) out[l] = layered_node_of(&w[2 * l], g[2 * l], g[2 * l + 1]);
+    lanes.layered_block(*q.stack, q.point, Pols, lam_re, lam_im, nb, out);
 }
 
 // The node at lam with the outer media's vertical wavenumbers given (the

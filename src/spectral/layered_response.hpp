@@ -239,10 +239,15 @@ inline void response_on(const layer_view<C>& st, const layered_point& pt, const 
     using pair = std::array<T, 2>;  // TE, TM
     const int n = st.n, s = pt.s, r = pt.r;
     const T zero(0.0);
-    const waves_of<T> none{{zero, zero}, {zero, zero}};
+    // no wave, element by element (a copy of a whole zero pair of lane
+    // vectors would be a block move of several hundred bytes)
+    const auto clear = [&zero](waves_of<T>& w) {
+        for (int c = 0; c < 2; ++c) w.up[c] = w.down[c] = zero;
+    };
     if (n == 1) {
         // one medium: nothing to reflect
-        out[0] = out[1] = none;
+        clear(out[0]);
+        clear(out[1]);
         return;
     }
     node_decays<T> dec;
@@ -319,7 +324,7 @@ inline void response_on(const layer_view<C>& st, const layered_point& pt, const 
         const bool from_top_medium = s == 0;
         const T launch = from_top_medium ? dec.launch_down : dec.launch_up;
         const int c = from_top_medium ? 1 : 0;
-        for (int p = 0; p < 2; ++p) out[p] = none;
+        for (int p = 0; p < 2; ++p) clear(out[p]);
         if (r == s) {
             // back from the face: up into the top medium, down into the bottom one
             const T there = complex_exp(launch + (from_top_medium ? dec.rise : dec.fall));
@@ -357,7 +362,7 @@ inline void response_on(const layer_view<C>& st, const layered_point& pt, const 
     const T from_bottom = r == n - 1 ? zero : complex_exp(dec.rise);
     const T from_top = r == 0 ? zero : complex_exp(dec.fall);
     for (int p = 0; p < 2; ++p) {
-        if (p < first || p > last) out[p] = none;
+        if (p < first || p > last) clear(out[p]);
     }
     for (int p = first; p <= last; ++p) {
         const T above = up[s][p], below = down[s][p];
@@ -399,6 +404,47 @@ template <int Pols = both_polarisations>
 inline void layered_response(const layer_stack& st, const layered_point& pt, const complex* gamma,
                              wave_pair* out) noexcept {
     response_on<Pols>(view_of(st), pt, gamma, out);
+}
+
+// A pair of combinations, the sum over the receiver's upgoing and downgoing
+// waves (plus) and their difference (minus).
+template <class T>
+struct plus_minus_of {
+    T plus, minus;
+};
+using plus_minus = plus_minus_of<complex>;
+
+// The sums and differences of one polarisation's waves at the receiver, of
+// the primary waves' sum (s) and difference (d): S+- and D+- of the field
+// columns (layered_channels.hpp).
+template <class T>
+struct wave_combinations_of {
+    plus_minus_of<T> s, d;
+};
+using wave_combinations = wave_combinations_of<complex>;
+
+template <class T>
+inline wave_combinations_of<T> combine(const waves_of<T>& w) noexcept {
+    const T s_up = w.up[0] + w.up[1], s_down = w.down[0] + w.down[1];
+    const T d_up = w.up[0] - w.up[1], d_down = w.down[0] - w.down[1];
+    return {{s_up + s_down, s_up - s_down}, {d_up + d_down, d_up - d_down}};
+}
+
+// The response and the two vertical wavenumbers every field column needs at
+// one node.
+template <class T>
+struct response_node {
+    wave_combinations_of<T> te, tm;
+    T g_s, g_r;
+    T half_over_gs;  // 1 / (2 g_s), the primary waves' factor
+};
+using layered_node = response_node<complex>;
+
+// The node from the waves (TE, TM) and the source's and receiver's vertical
+// wavenumbers.
+template <class T>
+inline response_node<T> node_from_waves(const waves_of<T>* w, T g_s, T g_r) noexcept {
+    return {combine(w[0]), combine(w[1]), g_s, g_r, quotient(T(0.5), g_s)};
 }
 
 }  // namespace nia::spectral

@@ -434,18 +434,16 @@ void lanes_agree_with_scalar() {
                     if (r == s && s > 0) z = zp - 0.01;
                     const layered_point pt{s, r, z, zp};
                     for (const int pols : {1, 2, 3}) {
-                        std::vector<wave_pair> wl(2 * n), ws(2 * n);
-                        std::vector<complex> gl(2 * n), gs(2 * n);
+                        std::vector<nia::spectral::layered_node> nl(n), ns(n);
                         for (int i0 = 0; i0 < n; i0 += simd::block_width) {
                             const int nb = std::min(simd::block_width, n - i0);
-                            lanes->layered_block(st, pt, pols, &re[i0], &im[i0], nb, &wl[2 * i0],
-                                                 &gl[2 * i0]);
-                            scalar.layered_block(st, pt, pols, &re[i0], &im[i0], nb, &ws[2 * i0],
-                                                 &gs[2 * i0]);
+                            lanes->layered_block(st, pt, pols, &re[i0], &im[i0], nb, &nl[i0]);
+                            scalar.layered_block(st, pt, pols, &re[i0], &im[i0], nb, &ns[i0]);
                         }
                         for (int i = 0; i < n; ++i) {
-                            const complex* a = &wl[2 * i].up[0];
-                            const complex* b = &ws[2 * i].up[0];
+                            // the eight combinations of the waves, then g_s, g_r, 1 / (2 g_s)
+                            const complex* a = &nl[i].te.s.plus;
+                            const complex* b = &ns[i].te.s.plus;
                             double largest = 0.0, err = 0.0;
                             bool same_nan = true;
                             for (int c = 0; c < 8; ++c) {
@@ -459,12 +457,14 @@ void lanes_agree_with_scalar() {
                             }
                             check(same_nan, "lanes NaN where the scalar code is", __LINE__, 0.0);
                             CHECK_SMALL(largest > 0.0 ? err / largest : err, 1e-13);
-                            // the vertical wavenumbers bit for bit (the same square roots)
-                            for (int c = 0; c < 2; ++c) {
-                                const complex x = gl[2 * i + c], y = gs[2 * i + c];
+                            // the vertical wavenumbers and the source factor bit for bit
+                            // (the same square roots and quotient)
+                            for (int c = 8; c < 11; ++c) {
+                                const complex x = a[c], y = b[c];
                                 check(
                                     x == y || (std::isnan(std::abs(x)) && std::isnan(std::abs(y))),
-                                    "lane vertical wavenumber = scalar", __LINE__, std::abs(x - y));
+                                    "lane vertical wavenumbers = scalar", __LINE__,
+                                    std::abs(x - y));
                             }
                         }
                     }

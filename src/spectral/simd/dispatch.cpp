@@ -38,8 +38,9 @@ void scalar_kernel_parts_node(const kernel_record& r, double lam_re, double lam_
 }
 
 void scalar_layered_node(const layer_stack& st, const layered_point& pt, int pols, double lam_re,
-                         double lam_im, wave_pair* waves, complex* g) noexcept {
+                         double lam_im, layered_node* out) noexcept {
     layer_scratch<complex> gamma;
+    wave_pair waves[2];
     stack_vertical_wavenumbers(st, complex(lam_re, lam_im), gamma.data(), own_sheet_of(pt));
     if (pols == te_bit) {
         layered_response<te_bit>(st, pt, gamma.data(), waves);
@@ -48,8 +49,7 @@ void scalar_layered_node(const layer_stack& st, const layered_point& pt, int pol
     } else {
         layered_response<both_polarisations>(st, pt, gamma.data(), waves);
     }
-    g[0] = gamma[pt.s];
-    g[1] = gamma[pt.r];
+    *out = node_from_waves(waves, gamma[pt.s], gamma[pt.r]);
 }
 
 void scalar_hankel_node(int kind, double z_re, double z_im, double* out) noexcept {
@@ -95,11 +95,8 @@ void scalar_kernel_parts_block(const kernel_record& r, const double* lam_re, con
 }
 
 void scalar_layered_block(const layer_stack& st, const layered_point& pt, int pols,
-                          const double* lam_re, const double* lam_im, int n, wave_pair* waves,
-                          complex* g) {
-    for (int i = 0; i < n; ++i) {
-        scalar_layered_node(st, pt, pols, lam_re[i], lam_im[i], waves + 2 * i, g + 2 * i);
-    }
+                          const double* lam_re, const double* lam_im, int n, layered_node* out) {
+    for (int i = 0; i < n; ++i) scalar_layered_node(st, pt, pols, lam_re[i], lam_im[i], out + i);
 }
 
 void scalar_hankel_block(int kind, const double* z_re, const double* z_im, int n, complex* h) {

@@ -38,14 +38,14 @@ using j01_block_fn = void (*)(const double* z_re, const double* z_im, int n, com
 // special::hankel01 defines them (h0 bit for bit what hankel_block gives).
 using hankel01_block_fn = void (*)(int kind, const double* z_re, const double* z_im, int n,
                                    complex* h0, complex* h1);
-// The waves at the receiver of a stack (layered_response, the polarisations
-// of the mask pols) at lam_re[i] + i lam_im[i], i < n, on the sheets of
-// stack_vertical_wavenumbers with the layer of source and receiver, when they
-// share one, on the path's: waves[2 i] TE, waves[2 i + 1] TM, and g[2 i],
-// g[2 i + 1] the vertical wavenumbers of the source's and the receiver's layer.
+// The nodes of a stack's field columns (response_node: the waves at the
+// receiver of layered_response, the polarisations of the mask pols, combined,
+// with the source's and receiver's vertical wavenumbers) at lam_re[i] + i
+// lam_im[i], i < n, on the sheets of stack_vertical_wavenumbers, with the
+// layer of source and receiver, when they share one, on the path's.
 using layered_block_fn = void (*)(const layer_stack& st, const layered_point& pt, int pols,
                                   const double* lam_re, const double* lam_im, int n,
-                                  wave_pair* waves, complex* g);
+                                  layered_node* out);
 // y[i] = e^x[i]; s[i] = sin x[i], c[i] = cos x[i] (tests of the lane arithmetic).
 using exp_block_fn = void (*)(const double* x, double* y, int n);
 using sincos_block_fn = void (*)(const double* x, double* s, double* c, int n);
@@ -76,10 +76,9 @@ namespace detail {
 void scalar_kernel_parts_node(const kernel_record& r, double lam_re, double lam_im,
                               double* out) noexcept;
 
-// The stack's waves and the source's and receiver's vertical wavenumbers at
-// one node (two wave pairs, two values), for the lanes the lane code hands back.
+// The stack's node at one argument, for the lanes the lane code hands back.
 void scalar_layered_node(const layer_stack& st, const layered_point& pt, int pols, double lam_re,
-                         double lam_im, wave_pair* waves, complex* g) noexcept;
+                         double lam_im, layered_node* out) noexcept;
 
 // special::hankel0 at one argument, for the lanes the lane code hands back;
 // out receives the real and imaginary parts.

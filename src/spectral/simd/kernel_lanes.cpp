@@ -121,7 +121,7 @@ void hankel01_block(int kind, const double* z_re, const double* z_im, int n, com
 void j01_block(const double* z_re, const double* z_im, int n, complex* j0, complex* j1);
 // in layered_lanes.cpp
 void layered_block(const layer_stack& st, const layered_point& pt, int pols, const double* lam_re,
-                   const double* lam_im, int n, wave_pair* waves, complex* g);
+                   const double* lam_im, int n, layered_node* out);
 
 #define NIA_STRINGIFY2(x) #x
 #define NIA_STRINGIFY(x) NIA_STRINGIFY2(x)

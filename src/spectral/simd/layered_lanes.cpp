@@ -12,6 +12,7 @@
 // Square roots, products and quotients repeat the scalar operations; the
 // exponentials are the lane ones, and an exponential below e^-700 is taken as
 // zero (the scalar code's is at most 1e-304 times an amplitude of order one).
+#include <array>
 #include <cmath>
 #include <cstdint>
 
@@ -25,7 +26,7 @@ namespace {
 constexpr int W = block_width;
 constexpr int V = vector_width;
 static_assert(W % V == 0, "a block is a whole number of vectors");
-static_assert(sizeof(wave_pair) == 8 * sizeof(double), "four complex waves");
+static_assert(sizeof(layered_node) == 22 * sizeof(double), "eleven complex values");
 
 inline vi all_lanes() noexcept { return vi{} - 1; }
 
@@ -77,8 +78,7 @@ inline lane_value operator-(double x, const lane_value& a) noexcept {
 inline lane_value quotient(const lane_value& a, const lane_value& b) noexcept {
     lane_value q;
     div(a.re, a.im, b.re, b.im, q.re, q.im);
-    q.ok = a.ok & b.ok & moderate(a.re, a.im) & moderate(b.re, b.im) & finite(q.re) &
-           finite(q.im);
+    q.ok = a.ok & b.ok & moderate(a.re, a.im) & moderate(b.re, b.im) & finite(q.re) & finite(q.im);
     return q;
 }
 
@@ -99,12 +99,19 @@ inline lane_value right_half(const lane_value& g) noexcept {
     return {select(right, g.re, -g.re), select(right, g.im, -g.im), g.ok};
 }
 
-// The waves and the source's and receiver's vertical wavenumbers at V nodes;
-// false lanes of the returned mask are left to the scalar code.
+// The eleven values of a node, in the order of its members.
+template <class T>
+inline std::array<T, 11> values_of(const response_node<T>& v) noexcept {
+    return {v.te.s.plus, v.te.s.minus, v.te.d.plus, v.te.d.minus, v.tm.s.plus,   v.tm.s.minus,
+            v.tm.d.plus, v.tm.d.minus, v.g_s,       v.g_r,        v.half_over_gs};
+}
+
+// The nodes at V nodes; false lanes of the returned mask are left to the
+// scalar code.
 template <int Pols>
 inline vi layered_vector(const layer_view<lane_factor>& view, const double* k,
-                         const layered_point& pt, vd lr, vd li, waves_of<lane_value>* waves,
-                         lane_value& g_s, lane_value& g_r) noexcept {
+                         const layered_point& pt, vd lr, vd li,
+                         response_node<lane_value>& node) noexcept {
     const int n = view.n, own = pt.r == pt.s ? pt.s : -1;
     layer_scratch<lane_value> gamma;
     for (int j = 0; j < n; ++j) {
@@ -113,29 +120,17 @@ inline vi layered_vector(const layer_view<lane_factor>& view, const double* k,
         vertical_lane(lr, li, k[2 * j], k[2 * j + 1], g.re, g.im, g.ok);
         gamma[j] = j == 0 || j == n - 1 || j == own ? g : right_half(g);
     }
+    waves_of<lane_value> waves[2];
     response_on<Pols>(view, pt, gamma.data(), waves);
-    g_s = gamma[pt.s];
-    g_r = gamma[pt.r];
-    vi ok = g_s.ok & g_r.ok & finite(g_s.re) & finite(g_s.im) & finite(g_r.re) & finite(g_r.im);
-    for (int p = 0; p < 2; ++p) {
-        for (int c = 0; c < 2; ++c) {
-            for (const lane_value* w : {&waves[p].up[c], &waves[p].down[c]}) {
-                ok = ok & w->ok & finite(w->re) & finite(w->im);
-            }
-        }
-    }
+    node = node_from_waves(waves, gamma[pt.s], gamma[pt.r]);
+    vi ok = all_lanes();
+    for (const lane_value& v : values_of(node)) ok = ok & v.ok & finite(v.re) & finite(v.im);
     return ok;
-}
-
-// Lane l of v into two doubles.
-inline void put(const lane_value& v, int l, double* o) noexcept {
-    o[0] = v.re[l];
-    o[1] = v.im[l];
 }
 
 template <int Pols>
 void layered_lanes(const layer_stack& st, const layered_point& pt, const double* lam_re,
-                   const double* lam_im, int n, wave_pair* out, complex* g) noexcept {
+                   const double* lam_im, int n, layered_node* out) noexcept {
     // the stack's arrays of complex values, read as pairs of doubles
     const layer_view<lane_factor> view{st.n, reinterpret_cast<const lane_factor*>(&st.inv_mu),
                                        reinterpret_cast<const lane_factor*>(&st.inv_eps),
@@ -150,26 +145,21 @@ void layered_lanes(const layer_stack& st, const layered_point& pt, const double*
             zr[l] = lam_re[i0 + (l < m ? l : 0)];
             zi[l] = lam_im[i0 + (l < m ? l : 0)];
         }
-        waves_of<lane_value> w[2];
-        lane_value g_s, g_r;
-        const vi ok = layered_vector<Pols>(view, k, pt, load(zr), load(zi), w, g_s, g_r);
+        response_node<lane_value> node;
+        const vi ok = layered_vector<Pols>(view, k, pt, load(zr), load(zi), node);
+        const std::array<lane_value, 11> values = values_of(node);
         for (int l = 0; l < m; ++l) {
             const int i = i0 + l;
             if (ok[l] == 0) {
-                detail::scalar_layered_node(st, pt, Pols, zr[l], zi[l], out + 2 * i, g + 2 * i);
+                detail::scalar_layered_node(st, pt, Pols, zr[l], zi[l], out + i);
                 continue;
             }
-            // written as doubles: wave_pair is up[0], up[1], down[0], down[1]
-            double* o = reinterpret_cast<double*>(out + 2 * i);
-            for (int p = 0; p < 2; ++p) {
-                for (int c = 0; c < 2; ++c) {
-                    put(w[p].up[c], l, o + 8 * p + 2 * c);
-                    put(w[p].down[c], l, o + 8 * p + 4 + 2 * c);
-                }
+            // written as doubles, in the order of the node's members
+            double* o = reinterpret_cast<double*>(out + i);
+            for (int c = 0; c < 11; ++c) {
+                o[2 * c] = values[c].re[l];
+                o[2 * c + 1] = values[c].im[l];
             }
-            double* gg = reinterpret_cast<double*>(g + 2 * i);
-            put(g_s, l, gg);
-            put(g_r, l, gg + 2);
         }
     }
 }
@@ -177,13 +167,13 @@ void layered_lanes(const layer_stack& st, const layered_point& pt, const double*
 }  // namespace
 
 void layered_block(const layer_stack& st, const layered_point& pt, int pols, const double* lam_re,
-                   const double* lam_im, int n, wave_pair* waves, complex* g) {
+                   const double* lam_im, int n, layered_node* out) {
     if (pols == te_bit) {
-        layered_lanes<te_bit>(st, pt, lam_re, lam_im, n, waves, g);
+        layered_lanes<te_bit>(st, pt, lam_re, lam_im, n, out);
     } else if (pols == tm_bit) {
-        layered_lanes<tm_bit>(st, pt, lam_re, lam_im, n, waves, g);
+        layered_lanes<tm_bit>(st, pt, lam_re, lam_im, n, out);
     } else {
-        layered_lanes<both_polarisations>(st, pt, lam_re, lam_im, n, waves, g);
+        layered_lanes<both_polarisations>(st, pt, lam_re, lam_im, n, out);
     }
 }
 
