@@ -78,6 +78,18 @@ inline complex complex_exp(complex e) noexcept {
     return std::exp(e);
 }
 
+// exp(x + iy) - 1 without the cancellation near zero: e^x cos y - 1 as
+// expm1(x) cos y - 2 sin^2(y/2).
+inline complex complex_expm1(complex e) noexcept {
+    const double x = e.real(), y = e.imag();
+    if (x > -detail::exp_magnitude_limit && x < detail::exp_magnitude_limit &&
+        std::fabs(y) < detail::exp_phase_limit) {
+        const double h = std::sin(0.5 * y);
+        return {std::expm1(x) * std::cos(y) - 2.0 * h * h, std::exp(x) * std::sin(y)};
+    }
+    return std::exp(e) - 1.0;
+}
+
 // Double-double arithmetic: a value hi + lo with |lo| <= ulp(hi)/2, for the
 // few quantities whose rounding would otherwise be magnified (the phase
 // k rho of a wave at a million wavelengths, where one ulp of the product is

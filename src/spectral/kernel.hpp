@@ -8,6 +8,7 @@
 namespace nia::spectral {
 
 using core::complex_exp;
+using core::complex_expm1;
 using core::principal_sqrt;
 using core::quotient;
 

@@ -107,21 +107,31 @@ inline layer_view<complex> view_of(const layer_stack& st) noexcept {
 // Upgoing and downgoing waves at the receiver of one polarisation (in the
 // arithmetic T: complex values, or the lane code's vectors of them), per unit
 // upgoing (index 0) and per unit downgoing (index 1) primary wave.
+// With them their sum and difference, plus = up + down and minus = up -
+// down (the field's amplitude and its current), which near a reflecting face
+// are taken in a form that keeps their digits (see response_on).
 template <class T>
 struct waves_of {
     std::array<T, 2> up;
     std::array<T, 2> down;
+    std::array<T, 2> plus;
+    std::array<T, 2> minus;
 };
 using wave_pair = waves_of<complex>;
 
 // No wave at all.
 inline wave_pair zero_waves() noexcept {
     const complex zero(0.0, 0.0);
-    return {{zero, zero}, {zero, zero}};
+    return {{zero, zero}, {zero, zero}, {zero, zero}, {zero, zero}};
 }
 
 // g turned to the half-plane Re g >= 0.
 inline complex right_half(complex g) noexcept { return g.real() >= 0.0 ? g : -g; }
+
+// near where Re w < 1, far elsewhere (and where w is NaN).
+inline complex pick_near(complex w, complex near, complex far) noexcept {
+    return w.real() < 1.0 ? near : far;
+}
 
 // gamma_j at lambda for every layer: the path's sheet (vertical_wavenumber)
 // for the outer two and for own_sheet, the layer that holds both the source
@@ -242,7 +252,14 @@ inline void response_on(const layer_view<C>& st, const layered_point& pt, const 
     // no wave, element by element (a copy of a whole zero pair of lane
     // vectors would be a block move of several hundred bytes)
     const auto clear = [&zero](waves_of<T>& w) {
-        for (int c = 0; c < 2; ++c) w.up[c] = w.down[c] = zero;
+        for (int c = 0; c < 2; ++c) w.up[c] = w.down[c] = w.plus[c] = w.minus[c] = zero;
+    };
+    // plus and minus from the waves themselves, where no face is near
+    const auto direct_sums = [](waves_of<T>& w) {
+        for (int c = 0; c < 2; ++c) {
+            w.plus[c] = w.up[c] + w.down[c];
+            w.minus[c] = w.up[c] - w.down[c];
+        }
     };
     if (n == 1) {
         // one medium: nothing to reflect
@@ -318,6 +335,42 @@ inline void response_on(const layer_view<C>& st, const layered_point& pt, const 
                 carried[p] = carried[p] * (pass[j - step][p] * e[j]);
         }
     }
+    // Near the receiver layer's far face (the one beyond it, seen from the
+    // source) the wave arriving at the receiver and the one the face sends
+    // back nearly cancel, in their sum where the face reflects almost -1 and
+    // in their difference where it reflects almost +1 (the TM and TE waves
+    // just under a sea surface). With A the arriving wave's exponential, B
+    // the reflected one's and u the receiver's distance to the face, A / B =
+    // e^(2 gamma u), and A +- R B is taken as B (expm1(2 gamma u) + (1 +- R)),
+    // with 1 + R = 2 ya (1 + rho_b) / den and 1 - R = 2 yb (1 - rho_b) / den
+    // from the face's own denominator rather than from R. Where Re(2 gamma u)
+    // >= 1 (away from the face) the waves are summed as they are.
+    const bool far_face = r != s && (rising ? r > 0 : r < n - 1);
+    pair one_plus, one_minus;
+    T face_w = zero, face_em = zero;
+    if (far_face) {
+        const int beyond_layer = r + step;
+        const bool outer = beyond_layer == 0 || beyond_layer == n - 1;
+        for (int p = first; p <= last; ++p) {
+            const T ya = admittance(p, r), yb = admittance(p, beyond_layer);
+            const T rho_b = outer ? zero
+                                  : (rising ? up[beyond_layer][p] : down[beyond_layer][p]) *
+                                        (e[beyond_layer] * e[beyond_layer]);
+            const T inverse = quotient(T(1.0), (ya + yb) + rho_b * (ya - yb));
+            one_plus[p] = 2.0 * ya * (rho_b + T(1.0)) * inverse;
+            one_minus[p] = 2.0 * yb * (1.0 - rho_b) * inverse;
+        }
+        face_w = -2.0 * (rising ? dec.fall : dec.rise);
+        face_em = complex_expm1(face_w);
+    }
+    // plus and minus of the receiver's waves per unit primary c near the far
+    // face, the arriving and the returning wave being scale A and scale R B
+    const auto face_sums = [&](waves_of<T>& w, int p, int c, const T& scale, const T& b_wave) {
+        const T near_sum = scale * (b_wave * (face_em + one_plus[p]));
+        const T near_difference = scale * (b_wave * (face_em + one_minus[p]));
+        w.plus[c] = pick_near(face_w, near_sum, w.plus[c]);
+        w.minus[c] = pick_near(face_w, rising ? near_difference : -near_difference, w.minus[c]);
+    };
     if (s == 0 || s == n - 1) {
         // the primary wave leaves the source layer through its one face: down
         // from the top medium, up from the bottom one
@@ -334,12 +387,12 @@ inline void response_on(const layer_view<C>& st, const layered_point& pt, const 
                 } else {
                     out[p].down[c] = up[s][p] * there;
                 }
+                direct_sums(out[p]);
             }
             return;
         }
         const T arrive = complex_exp(launch + (rising ? dec.rise : dec.fall));
         // the receiver layer's far face: none for an outer one
-        const bool far_face = rising ? r > 0 : r < n - 1;
         const T beyond =
             far_face ? e[r] * complex_exp(launch + (rising ? dec.fall : dec.rise)) : zero;
         for (int p = first; p <= last; ++p) {
@@ -347,6 +400,8 @@ inline void response_on(const layer_view<C>& st, const layered_point& pt, const 
             auto& behind = rising ? out[p].down : out[p].up;
             ahead[c] = carried[p] * arrive;
             if (far_face) behind[c] = carried[p] * ((rising ? up[r][p] : down[r][p]) * beyond);
+            direct_sums(out[p]);
+            if (far_face) face_sums(out[p], p, c, carried[p], beyond);
         }
         return;
     }
@@ -377,6 +432,7 @@ inline void response_on(const layer_view<C>& st, const layered_point& pt, const 
                 w.up[c] = a[c] * from_bottom;
                 w.down[c] = b[c] * from_top;
             }
+            direct_sums(w);
             continue;
         }
         // The wave leaving the source layer towards the receiver (upgoing
@@ -389,12 +445,16 @@ inline void response_on(const layer_view<C>& st, const layered_point& pt, const 
         auto& ahead = rising ? w.up : w.down;
         auto& behind = rising ? w.down : w.up;
         for (int c = 0; c < 2; ++c) ahead[c] = t[c] * arrive;
-        if (rising ? r > 0 : r < n - 1) {
+        if (far_face) {
             const T back = carried[p] *
                            (rising ? up[r][p] * e[r] * from_top : down[r][p] * e[r] * from_bottom);
             for (int c = 0; c < 2; ++c) behind[c] = t[c] * back;
+            direct_sums(w);
+            const T b_wave = e[r] * (rising ? from_top : from_bottom);
+            for (int c = 0; c < 2; ++c) face_sums(w, p, c, t[c] * carried[p], b_wave);
         } else {
             for (int c = 0; c < 2; ++c) behind[c] = zero;
+            direct_sums(w);
         }
     }
 }
@@ -425,9 +485,8 @@ using wave_combinations = wave_combinations_of<complex>;
 
 template <class T>
 inline wave_combinations_of<T> combine(const waves_of<T>& w) noexcept {
-    const T s_up = w.up[0] + w.up[1], s_down = w.down[0] + w.down[1];
-    const T d_up = w.up[0] - w.up[1], d_down = w.down[0] - w.down[1];
-    return {{s_up + s_down, s_up - s_down}, {d_up + d_down, d_up - d_down}};
+    return {{w.plus[0] + w.plus[1], w.minus[0] + w.minus[1]},
+            {w.plus[0] - w.plus[1], w.minus[0] - w.minus[1]}};
 }
 
 // The response and the two vertical wavenumbers every field column needs at

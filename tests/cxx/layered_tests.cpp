@@ -75,15 +75,21 @@ line_values total(const layer_stack& st, int s, int r, double z, double zp, comp
     nia::spectral::stack_vertical_wavenumbers(st, lam, gamma.data());
     const wave_pair w = waves(st, {s, r, z, zp}, gamma.data(), pol);
     complex up = w.up[0] + w.up[1], down = w.down[0] + w.down[1];
+    // f and the current from the response's own sums (kept near a face)
+    complex f = w.plus[0] + w.plus[1], difference = w.minus[0] + w.minus[1];
     if (r == s) {
+        const complex primary = std::exp(-gamma[s] * std::fabs(z - zp));
         if (z > zp) {
-            up += std::exp(-gamma[s] * (z - zp));
+            up += primary;
+            difference += primary;
         } else {
-            down += std::exp(gamma[s] * (z - zp));
+            down += primary;
+            difference -= primary;
         }
+        f += primary;
     }
     const complex y = gamma[r] * (pol == polarisation::te ? st.inv_mu[r] : st.inv_eps[r]);
-    return {up + down, y * (up - down), std::abs(up) + std::abs(down)};
+    return {f, y * difference, std::abs(up) + std::abs(down)};
 }
 
 // The characteristic admittance of layer j at lambda.

@@ -93,6 +93,35 @@ inline lane_value complex_exp(const lane_value& e) noexcept {
     return {select(fast, m * cs, zero), select(fast, m * sn, zero), e.ok & (fast | vanishing)};
 }
 
+// e^x - 1 for |x| < exp_lane_limit, from e^x given: by its Taylor series
+// x (1 + x/2 (1 + x/3 (...))) to x^17 below |x| = 1/2, where e^x - 1 would
+// lose digits.
+inline vd expm1_lane(vd x, vd ex) noexcept {
+    vd t = splat(1.0);
+    for (int k = 17; k >= 2; --k) t = fma(x * (1.0 / k), t, splat(1.0));
+    return select(fabs(x) < 0.5, x * t, ex - 1.0);
+}
+
+// e^(x + iy) - 1 as complex_expm1 takes it: expm1(x) cos y - 2 sin^2(y/2),
+// with cos y and sin y from the half angle.
+inline lane_value complex_expm1(const lane_value& e) noexcept {
+    const vi fast = (fabs(e.re) < exp_lane_limit) & (fabs(0.5 * e.im) <= trig_lane_limit);
+    const vd x = select(fast, e.re, vd{});
+    const vd ex = exp_lane(x);
+    const vd em = expm1_lane(x, ex);
+    vd sh, ch;
+    sincos_lane(select(fast, 0.5 * e.im, vd{}), sh, ch);
+    const vd versine = 2.0 * sh * sh;  // 1 - cos y
+    return {em * (1.0 - versine) - versine, ex * (2.0 * sh * ch), e.ok & fast};
+}
+
+// near where Re w < 1, far elsewhere.
+inline lane_value pick_near(const lane_value& w, const lane_value& near,
+                            const lane_value& far) noexcept {
+    const vi m = w.re < 1.0;
+    return {select(m, near.re, far.re), select(m, near.im, far.im), m ? near.ok : far.ok};
+}
+
 // The recursion's roots of the inner layers: Re gamma >= 0.
 inline lane_value right_half(const lane_value& g) noexcept {
     const vi right = g.re >= 0.0;
