@@ -206,18 +206,18 @@ inline void meet(T ya, T yb, T rho_b, T& reflected, T& passed) noexcept {
 // every wave at the receiver then holds one source exponential times one
 // receiver exponential: the response takes their product as one exponential
 // of the summed exponents.
-template <class T>
+template <class T, int N = max_layers>
 struct node_decays {
-    layer_scratch<T> across;  // exp(-gamma_j d_j); 0 for the outer two, unset for s
-    T launch_up;              // -gamma_s (top_s - zp), for s > 0
-    T launch_down;            // -gamma_s (zp - bottom_s), for s < n-1
-    T rise;                   // -gamma_r (z - bottom_r), for r < n-1
-    T fall;                   // gamma_r (z - top_r), for r > 0
+    layer_scratch<T, N> across;  // exp(-gamma_j d_j); 0 for the outer two, unset for s
+    T launch_up;                 // -gamma_s (top_s - zp), for s > 0
+    T launch_down;               // -gamma_s (zp - bottom_s), for s < n-1
+    T rise;                      // -gamma_r (z - bottom_r), for r < n-1
+    T fall;                      // gamma_r (z - top_r), for r > 0
 };
 
-template <class T, class C>
+template <class T, int N, class C>
 inline void decays(const layer_view<C>& st, const layered_point& pt, const T* gamma,
-                   node_decays<T>& d) noexcept {
+                   node_decays<T, N>& d) noexcept {
     const int n = st.n, s = pt.s, r = pt.r;
     const T zero(0.0);
     // the source's own layer is crossed by no recursion: the response takes
@@ -241,8 +241,9 @@ inline constexpr int te_bit = 1, tm_bit = 2, both_polarisations = te_bit | tm_bi
 // their recursions are independent chains of quotients, which the processor
 // then overlaps. The outer media's faces are skipped rather than multiplied
 // through: a source or receiver in an outer half-space has one face, and most
-// stacks put one of them there.
-template <int Pols, class T, class C>
+// stacks put one of them there. The scratch holds N media (st.n <= N): the
+// lane code, whose values are whole vectors, keeps it small.
+template <int Pols, int N, class T, class C>
 inline void response_on(const layer_view<C>& st, const layered_point& pt, const T* gamma,
                         waves_of<T>* out) noexcept {
     constexpr int first = (Pols & te_bit) ? 0 : 1, last = (Pols & tm_bit) ? 1 : 0;
@@ -267,7 +268,7 @@ inline void response_on(const layer_view<C>& st, const layered_point& pt, const 
         clear(out[1]);
         return;
     }
-    node_decays<T> dec;
+    node_decays<T, N> dec;
     decays(st, pt, gamma, dec);
     const auto& e = dec.across;
     const auto admittance = [&](int p, int j) {
@@ -281,7 +282,7 @@ inline void response_on(const layer_view<C>& st, const layered_point& pt, const 
     // leaving upwards only those above: the recursions run from the outer
     // media to the source's layer and no further. The outer media reflect
     // nothing, so each recursion's first interface is Fresnel's alone.
-    layer_scratch<pair> down, up, pass_down, pass_up;
+    layer_scratch<pair, N> down, up, pass_down, pass_up;
     if (s < n - 1) {
         pair y_beyond, ya;
         for (int p = first; p <= last; ++p) {
@@ -463,7 +464,7 @@ inline void response_on(const layer_view<C>& st, const layered_point& pt, const 
 template <int Pols = both_polarisations>
 inline void layered_response(const layer_stack& st, const layered_point& pt, const complex* gamma,
                              wave_pair* out) noexcept {
-    response_on<Pols>(view_of(st), pt, gamma, out);
+    response_on<Pols, max_layers>(view_of(st), pt, gamma, out);
 }
 
 // A pair of combinations, the sum over the receiver's upgoing and downgoing

@@ -413,12 +413,19 @@ void lanes_agree_with_scalar() {
     namespace simd = nia::spectral::simd;
     const double nan = std::nan("");
     const simd::lane_functions& scalar = *simd::lanes_for("scalar");
+    // and a stack deeper than the lanes' scratch, which runs the scalar code
+    std::vector<std::pair<layer_stack, std::vector<double>>> all = stacks();
+    std::vector<layer> deep(20, layer{{4.0, -0.5}, 1.0});
+    std::vector<double> deep_h;
+    for (int j = 0; j < 20; ++j) deep[j].eps_r += 0.3 * j;
+    for (int j = 0; j < 19; ++j) deep_h.push_back(-0.1 * j);
+    all.emplace_back(make_stack(2.0, deep, deep_h), deep_h);
     int targets = 0;
     for (const char* name : {"avx2", "avx512", "neon"}) {
         const simd::lane_functions* lanes = simd::lanes_for(name);
         if (lanes == nullptr) continue;
         ++targets;
-        for (const auto& [st, h] : stacks()) {
+        for (const auto& [st, h] : all) {
             const double scale = std::abs(st.k[st.n - 1]) + std::abs(st.k[0]);
             std::vector<double> re, im;
             for (const complex u :

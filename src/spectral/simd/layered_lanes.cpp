@@ -28,6 +28,12 @@ constexpr int V = vector_width;
 static_assert(W % V == 0, "a block is a whole number of vectors");
 static_assert(sizeof(layered_node) == 22 * sizeof(double), "eleven complex values");
 
+// Media a stack may hold for its recursion to run on the lanes: a lane value
+// is a whole vector with its mask (up to 192 bytes), and the recursion's
+// scratch of N media per array stays within some 40 KiB of the thread's stack
+// at this bound. Deeper stacks run the scalar code node by node.
+constexpr int lane_layers = 16;
+
 inline vi all_lanes() noexcept { return vi{} - 1; }
 
 // A complex value in every lane, with the lanes where it holds.
@@ -142,7 +148,7 @@ inline vi layered_vector(const layer_view<lane_factor>& view, const double* k,
                          const layered_point& pt, vd lr, vd li,
                          response_node<lane_value>& node) noexcept {
     const int n = view.n, own = pt.r == pt.s ? pt.s : -1;
-    layer_scratch<lane_value> gamma;
+    layer_scratch<lane_value, lane_layers> gamma;
     for (int j = 0; j < n; ++j) {
         lane_value g;
         g.ok = all_lanes();
@@ -150,7 +156,7 @@ inline vi layered_vector(const layer_view<lane_factor>& view, const double* k,
         gamma[j] = j == 0 || j == n - 1 || j == own ? g : right_half(g);
     }
     waves_of<lane_value> waves[2];
-    response_on<Pols>(view, pt, gamma.data(), waves);
+    response_on<Pols, lane_layers>(view, pt, gamma.data(), waves);
     node = node_from_waves(waves, gamma[pt.s], gamma[pt.r]);
     vi ok = all_lanes();
     for (const lane_value& v : values_of(node)) ok = ok & v.ok & finite(v.re) & finite(v.im);
@@ -166,6 +172,11 @@ void layered_lanes(const layer_stack& st, const layered_point& pt, const double*
                                        reinterpret_cast<const double*>(&st.top),
                                        reinterpret_cast<const double*>(&st.bottom)};
     const double* k = reinterpret_cast<const double*>(&st.k);
+    if (st.n > lane_layers) {
+        for (int i = 0; i < n; ++i)
+            detail::scalar_layered_node(st, pt, Pols, lam_re[i], lam_im[i], out + i);
+        return;
+    }
     for (int i0 = 0; i0 < n; i0 += V) {
         const int m = n - i0 < V ? n - i0 : V;
         // a short last vector repeats its first node
