@@ -328,7 +328,7 @@ inline void response_on(const layer_view<C>& st, const layered_point& pt, const 
     const int step = rising ? -1 : 1;
     const auto& pass = rising ? pass_up : pass_down;
     // the passages through the layers between the source's and the receiver's
-    pair carried;
+    pair carried{zero, zero};
     if (r != s) {
         for (int p = first; p <= last; ++p) {
             carried[p] = pass[r - step][p];
@@ -347,7 +347,7 @@ inline void response_on(const layer_view<C>& st, const layered_point& pt, const 
     // from the face's own denominator rather than from R. Where Re(2 gamma u)
     // >= 1 (away from the face) the waves are summed as they are.
     const bool far_face = r != s && (rising ? r > 0 : r < n - 1);
-    pair one_plus, one_minus;
+    pair one_plus{zero, zero}, one_minus{zero, zero};
     T face_w = zero, face_em = zero;
     if (far_face) {
         const int beyond_layer = r + step;
