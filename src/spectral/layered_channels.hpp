@@ -111,18 +111,7 @@ inline layered_node layered_node_from(const layered_record& q, const complex* ga
 // The node of the polarisations Pols at lam on the path's sheet.
 template <int Pols = both_polarisations>
 inline layered_node layered_node_at(const layered_record& q, complex lam) noexcept {
-    layer_scratch<complex> gamma;
-    stack_vertical_wavenumbers(*q.stack, lam, gamma.data(), own_sheet_of(q.point));
-    return layered_node_from<Pols>(q, gamma.data());
-}
-
-// The nodes of the polarisations Pols at lam_re[l] + i lam_im[l], l < nb,
-// on the path's sheet: the stack's response on the SIMD lanes.
-template <int Pols>
-inline void layered_node_block(const simd::lane_functions& lanes, const layered_record& q,
-                               const double* lam_re, const double* lam_im, int nb,
-                               layered_node* out) noexcept {
-    lanes.layered_block(*q.stack, q.point, Pols, lam_re, lam_im, nb, out);
+    return layered_node_on<Pols>(*q.stack, q.point, lam);
 }
 
 // The node at lam with the outer media's vertical wavenumbers given (the
@@ -149,7 +138,8 @@ struct layered_nodes {
     static void node_block(const simd::lane_functions& lanes, const layered_record& q,
                            const double* lam_re, const double* lam_im, int nb,
                            layered_node* out) noexcept {
-        layered_node_block<Pols>(lanes, q, lam_re, lam_im, nb, out);
+        // the stack's response on the SIMD lanes
+        lanes.layered_block(*q.stack, q.point, Pols, lam_re, lam_im, nb, out);
     }
     static void values(const layered_record& q, complex lam, complex* K) noexcept {
         Set::from_node(q, lam, layered_node_at<Pols>(q, lam), K);

@@ -507,4 +507,16 @@ inline response_node<T> node_from_waves(const waves_of<T>* w, T g_s, T g_r) noex
     return {combine(w[0]), combine(w[1]), g_s, g_r, quotient(T(0.5), g_s)};
 }
 
+// The node of the polarisations Pols at lam on the path's sheet, in complex
+// arithmetic (the lanes hand every lane they cannot take to this).
+template <int Pols>
+inline layered_node layered_node_on(const layer_stack& st, const layered_point& pt,
+                                    complex lam) noexcept {
+    layer_scratch<complex> gamma;
+    stack_vertical_wavenumbers(st, lam, gamma.data(), own_sheet_of(pt));
+    wave_pair w[2];
+    layered_response<Pols>(st, pt, gamma.data(), w);
+    return node_from_waves(w, gamma[pt.s], gamma[pt.r]);
+}
+
 }  // namespace nia::spectral

@@ -39,17 +39,14 @@ void scalar_kernel_parts_node(const kernel_record& r, double lam_re, double lam_
 
 void scalar_layered_node(const layer_stack& st, const layered_point& pt, int pols, double lam_re,
                          double lam_im, layered_node* out) noexcept {
-    layer_scratch<complex> gamma;
-    wave_pair waves[2];
-    stack_vertical_wavenumbers(st, complex(lam_re, lam_im), gamma.data(), own_sheet_of(pt));
+    const complex lam(lam_re, lam_im);
     if (pols == te_bit) {
-        layered_response<te_bit>(st, pt, gamma.data(), waves);
+        *out = layered_node_on<te_bit>(st, pt, lam);
     } else if (pols == tm_bit) {
-        layered_response<tm_bit>(st, pt, gamma.data(), waves);
+        *out = layered_node_on<tm_bit>(st, pt, lam);
     } else {
-        layered_response<both_polarisations>(st, pt, gamma.data(), waves);
+        *out = layered_node_on<both_polarisations>(st, pt, lam);
     }
-    *out = node_from_waves(waves, gamma[pt.s], gamma[pt.r]);
 }
 
 void scalar_hankel_node(int kind, double z_re, double z_im, double* out) noexcept {
