@@ -287,6 +287,7 @@ spectral::layer_stack checked_stack(const complex_input& k, const complex_input&
             throw std::invalid_argument("interfaces must be finite");
         }
     }
+    spectral::find_guided_modes(st);
     return st;
 }
 

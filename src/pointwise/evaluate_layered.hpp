@@ -7,6 +7,7 @@
 
 #include <cmath>
 
+#include "../spectral/guided_modes.hpp"
 #include "../spectral/layered_channels.hpp"
 #include "../spectral/singularities.hpp"
 #include "evaluate_field.hpp"
@@ -22,7 +23,9 @@ namespace nia::pointwise {
 // fastest near them); the scale is the largest wavenumber modulus of all.
 // The guided modes' poles lie below the real axis for lossy layers and on it
 // for lossless ones, where the detour passes above them as the defining path
-// does.
+// does; the slow waves of films of negative permittivity or permeability,
+// beyond the detour (find_guided_modes), move the tail start past them and
+// cut the axis segment at their abscissae.
 inline singularity_set layered_singularities(const spectral::layer_stack& st,
                                              const spectral::layered_point& pt) noexcept {
     singularity_set s;
@@ -54,6 +57,19 @@ inline double decay_separation(const spectral::layer_stack& st,
     const double up = st.top[pt.s] - pt.z + (st.top[pt.s] - pt.zp);
     const double down = pt.z - st.bottom[pt.s] + (pt.zp - st.bottom[pt.s]);
     return std::fmin(up, down);
+}
+
+// The stack's slow guided waves (find_guided_modes) that reach a receiver
+// `separation` away from the source (the shortest vertical path between
+// them): a wave beyond far_cut_exponent / separation arrives below e^-60 of
+// the direct one, whether the tail's rays sweep it or not.
+inline singularity_set with_slow_waves(singularity_set s, const spectral::layer_stack& st,
+                                       double separation) noexcept {
+    for (int i = 0; i < st.n_guided; ++i) {
+        const complex q = st.guided[i];
+        if (!(q.real() * separation > far_cut_exponent)) s.add_pole(q, complex(0.0, 0.0), true);
+    }
+    return s;
 }
 
 // The singularities of a stack of two media with their surface waves: the
@@ -90,22 +106,24 @@ bool evaluate_layered_row(const batch_controls& ctl, const spectral::layer_stack
                           double rho, double z, double zp, spectral::channel_sum<C::size>& sum,
                           Tally& tally) noexcept {
     const spectral::layered_record q = spectral::make_layered_record(st, k0, z, zp);
-    const singularity_set s = layered_singularities(st, q.point);
-    // Two half-spaces, any placement: far out near the interface the
-    // branch-cut form with the surface waves, as for the buried source.
+    // Two half-spaces: their surface waves, which the tail clears as for the
+    // buried source, and far out near the interface the branch-cut form.
+    const singularity_set s = st.n == 2
+                                  ? with_interface_poles(layered_singularities(st, q.point), st)
+                                  : layered_singularities(st, q.point);
     if (st.n == 2) {
         double height[singularity_set::max_branch_points];
         two_media_travel(st, q.point, height);
-        const singularity_set with_poles = with_interface_poles(s, st);
-        if (far_range_applies_at(with_poles, rho, height)) {
-            return integrate_far_over<C>(ctl, with_poles, q, rho, sum, tally);
+        if (far_range_applies_at(s, rho, height)) {
+            return integrate_far_over<C>(ctl, s, q, rho, sum, tally);
         }
     }
     // the plan reads the heights through the separation over which the
     // integrand decays
     const double separation = decay_separation(st, q.point);
     const path_pieces<spectral::channel_sum<C::size>> p =
-        integrate_path(ctl, s, q, rho, separation, 0.0, channel_rules<C>{}, tally);
+        integrate_path(ctl, with_slow_waves(s, st, separation), q, rho, separation, 0.0,
+                       channel_rules<C>{}, tally);
     for (int c = 0; c < C::size; ++c) sum[c] = (p.segment[c] + p.detour[c]) + p.tail[c];
     return p.ok;
 }

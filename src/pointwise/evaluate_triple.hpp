@@ -97,7 +97,7 @@ inline bool before(double x, double y) noexcept {
 // detour is cut around each branch point, the axis spans s.scale, and a
 // shortened axis still arches over the upper medium's cuts.
 inline triple_plan plan_triple(const singularity_set& s, double rho, double z, double zp,
-                               double lam_mult, double detour) noexcept {
+                               double lam_mult, double detour, double arch_end = 0.0) noexcept {
     triple_plan p{};
     const double dz = z - zp;
     p.k_max = s.scale;
@@ -110,6 +110,8 @@ inline triple_plan plan_triple(const singularity_set& s, double rho, double z, d
             l = std::max(shortened_tail_floor * a, f);
         }
     }
+    // an arch stretched over slow guided waves (slow_wave_arch)
+    if (arch_end > a) a = arch_end;
     p.axis_end = a;
     p.tail_start = l;
     p.detour_height =
@@ -127,7 +129,12 @@ inline triple_plan plan_triple(const singularity_set& s, double rho, double z, d
             if (0.0 < v && v < a) p.break_points[n++] = v;
         }
     }
-    // insertion sort (at most 8 + 5 per branch point, 18 values), then drop adjacent equal values
+    for (int i = 0; i < s.n_poles; ++i) {
+        const double v = s.poles[i].q.real();
+        if (s.poles[i].slow_wave && 0.0 < v && v < a && n < break_capacity) p.break_points[n++] = v;
+    }
+    // insertion sort (at most 8 + 5 per branch point and the slow waves), then
+    // drop adjacent equal values
     for (int i = 1; i < n; ++i) {
         const double v = p.break_points[i];
         int j = i;
@@ -209,6 +216,31 @@ bool bessel_ray_applies(const Rules&, double rho, double z, double zp, double ta
 
 }  // namespace detail
 
+// The end of the detour's arch over the slow guided waves of a stack
+// (sheet_pole::slow_wave) beyond its planned end axis_end and before the tail
+// start: twice the farthest of them, so that the arch passes over each well
+// below its top, with the tail start moved out to shortened_tail_floor times
+// that and cleared again (which may bring further slow waves before it);
+// axis_end itself when there are none. A lossless film's wave lies on the
+// axis, where the segment's panels would run into it.
+inline double slow_wave_arch(const singularity_set& s, double axis_end, double k_max, double rho,
+                             double& tail_start) noexcept {
+    double arch = axis_end;
+    // each round takes a farther wave than the last: at most one per pole
+    for (int round = 0; round <= s.n_poles; ++round) {
+        double reach = 0.0;
+        for (int i = 0; i < s.n_poles; ++i) {
+            const double x = s.poles[i].q.real();
+            if (s.poles[i].slow_wave && x > axis_end && x < tail_start) reach = std::fmax(reach, x);
+        }
+        if (!(2.0 * reach > arch)) break;
+        arch = 2.0 * reach;
+        tail_start =
+            clear_tail_start(std::fmax(tail_start, shortened_tail_floor * arch), k_max, s, rho);
+    }
+    return arch;
+}
+
 // The three piece sums of one triple and whether every tail ray went quiet.
 template <class Sum>
 struct path_pieces {
@@ -233,7 +265,13 @@ path_pieces<typename Rules::sum_type> integrate_path(const batch_controls& ctl,
                                                      const Rules& rules, Tally& tally) noexcept {
     using Sum = typename Rules::sum_type;
     constexpr int channels = static_cast<int>(std::tuple_size<Sum>::value);
-    const triple_plan p = plan_triple(s, rho, z, zp, ctl.lam_mult, ctl.detour);
+    triple_plan p = plan_triple(s, rho, z, zp, ctl.lam_mult, ctl.detour);
+    // The segment ends, and the rays start, where the rays sweep no branch cut
+    // and no pole: the planned tail_start unless that is too early. Slow
+    // guided waves the segment would pass through are put under the arch.
+    double tail_start = clear_tail_start(p.tail_start, p.k_max, s, rho);
+    const double arch = slow_wave_arch(s, p.axis_end, p.k_max, rho, tail_start);
+    if (arch > p.axis_end) p = plan_triple(s, rho, z, zp, ctl.lam_mult, ctl.detour, arch);
     const spectral::axis_ctx_of<Record> axis{kernel, rho};
     const spectral::detour_ctx_of<Record> detour{
         axis, p.axis_end, clear_detour_height(p.detour_height, p.axis_end, s)};
@@ -250,9 +288,6 @@ path_pieces<typename Rules::sum_type> integrate_path(const batch_controls& ctl,
             for (int c = 0; c < channels; ++c) out.detour[c] += piece[c];
         }
     }
-    // The segment ends, and the rays start, where the rays sweep no branch cut
-    // and no pole: the planned tail_start unless that is too early.
-    const double tail_start = clear_tail_start(p.tail_start, p.k_max, s, rho);
     adaptive_panel(rules.axis(), axis, p.axis_end, tail_start, ctl.rtol, ctl.depth, ctl.gx, ctl.gw,
                    ctl.n_gauss, nullptr, 0.0, out.segment, tally);
 

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "../spectral/guided_modes.hpp"
 #include "../spectral/layered_channels.hpp"
 #include "probe_common.hpp"
 
@@ -60,6 +61,31 @@ void register_layered_probes(py::module_& m) {
         py::arg("z"), py::arg("zp"), py::arg("lam"),
         "The eleven layered field columns of source at each lam (shape (len(lam), 11)), with "
         "the layers of the source and the receiver -> (columns, s, r).");
+    m.def(
+        "guided_modes",
+        [](double k0, complex_array eps_r, complex_array mu_r, real_array interfaces) {
+            spectral::layer_stack st = make_stack(k0, eps_r, mu_r, interfaces);
+            spectral::find_guided_modes(st);
+            py::array_t<complex> out(static_cast<py::ssize_t>(st.n_guided));
+            for (int i = 0; i < st.n_guided; ++i) out.mutable_data()[i] = st.guided[i];
+            return out;
+        },
+        py::arg("k0"), py::arg("eps_r"), py::arg("mu_r"), py::arg("interfaces"),
+        "The slow guided waves' poles the stack's tail clears (TM, then TE).");
+    m.def(
+        "mode_function",
+        [](double k0, complex_array eps_r, complex_array mu_r, real_array interfaces,
+           const std::string& polarisation, complex lam) {
+            const spectral::layer_stack st = make_stack(k0, eps_r, mu_r, interfaces);
+            if (polarisation != "te" && polarisation != "tm") {
+                throw std::invalid_argument("polarisation");
+            }
+            const complex* a = polarisation == "te" ? st.inv_mu.data() : st.inv_eps.data();
+            return spectral::detail::mode_function(st, a, lam);
+        },
+        py::arg("k0"), py::arg("eps_r"), py::arg("mu_r"), py::arg("interfaces"),
+        py::arg("polarisation"), py::arg("lam"),
+        "The stack's characteristic function for 'te' or 'tm' at lam (zero at its modes).");
 }
 
 }  // namespace nia::probe

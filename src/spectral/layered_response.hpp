@@ -32,6 +32,8 @@ namespace nia::spectral {
 
 // Media a stack may hold; its arrays live in the record, not on the heap.
 inline constexpr int max_layers = 64;
+// Slow guided waves a stack keeps.
+inline constexpr int max_guided = 32;
 
 // Per-node working storage for up to max_layers values, on the stack and
 // left unwritten until the recursion writes it: a std::array of complex
@@ -62,6 +64,10 @@ struct layer_stack {
     std::array<complex, max_layers> inv_eps{};  // 1 / eps_r (TM admittance factor)
     std::array<double, max_layers> top{};       // height of each layer's top (+inf for 0)
     std::array<double, max_layers> bottom{};    // height of each layer's bottom (-inf for n-1)
+    // The slow guided waves' poles (find_guided_modes): only a stack with a
+    // layer of negative permittivity or permeability has any.
+    int n_guided = 0;
+    std::array<complex, max_guided> guided{};
 };
 
 // The layers of the source and of the receiver, and their heights.

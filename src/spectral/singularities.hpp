@@ -43,6 +43,10 @@ struct sheet_pole {
     // A correction below an ulp of q: q + q_lo is the pole to about 1e-30, so
     // that the phase q rho of its wave stays exact to rounding at large rho.
     complex q_lo;
+    // A slow guided wave of a stack, on the real axis or just below it
+    // beyond every wavenumber: the detour's arch is stretched over it and cut
+    // at its abscissa, so that no panel of the axis passes through its peak.
+    bool slow_wave = false;
 };
 
 // The singularities of one pair of outer media and what lies between them.
@@ -70,9 +74,9 @@ struct singularity_set {
         branch[n_branch++] = {k, cut_at, may_be_negative_index};
         return true;
     }
-    bool add_pole(complex q, complex q_lo) noexcept {
+    bool add_pole(complex q, complex q_lo, bool slow_wave = false) noexcept {
         if (n_poles >= max_poles) return false;
-        poles[n_poles++] = {q, q_lo};
+        poles[n_poles++] = {q, q_lo, slow_wave};
         return true;
     }
 };

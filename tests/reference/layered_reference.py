@@ -56,9 +56,10 @@ expansion), the contour (a trapezoid into the first quadrant, rays with the
 Hankel functions from the tail start) and the adaptive Gauss-Legendre panels
 are those of ``dipole_interface_reference``. The contour assumes that the
 stack's poles (its guided and surface waves) lie below the real axis or on
-it, left of 1.3 times the largest |k_j| or well below the lower ray: stacks
-with films that carry very slow waves (thin plasmonic films) need a later
-tail start.
+it, left of 1.3 times the largest |k_j| or well below the lower ray: a stack
+with films that carry very slow waves (thin plasmonic films) names where they
+lie (``Stack.slow_waves``), and the contour passes over them and starts its
+tail beyond.
 """
 
 from __future__ import annotations
@@ -89,6 +90,10 @@ class Stack:
     eps_r: tuple
     mu_r: tuple
     interfaces: tuple
+    #: Where slow guided waves lie (thin plasmonic films carry them far beyond
+    #: every |k_j|): the contour's marks, so that its top passes over them and
+    #: its tail starts beyond.
+    slow_waves: tuple = ()
 
     def __post_init__(self):
         if len(self.eps_r) != len(self.mu_r) or len(self.interfaces) != len(self.eps_r) - 1:
@@ -288,7 +293,7 @@ class _Contour:
     def __init__(self, name, stack, rho):
         theta, stretch, grow, frac = (30.0, 1.3, 6.0, 0.4) if name == "A" else (20.0, 1.7, 9.0, 0.25)
         ks = [complex(k) for k in stack.k]
-        sing = list(ks)
+        sing = list(ks) + [complex(w) for w in stack.slow_waves]
         if len(ks) == 2:
             pole = dr.surface_wave_pole(ks[0], ks[1]) if ks[0].imag == 0 else None
             if pole is not None:

@@ -4,13 +4,17 @@ layers from ``layered_reference`` (arb at 128 bits), each row from contour
 
     python tests/reference/make_layered_reference.py [--out PATH] [--only NAME]
 
+(--only regenerates the stacks whose name holds NAME and keeps the others'
+rows in PATH as they are.)
+
 The stacks are those the layered tests and the comparison with other codes
 use: a marine survey (air, 1 km of sea water, sediments with a 100 m
 resistive layer) at 0.1 to 10 Hz, a radar case (air, 0.3 m of wet topsoil,
 dry rock) at 100 MHz and 1 GHz, a vertical antenna 10 m over lossy ground at
 10 MHz with receivers in the air to 10 km, and stacks of two, three and five
 layers (sea water, a thin resistor, a plasmonic film, a lossy top) from 1 Hz
-to 1 GHz. Points lie in every layer, on interfaces and at the source's
+to 1 GHz, and a lossless plasmonic film of 1 mm, whose slow wave lies on the
+real axis some 90 free-space wavenumbers out. Points lie in every layer, on interfaces and at the source's
 height, and for the antenna the far range's other placements (from the air into
 the ground, both in it, from it into the air). Takes some 70 minutes on one
 core.
@@ -43,7 +47,7 @@ def k0(f):
 
 
 def stacks():
-    """(name, frequency, eps_r, mu_r, interfaces) of every stack."""
+    """(name, frequency, eps_r, mu_r, interfaces[, slow_waves]) of every stack."""
     out = []
     for f in (0.1, 1.0, 10.0):
         out.append((f"marine {f:g} Hz", f, (1.0, eps(f, 81, 3.3), eps(f, 10, 1.0), eps(f, 10, 0.01),
@@ -58,6 +62,12 @@ def stacks():
                 (1, 1, 1, 1), (0.0, -300.0, -320.0)))
     f = 1e9
     out.append(("plasmonic film 1e+09 Hz", f, (1.0, -2.0 - 0.1j, 2.25), (1, 1, 1), (0.0, -0.1)))
+    # a lossless plasmonic film of 1 mm between air and glass: its slow TM
+    # wave lies on the real axis near ln|r_air r_glass| / (2 d) with the
+    # quasi-static face reflections r = (eps_film - eps) / (eps_film + eps)
+    f, film, d = 1e9, -2.5, 1e-3
+    slow = math.log(abs((film - 1) / (film + 1) * (film - 2.25) / (film + 2.25))) / (2 * d)
+    out.append(("thin plasmonic film 1e+09 Hz", f, (1.0, film, 2.25), (1, 1, 1), (0.0, -d), (slow,)))
     f = 1e6
     out.append(("five layers 1e+06 Hz", f, (eps(f, 4, 0.01), 1.0, eps(f, 10, 0.1), eps(f, 3, 1e-4),
                                              eps(f, 81, 4.0)), (1, 2, 1, 1, 1),
@@ -107,10 +117,14 @@ def main():
             "units": "SI: E in V/m, H in A/m for a moment of 1 A m (electric) or 1 A m^2 "
                      "(magnetic); heights in metres; exp(+j omega t)",
             "stacks": []}
-    for name, f, eps_r, mu_r, interfaces in stacks():
+    kept = []
+    if args.only and Path(args.out).exists():
+        # the other stacks' rows stay as they are
+        kept = [s for s in json.loads(Path(args.out).read_text())["stacks"] if args.only not in s["name"]]
+    for name, f, eps_r, mu_r, interfaces, *slow in stacks():
         if args.only and args.only not in name:
             continue
-        st = lr.Stack(k0(f), eps_r, mu_r, interfaces)
+        st = lr.Stack(k0(f), eps_r, mu_r, interfaces, *slow)
         entry = {"name": name, "frequency": f, "eps_r": [[e.real, e.imag] for e in map(complex, eps_r)],
                  "mu_r": [float(m) for m in mu_r], "interfaces": list(interfaces), "rows": []}
         for x, y, z, zp, source, direction in rows_for(name, f, eps_r, mu_r, interfaces):
@@ -126,6 +140,8 @@ def main():
             print(f"{name}: ({x:g}, {y:g}, {z:g}) zp {zp:g} {source} {direction}: "
                   f"spread {spread:.1e}, {time.time() - t:.0f} s", flush=True)
         data["stacks"].append(entry)
+    order = [s[0] for s in stacks()]
+    data["stacks"] = sorted(kept + data["stacks"], key=lambda s: order.index(s["name"]))
     Path(args.out).write_text(json.dumps(data, indent=1) + "\n")
 
 
