@@ -128,6 +128,41 @@ bool evaluate_layered_row(const batch_controls& ctl, const spectral::layer_stack
     return p.ok;
 }
 
+// Far out along a stack of diffusive layers (the marine survey's sea floor)
+// the field is the air wave's, many orders below what the integrand sums
+// along the real axis: the J0 form keeps rounding of that size. The Hankel
+// rays may then start just past the cuts instead, where the falling one
+// sweeps no cut (every medium's cut keeps left of Re + Im = its Re k + Im k)
+// and, the search says, no guided mode within short_tail_depth / rho of the
+// axis (deeper ones arrive damped by exp(-short_tail_depth)); the two rays
+// then decay within some 1 / rho and cancel only to some 1 / (rho |k|).
+inline constexpr double short_tail_depth = 50.0;
+// The staircase of rectangles the search covers the band with, in steps of
+// its depth.
+inline constexpr int short_tail_steps = 8;
+
+// The path of the short tail for one row, or false where it does not apply:
+// the tail start just past the cuts (and the search's staircase), the arch
+// over the branch points left of it. None for slow guided waves (their poles
+// lie in the band) or rho = 0.
+inline bool short_tail_path(const singularity_set& s, const spectral::layer_stack& st, double rho,
+                            path_override& path) noexcept {
+    if (st.n_guided > 0 || !(rho > 0.0)) return false;
+    const double start = clear_tail_start(0.0, s.scale, s, rho);
+    const double reach = short_tail_depth / rho;
+    const double step = reach / short_tail_steps;
+    const double tail = start + step;
+    double arch = tail / shortened_tail_floor;
+    for (int i = 0; i < s.n_branch; ++i) {
+        const double x = std::fabs(s.branch[i].k.real());
+        if (x < tail) arch = std::fmax(arch, (1.0 + tail_clearance_margin) * x);
+    }
+    if (!(arch < tail && tail < s.scale && std::isfinite(tail))) return false;
+    if (!spectral::sweeps_no_modes(st, start, step, reach)) return false;
+    path = {arch, tail};
+    return true;
+}
+
 // One row of the layered batch: evaluate_layered_row into row[0 .. C::size -
 // 1] (complex NaN where a ray did not go quiet), with the row's tally and the
 // largest modulus of its partial sums. Over two half-spaces a row of the J0
@@ -149,6 +184,22 @@ bool evaluate_layered_field_row(const batch_controls& ctl, const spectral::layer
         if (!far_range_applies_at(s, rho, height) && far_form_holds_at(s, rho, height)) {
             keep_the_better_form(sum, tally, largest_partial, [&](auto& cut, row_tally& again) {
                 return integrate_far_over<C>(ctl, s, q, rho, cut, again);
+            });
+        }
+    }
+    // More layers, far out: the short tail, where it applies
+    if (ok && st.n > 2 && error_promise(tally, largest_partial) > ctl.rtol) {
+        const spectral::layered_record q = spectral::make_layered_record(st, k0, z, zp);
+        const singularity_set s = layered_singularities(st, q.point);
+        path_override path;
+        if (short_tail_path(s, st, rho, path)) {
+            const double separation = decay_separation(st, q.point);
+            keep_the_better_form(sum, tally, largest_partial, [&](auto& other, row_tally& again) {
+                const path_pieces<spectral::channel_sum<C::size>> p = integrate_path(
+                    ctl, s, q, rho, separation, 0.0, channel_rules<C>{}, again, path);
+                for (int c = 0; c < C::size; ++c)
+                    other[c] = (p.segment[c] + p.detour[c]) + p.tail[c];
+                return p.ok;
             });
         }
     }

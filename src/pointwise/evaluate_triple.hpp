@@ -97,7 +97,8 @@ inline bool before(double x, double y) noexcept {
 // detour is cut around each branch point, the axis spans s.scale, and a
 // shortened axis still arches over the upper medium's cuts.
 inline triple_plan plan_triple(const singularity_set& s, double rho, double z, double zp,
-                               double lam_mult, double detour, double arch_end = 0.0) noexcept {
+                               double lam_mult, double detour, double arch_end = 0.0,
+                               double tail_at = 0.0) noexcept {
     triple_plan p{};
     const double dz = z - zp;
     p.k_max = s.scale;
@@ -110,8 +111,14 @@ inline triple_plan plan_triple(const singularity_set& s, double rho, double z, d
             l = std::max(shortened_tail_floor * a, f);
         }
     }
-    // an arch stretched over slow guided waves (slow_wave_arch)
-    if (arch_end > a) a = arch_end;
+    if (tail_at > 0.0) {
+        // a path given whole (short_tail_path): its arch and its tail start
+        a = arch_end;
+        l = tail_at;
+    } else if (arch_end > a) {
+        // an arch stretched over slow guided waves (slow_wave_arch)
+        a = arch_end;
+    }
     p.axis_end = a;
     p.tail_start = l;
     p.detour_height =
@@ -241,6 +248,14 @@ inline double slow_wave_arch(const singularity_set& s, double axis_end, double k
     return arch;
 }
 
+// A path given whole, in place of the planned one: the end of its arch and
+// the start of its tail (none when tail_start is zero). The caller vouches
+// that its rays sweep no singularity.
+struct path_override {
+    double axis_end = 0.0;
+    double tail_start = 0.0;
+};
+
 // The three piece sums of one triple and whether every tail ray went quiet.
 template <class Sum>
 struct path_pieces {
@@ -262,16 +277,21 @@ template <class Rules, class Record, class Tally>
 path_pieces<typename Rules::sum_type> integrate_path(const batch_controls& ctl,
                                                      const singularity_set& s, const Record& kernel,
                                                      double rho, double z, double zp,
-                                                     const Rules& rules, Tally& tally) noexcept {
+                                                     const Rules& rules, Tally& tally,
+                                                     path_override given = {}) noexcept {
     using Sum = typename Rules::sum_type;
     constexpr int channels = static_cast<int>(std::tuple_size<Sum>::value);
-    triple_plan p = plan_triple(s, rho, z, zp, ctl.lam_mult, ctl.detour);
-    // The segment ends, and the rays start, where the rays sweep no branch cut
-    // and no pole: the planned tail_start unless that is too early. Slow
-    // guided waves the segment would pass through are put under the arch.
-    double tail_start = clear_tail_start(p.tail_start, p.k_max, s, rho);
-    const double arch = slow_wave_arch(s, p.axis_end, p.k_max, rho, tail_start);
-    if (arch > p.axis_end) p = plan_triple(s, rho, z, zp, ctl.lam_mult, ctl.detour, arch);
+    triple_plan p =
+        plan_triple(s, rho, z, zp, ctl.lam_mult, ctl.detour, given.axis_end, given.tail_start);
+    double tail_start = given.tail_start;
+    if (!(tail_start > 0.0)) {
+        // The segment ends, and the rays start, where the rays sweep no branch
+        // cut and no pole: the planned tail_start unless that is too early.
+        // Slow guided waves the segment would pass through go under the arch.
+        tail_start = clear_tail_start(p.tail_start, p.k_max, s, rho);
+        const double arch = slow_wave_arch(s, p.axis_end, p.k_max, rho, tail_start);
+        if (arch > p.axis_end) p = plan_triple(s, rho, z, zp, ctl.lam_mult, ctl.detour, arch);
+    }
     const spectral::axis_ctx_of<Record> axis{kernel, rho};
     const spectral::detour_ctx_of<Record> detour{
         axis, p.axis_end, clear_detour_height(p.detour_height, p.axis_end, s)};

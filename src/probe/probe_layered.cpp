@@ -73,6 +73,17 @@ void register_layered_probes(py::module_& m) {
         py::arg("k0"), py::arg("eps_r"), py::arg("mu_r"), py::arg("interfaces"),
         "The slow guided waves' poles the stack's tail clears (TM, then TE).");
     m.def(
+        "sweeps_no_modes",
+        [](double k0, complex_array eps_r, complex_array mu_r, real_array interfaces, double start,
+           double step, double reach) {
+            const spectral::layer_stack st = make_stack(k0, eps_r, mu_r, interfaces);
+            return spectral::sweeps_no_modes(st, start, step, reach);
+        },
+        py::arg("k0"), py::arg("eps_r"), py::arg("mu_r"), py::arg("interfaces"), py::arg("start"),
+        py::arg("step"), py::arg("reach"),
+        "Whether no guided mode lies where the short tail's falling ray from start + step would "
+        "sweep it, within reach of the axis.");
+    m.def(
         "mode_function",
         [](double k0, complex_array eps_r, complex_array mu_r, real_array interfaces,
            const std::string& polarisation, complex lam) {

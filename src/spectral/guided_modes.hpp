@@ -239,6 +239,30 @@ void find_slow_waves(const layer_stack& st, const complex* a, double start,
 
 }  // namespace detail
 
+// Whether neither polarisation's characteristic function has a zero where a
+// falling ray from start + step would sweep one that weighs: in the band of
+// depth `reach` below the axis (a wave deeper down arrives damped by
+// exp(-reach rho)) and right of the line Re + Im = start + step. The band is
+// covered by a staircase of rectangles of width step that keep right of Re +
+// Im = start, where no medium's cut reaches when start clears every branch
+// point, and by one rectangle from start + reach out to twice the largest
+// wavenumber (beyond it lie only the slow waves find_guided_modes looks
+// for). False also where a count is not an integer.
+inline bool sweeps_no_modes(const layer_stack& st, double start, double step,
+                            double reach) noexcept {
+    double end = start + 2.0 * reach;
+    for (int j = 0; j < st.n; ++j) end = std::fmax(end, 2.0 * std::abs(st.k[j]));
+    const double above = 1e-3 * step;
+    for (const complex* a : {st.inv_eps.data(), st.inv_mu.data()}) {
+        detail::mode_counter count(st, a);
+        for (double x = start; x < start + reach; x += step) {
+            if (count.zeros_in(x, x + step, std::fmax(start - x, -reach), above) != 0) return false;
+        }
+        if (count.zeros_in(start + reach, end, -reach, above) != 0) return false;
+    }
+    return true;
+}
+
 // Searches a stack whose media include a negative permittivity or
 // permeability for its slow guided waves (TM and TE) and keeps them in
 // st.guided; other stacks keep none. Once per batch, after the stack is filled.

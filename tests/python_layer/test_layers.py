@@ -87,12 +87,11 @@ def _reference_stack(entry):
 
 LAYERED = json.loads((Path(__file__).resolve().parents[1] / "data"
                       / "layered_reference.json").read_text())
-# Far out in the marine stacks (2 to 10 km at 1 and 10 Hz) the field at the
-# sea floor is the air wave's, many orders below the integrand the real axis
-# sums: those rows are right to 1e-8 (5.4e-10 at 1 Hz and 5 km) or warn
-# (4.3e-9 to 1.6e-5).
-FAR_MARINE = {("marine 1 Hz", 5000.0), ("marine 1 Hz", 10000.0), ("marine 10 Hz", 2000.0),
-              ("marine 10 Hz", 5000.0)}
+# Far out in the marine stacks (10 km at 1 Hz, 2 and 5 km at 10 Hz) the field
+# at the sea floor is the air wave's, many orders below the integrand: with
+# the short tail those rows are right to 1e-9 (3.2e-10 at most) or warn (at
+# 10 Hz, where the air wave has crossed the sea twice and arrives e^-21 down).
+FAR_MARINE = {("marine 1 Hz", 10000.0), ("marine 10 Hz", 2000.0), ("marine 10 Hz", 5000.0)}
 
 
 @pytest.mark.parametrize("entry", LAYERED["stacks"], ids=[s["name"] for s in LAYERED["stacks"]])
@@ -111,7 +110,7 @@ def test_layered_field_against_the_arbitrary_precision_rows(entry):
         warned = any(issubclass(w.category, nia.UnresolvedRowWarning) for w in caught)
         where = (entry["name"], row["x"])
         if where in FAR_MARINE:
-            assert err <= 1e-8 or warned, (where, err)
+            assert err <= 1e-9 or warned, (where, err)
         else:
             assert err <= 1e-10 and not warned, (where, row, err)
 

@@ -2,8 +2,9 @@
 permeability: the poles the tail's rays must not sweep. The search's poles
 against the textbook dispersion relation of a film between two half-spaces
 (solved again by mpmath from each pole found), the single face's closed form
-for a thick film, none for ordinary stacks; and fields whose tail starts
-before those waves against a path whose tail starts far beyond them."""
+for a thick film, none for ordinary stacks; the short tail's check of the
+band its falling ray sweeps; and fields whose tail starts before those waves
+against a path whose tail starts far beyond them."""
 import warnings
 
 import mpmath as mp
@@ -67,6 +68,23 @@ def test_a_thick_film_has_its_face_wave_and_ordinary_stacks_none(eps, mu, interf
     assert len(poles) == len(expected)
     for q, e in zip(poles, expected):
         assert abs(q - e) <= 1e-6 * abs(e)
+
+
+MARINE_1HZ = ((1, 81 - 5.9e10j, 10 - 1.8e10j, 10 - 1.8e8j, 10 - 1.8e10j), (1,) * 5,
+              (0.0, -1000.0, -2000.0, -2100.0), 2 * np.pi / 299_792_458.0)
+
+
+@pytest.mark.parametrize("eps, mu, interfaces, k0, start, reach, clear", [
+    # the marine survey at 1 Hz, 5 km out: its modes lie below Re + Im = 0
+    MARINE_1HZ + (5e-4, 1e-2, True),
+    # a thick plasmonic film: its glass face's wave at 4.74 k0, 0.085 k0 below the axis
+    ((1, -2.5 - 0.01j, 2.25), (1, 1, 1), (0.0, -0.5), K0, 1.6 * K0, 2 * K0, False),
+    # ... and none swept when the band ends above it
+    ((1, -2.5 - 0.01j, 2.25), (1, 1, 1), (0.0, -0.5), K0, 1.6 * K0, 0.05 * K0, True),
+])
+def test_the_short_tail_sees_the_modes_in_its_band(eps, mu, interfaces, k0, start, reach, clear):
+    assert probe.sweeps_no_modes(k0, np.array(eps, complex), np.array(mu, complex),
+                                 np.array(interfaces), start, reach / 8, reach) is clear
 
 
 def _medium(eps, mu=1.0):
