@@ -287,7 +287,6 @@ spectral::layer_stack checked_stack(const complex_input& k, const complex_input&
             throw std::invalid_argument("interfaces must be finite");
         }
     }
-    spectral::find_guided_modes(st);
     return st;
 }
 
@@ -297,7 +296,13 @@ py::tuple layered_field_batch(double k0, complex_array k, complex_array eps_r, c
                               std::int32_t depth, double detour, real_array gx, real_array gw) {
     const field_source which = parse_source(source);
     if (!(std::isfinite(k0) && k0 > 0.0)) throw std::invalid_argument("need k0 > 0");
-    const spectral::layer_stack st = checked_stack(k, eps_r, mu_r, interfaces);
+    spectral::layer_stack st = checked_stack(k, eps_r, mu_r, interfaces);
+    {
+        // the search for slow guided waves (milliseconds for a film, up to
+        // half a second for 64 layers of alternating metal) runs unlocked
+        py::gil_scoped_release unlocked;
+        spectral::find_guided_modes(st);
+    }
     const auto r = rho.unchecked<1>();
     const auto zz = z.unchecked<1>();
     const auto zs = zp.unchecked<1>();

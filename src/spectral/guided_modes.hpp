@@ -205,8 +205,15 @@ void find_slow_waves(const layer_stack& st, const complex* a, double start,
     todo[top++] = all;
     const auto record = [&](complex q) {
         q = complex(q.real(), std::fmin(q.imag(), 0.0));
-        if (q.real() + q.imag() < start || n_poles >= static_cast<int>(Capacity)) return;
-        poles[n_poles++] = q;
+        if (q.real() + q.imag() < start) return;
+        if (n_poles < static_cast<int>(Capacity)) {
+            poles[n_poles++] = q;
+        } else {
+            // full: the last entry stands for the rest, on the axis at the
+            // farthest abscissa (the arch then spans them all)
+            complex& last = poles[Capacity - 1];
+            last = complex(std::fmax(last.real(), q.real()), 0.0);
+        }
     };
     while (top > 0) {
         const mode_box b = todo[--top];
