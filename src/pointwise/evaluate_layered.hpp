@@ -23,9 +23,9 @@ namespace nia::pointwise {
 // fastest near them); the scale is the largest wavenumber modulus of all.
 // The guided modes' poles lie below the real axis for lossy layers and on it
 // for lossless ones, where the detour passes above them as the defining path
-// does; the slow waves of films of negative permittivity or permeability,
-// beyond the detour (find_guided_modes), move the tail start past them and
-// cut the axis segment at their abscissae.
+// does. The slow waves of films of negative permittivity or permeability,
+// beyond the detour (find_guided_modes), come with each row (with_slow_waves):
+// the arch is stretched over them and the tail starts beyond.
 inline singularity_set layered_singularities(const spectral::layer_stack& st,
                                              const spectral::layered_point& pt) noexcept {
     singularity_set s;
@@ -124,7 +124,7 @@ bool evaluate_layered_row(const batch_controls& ctl, const spectral::layer_stack
     const path_pieces<spectral::channel_sum<C::size>> p =
         integrate_path(ctl, with_slow_waves(s, st, separation), q, rho, separation, 0.0,
                        channel_rules<C>{}, tally);
-    for (int c = 0; c < C::size; ++c) sum[c] = (p.segment[c] + p.detour[c]) + p.tail[c];
+    p.total_into(sum);
     return p.ok;
 }
 
@@ -207,8 +207,7 @@ bool evaluate_layered_field_row(const batch_controls& ctl, const spectral::layer
             keep_the_better_form(sum, tally, largest_partial, [&](auto& other, row_tally& again) {
                 const path_pieces<spectral::channel_sum<C::size>> p = integrate_path(
                     ctl, s, q, rho, separation, 0.0, channel_rules<C>{}, again, path);
-                for (int c = 0; c < C::size; ++c)
-                    other[c] = (p.segment[c] + p.detour[c]) + p.tail[c];
+                p.total_into(other);
                 return p.ok;
             });
         }

@@ -20,7 +20,7 @@ bool evaluate_row(const batch_controls& ctl, double rho, double z, double zp,
     if (far_range_applies(s, rho, z, zp)) return integrate_far<C>(ctl, s, rho, z, zp, sum, tally);
     const path_pieces<spectral::channel_sum<C::size>> p =
         integrate_pieces(ctl, s, rho, z, zp, channel_rules<C>{}, tally);
-    for (int c = 0; c < C::size; ++c) sum[c] = (p.segment[c] + p.detour[c]) + p.tail[c];
+    p.total_into(sum);
     return p.ok;
 }
 

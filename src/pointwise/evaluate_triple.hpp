@@ -263,6 +263,12 @@ struct path_pieces {
     Sum segment;
     Sum tail;
     bool ok;
+
+    // The integral along the whole path, piece by piece in one order (so that
+    // every caller's rows agree to the bit).
+    void total_into(Sum& sum) const noexcept {
+        for (std::size_t c = 0; c < sum.size(); ++c) sum[c] = (segment[c] + detour[c]) + tail[c];
+    }
 };
 using triple_pieces = path_pieces<six_sum>;
 
