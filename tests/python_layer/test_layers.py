@@ -94,22 +94,28 @@ LAYERED = json.loads((Path(__file__).resolve().parents[1] / "data"
 FAR_MARINE = {("marine 1 Hz", 10000.0), ("marine 10 Hz", 2000.0), ("marine 10 Hz", 5000.0)}
 
 
+# At rtol 1e-6 every row, whichever form it took (the J0 form, the short
+# tail first or second, the far range), is within rtol of the reference or
+# says it is not.
+@pytest.mark.parametrize("rtol", [1e-11, 1e-6])
 @pytest.mark.parametrize("entry", LAYERED["stacks"], ids=[s["name"] for s in LAYERED["stacks"]])
-def test_layered_field_against_the_arbitrary_precision_rows(entry):
+def test_layered_field_against_the_arbitrary_precision_rows(entry, rtol):
     st = _reference_stack(entry)
     for row in entry["rows"]:
         with warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("always")
             e, h = nia.layered_field(st, row["x"], row["y"], row["z"], row["zp"],
                                      source=row["source"], direction=row["direction"],
-                                     rtol=1e-11)
+                                     rtol=rtol)
         ref_e = np.array([complex(*v) for v in row["E"]])
         ref_h = np.array([complex(*v) for v in row["H"]])
         err = max(np.max(np.abs(e - ref_e)) / np.max(np.abs(ref_e)),
                   np.max(np.abs(h - ref_h)) / np.max(np.abs(ref_h)))
         warned = any(issubclass(w.category, nia.UnresolvedRowWarning) for w in caught)
         where = (entry["name"], row["x"])
-        if where in FAR_MARINE:
+        if rtol > 1e-11:
+            assert err <= rtol or warned, (where, row, err)
+        elif where in FAR_MARINE:
             assert err <= 1e-9 or warned, (where, err)
         else:
             assert err <= 1e-10 and not warned, (where, row, err)
