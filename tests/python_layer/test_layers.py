@@ -132,8 +132,8 @@ def test_a_two_media_stack_is_dipole_field(source, direction):
                              source=source, direction=direction, rtol=1e-11)
     de, dh = nia.dipole_field(air, soil, x, 0.4, [[1.0], [0.0]], -0.5, source=source,
                               direction=direction, rtol=1e-11)
-    assert np.max(np.abs(e - de)) <= 1e-12 * np.max(np.abs(de))
-    assert np.max(np.abs(h - dh)) <= 1e-12 * np.max(np.abs(dh))
+    assert np.max(np.abs(e - de)) <= 1e-13 * np.max(np.abs(de))
+    assert np.max(np.abs(h - dh)) <= 1e-13 * np.max(np.abs(dh))
 
 
 @pytest.mark.parametrize("source", ["electric", "magnetic"])
