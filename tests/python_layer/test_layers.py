@@ -136,6 +136,36 @@ def test_a_two_media_stack_is_dipole_field(source, direction):
     assert np.max(np.abs(h - dh)) <= 1e-13 * np.max(np.abs(dh))
 
 
+# A face between two copies of the ground is invisible: the stack of three
+# media takes the short tail or the J0 form, the two half-spaces their J0
+# form or the far range, and both give one field (near in to 1e-12, far out,
+# where the J0 form of three media resolves hundreds of oscillations, to
+# 1e-10). Wet ground at 10 MHz and sea water at 1 Hz, points above, on and
+# under the surface and on both sides of the hidden face.
+@pytest.mark.parametrize("source", ["electric", "magnetic"])
+@pytest.mark.parametrize("f, ground, face, zp, z, near, far", [
+    (10e6, dict(eps_r=20, sigma=0.01), -0.7, -1.0, [1.0, 0.0, -0.3, -2.0], [0.5, 5.0, 40.0],
+     [300.0]),
+    (1.0, dict(eps_r=80, sigma=3.3), -300.0, -400.0, [10.0, 0.0, -200.0, -900.0], [50.0, 500.0],
+     [2000.0, 5000.0]),
+])
+def test_a_face_between_copies_of_one_medium_is_invisible(source, f, ground, face, zp, z, near,
+                                                          far):
+    air, g = nia.medium(f), nia.medium(f, **ground)
+    two, three = nia.stack([air, g], [0.0]), nia.stack([air, g, g], [0.0, face])
+    for rho, bound in [(near, 1e-12), (far, 1e-10)]:
+        x = np.array(rho)[:, None]
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            e2, h2 = nia.layered_field(two, x, 0.3, z, zp, source=source,
+                                       direction=(0.6, 0.0, 0.8), rtol=1e-11)
+            e3, h3 = nia.layered_field(three, x, 0.3, z, zp, source=source,
+                                       direction=(0.6, 0.0, 0.8), rtol=1e-11)
+        for a, b in [(e3, e2), (h3, h2)]:
+            err = np.max(np.abs(a - b), axis=-1) / np.max(np.abs(b), axis=-1)
+            assert np.max(err) <= bound, (rho, err)
+
+
 @pytest.mark.parametrize("source", ["electric", "magnetic"])
 @pytest.mark.parametrize("z, zp", [(0.9, -0.7), (-0.8, 0.6), (0.2, 0.1), (0.0, 0.0)])
 def test_one_medium_cut_into_layers_is_its_closed_form(source, z, zp):
