@@ -149,13 +149,19 @@ inline constexpr int short_tail_steps = 8;
 inline constexpr double short_tail_trigger = 1e-3;
 inline constexpr double short_tail_floor = 1e-12;
 
-// The path of the short tail for one row, or false where it does not apply:
-// the tail start just past the cuts (and the search's staircase), the arch
-// over the branch points left of it. None for slow guided waves (their poles
-// lie in the band) or rho = 0. The band the falling ray sweeps is not yet
-// searched (short_tail_sweeps_no_modes).
-inline bool short_tail_plan(const singularity_set& s, const spectral::layer_stack& st, double rho,
-                            path_override& path) noexcept {
+// The short tail of one row: its path, and the band its falling ray sweeps
+// (from start, in steps of step, to reach below the axis).
+struct short_tail_plan {
+    path_override path;
+    double start, step, reach;
+};
+
+// The short tail of one row, or false where it does not apply: the tail
+// start just past the cuts (and the search's staircase), the arch over the
+// branch points left of it. None for slow guided waves (their poles lie in
+// the band) or rho = 0. The band is not yet searched (sweeps_no_modes).
+inline bool plan_short_tail(const singularity_set& s, const spectral::layer_stack& st, double rho,
+                            short_tail_plan& plan) noexcept {
     if (st.n_guided > 0 || !(rho > 0.0)) return false;
     const double start = clear_tail_start(0.0, s.scale, s, rho);
     const double reach = short_tail_depth / rho;
@@ -167,18 +173,8 @@ inline bool short_tail_plan(const singularity_set& s, const spectral::layer_stac
         if (x < tail) arch = std::fmax(arch, (1.0 + tail_clearance_margin) * x);
     }
     if (!(arch < tail && tail < s.scale && std::isfinite(tail))) return false;
-    path = {arch, tail};
+    plan = {{arch, tail}, start, step, reach};
     return true;
-}
-
-// Whether the falling ray of the short tail that short_tail_plan plans sweeps
-// no guided mode within short_tail_depth / rho of the axis (the search's
-// staircase starts a step before the tail).
-inline bool short_tail_sweeps_no_modes(const singularity_set& s, const spectral::layer_stack& st,
-                                       double rho) noexcept {
-    const double reach = short_tail_depth / rho;
-    return spectral::sweeps_no_modes(st, clear_tail_start(0.0, s.scale, s, rho),
-                                     reach / short_tail_steps, reach);
 }
 
 // The short tail is integrated first, before the J0 form, where the J0
@@ -216,24 +212,26 @@ bool evaluate_layered_field_row(const batch_controls& ctl, const spectral::layer
     using Sum = spectral::channel_sum<C::size>;
     Sum sum;
     const spectral::layered_record q = spectral::make_layered_record(st, k0, z, zp);
-    path_override path;
+    short_tail_plan plan{};
     bool short_tail = false;
     double separation = 0.0;
     singularity_set s;
     if (st.n > 2) {
         s = layered_singularities(st, q.point);
         separation = decay_separation(st, q.point);
-        short_tail = short_tail_plan(s, st, rho, path);
+        short_tail = plan_short_tail(s, st, rho, plan);
     }
     // the search of the band the falling ray sweeps, once and only if needed
     int clear = -1;
-    const auto sweeps_no_modes = [&] {
-        if (clear < 0) clear = short_tail_sweeps_no_modes(s, st, rho) ? 1 : 0;
+    const auto band_clear = [&] {
+        if (clear < 0) {
+            clear = spectral::sweeps_no_modes(st, plan.start, plan.step, plan.reach) ? 1 : 0;
+        }
         return clear == 1;
     };
     const auto short_form = [&](Sum& out, row_tally& t) {
         const path_pieces<Sum> p =
-            integrate_path(ctl, s, q, rho, separation, 0.0, channel_rules<C>{}, t, path);
+            integrate_path(ctl, s, q, rho, separation, 0.0, channel_rules<C>{}, t, plan.path);
         p.total_into(out);
         return p.ok;
     };
@@ -242,7 +240,7 @@ bool evaluate_layered_field_row(const batch_controls& ctl, const spectral::layer
     };
     // held to a thousandth of rtol (see short_tail_trigger)
     const double trigger = std::fmax(short_tail_trigger * ctl.rtol, short_tail_floor);
-    if (short_tail && short_tail_first(ctl, s, rho, separation, path) && sweeps_no_modes()) {
+    if (short_tail && short_tail_first(ctl, s, rho, separation, plan.path) && band_clear()) {
         if (short_form(sum, tally)) {
             largest_partial = detail::largest_modulus(sum);
             if (error_promise(tally, largest_partial) > trigger) {
@@ -269,7 +267,7 @@ bool evaluate_layered_field_row(const batch_controls& ctl, const spectral::layer
             });
         }
     }
-    if (ok && short_tail && error_promise(tally, largest_partial) > trigger && sweeps_no_modes()) {
+    if (ok && short_tail && error_promise(tally, largest_partial) > trigger && band_clear()) {
         keep_the_better_form(sum, tally, largest_partial, short_form);
     }
     const double nan = std::numeric_limits<double>::quiet_NaN();

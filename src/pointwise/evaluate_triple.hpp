@@ -112,7 +112,7 @@ inline triple_plan plan_triple(const singularity_set& s, double rho, double z, d
         }
     }
     if (tail_at > 0.0) {
-        // a path given whole (short_tail_plan): its arch and its tail start
+        // a path given whole (plan_short_tail): its arch and its tail start
         a = arch_end;
         l = tail_at;
     } else if (arch_end > a) {
