@@ -31,12 +31,6 @@ inline constexpr int vector_width = NIA_LANE_VECTOR;
 typedef double vd __attribute__((vector_size(8 * NIA_LANE_VECTOR)));
 typedef std::int64_t vi __attribute__((vector_size(8 * NIA_LANE_VECTOR)));
 
-// x in every lane (not vd{} + x, which would turn -0.0 into +0.0)
-inline vd splat(double x) noexcept {
-    vd v;
-    for (int i = 0; i < NIA_LANE_VECTOR; ++i) v[i] = x;
-    return v;
-}
 inline vd load(const double* p) noexcept {
     vd v;
     __builtin_memcpy(&v, p, sizeof v);
@@ -54,17 +48,24 @@ inline bool any(vi m) noexcept {
     return r != 0;
 }
 
+// x in every lane, by the target's broadcast (not vd{} + x, which would turn
+// -0.0 into +0.0; and not lane by lane, which the compiler may write as
+// narrow stores read back as one wide load, a load the processor cannot
+// forward from the stores and stalls on)
 #if NIA_LANE_VECTOR == 8
+inline vd splat(double x) noexcept { return _mm512_set1_pd(x); }
 inline vd sqrt(vd x) noexcept { return _mm512_sqrt_pd(x); }
 inline vd fma(vd a, vd b, vd c) noexcept { return _mm512_fmadd_pd(a, b, c); }
 inline vd floor(vd x) noexcept {
     return _mm512_roundscale_pd(x, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
 }
 #elif NIA_LANE_VECTOR == 4
+inline vd splat(double x) noexcept { return _mm256_set1_pd(x); }
 inline vd sqrt(vd x) noexcept { return _mm256_sqrt_pd(x); }
 inline vd fma(vd a, vd b, vd c) noexcept { return _mm256_fmadd_pd(a, b, c); }
 inline vd floor(vd x) noexcept { return _mm256_floor_pd(x); }
 #else
+inline vd splat(double x) noexcept { return (vd)vdupq_n_f64(x); }
 inline vd sqrt(vd x) noexcept { return (vd)vsqrtq_f64((float64x2_t)x); }
 inline vd fma(vd a, vd b, vd c) noexcept {
     return (vd)vfmaq_f64((float64x2_t)c, (float64x2_t)a, (float64x2_t)b);
