@@ -408,7 +408,8 @@ void fresnel_poles() {
 // in the evanescent range where the crossings underflow) and special values,
 // a block of nodes at a time with a short last block. Within a few ulps of
 // the node's largest wave (the lane exponential is not libm's); NaN where the
-// scalar code gives NaN.
+// scalar code gives NaN. The field columns the lanes form from their nodes
+// are those of the complex arithmetic, bit for bit.
 void lanes_agree_with_scalar() {
     namespace simd = nia::spectral::simd;
     const double nan = std::nan("");
@@ -452,6 +453,36 @@ void lanes_agree_with_scalar() {
                             const int nb = std::min(simd::block_width, n - i0);
                             lanes->layered_block(st, pt, pols, &re[i0], &im[i0], nb, &nl[i0]);
                             scalar.layered_block(st, pt, pols, &re[i0], &im[i0], nb, &ns[i0]);
+                        }
+                        // the columns of every pick that reads these polarisations:
+                        // the lanes' own columns bit for bit those the complex
+                        // arithmetic forms from the lanes' nodes (NaN where it is)
+                        const nia::spectral::layered_record q =
+                            nia::spectral::make_layered_record(st, 1.3, z, zp);
+                        for (int pick = 0; pick < 6; ++pick) {
+                            nia::spectral::with_layered_pick(pick, [&](auto pk) {
+                                using P = decltype(pk);
+                                if (P::pols != pols) return;
+                                std::vector<double> kl(2 * P::size * n);
+                                for (int i0 = 0; i0 < n; i0 += simd::block_width) {
+                                    const int nb = std::min(simd::block_width, n - i0);
+                                    lanes->layered_columns_block(q, pick, &re[i0], &im[i0], nb,
+                                                                 &kl[2 * P::size * i0]);
+                                }
+                                for (int i = 0; i < n; ++i) {
+                                    complex K[P::size];
+                                    P::values(q, complex(re[i], im[i]), nl[i], K);
+                                    bool same = true;
+                                    for (int c = 0; c < P::size; ++c) {
+                                        const complex x(kl[2 * (P::size * i + c)],
+                                                        kl[2 * (P::size * i + c) + 1]);
+                                        same = same && (x == K[c] || (std::isnan(std::abs(x)) &&
+                                                                      std::isnan(std::abs(K[c]))));
+                                    }
+                                    check(same, "lane columns = columns of the lane node", __LINE__,
+                                          static_cast<double>(pick));
+                                }
+                            });
                         }
                         for (int i = 0; i < n; ++i) {
                             // the eight combinations of the waves, then g_s, g_r, 1 / (2 g_s)

@@ -49,6 +49,20 @@ void scalar_layered_node(const layer_stack& st, const layered_point& pt, int pol
     }
 }
 
+void scalar_layered_columns(const layered_record& q, int pick, double lam_re, double lam_im,
+                            double* out) noexcept {
+    const complex lam(lam_re, lam_im);
+    with_layered_pick(pick, [&](auto p) {
+        using P = decltype(p);
+        complex K[P::size];
+        P::values(q, lam, layered_node_on<P::pols>(*q.stack, q.point, lam), K);
+        for (int c = 0; c < P::size; ++c) {
+            out[2 * c] = K[c].real();
+            out[2 * c + 1] = K[c].imag();
+        }
+    });
+}
+
 void scalar_hankel_node(int kind, double z_re, double z_im, double* out) noexcept {
     const complex h = special::hankel0(kind, complex(z_re, z_im));
     out[0] = h.real();
@@ -96,6 +110,14 @@ void scalar_layered_block(const layer_stack& st, const layered_point& pt, int po
     for (int i = 0; i < n; ++i) scalar_layered_node(st, pt, pols, lam_re[i], lam_im[i], out + i);
 }
 
+void scalar_layered_columns_block(const layered_record& q, int pick, const double* lam_re,
+                                  const double* lam_im, int n, double* out) {
+    int size = 0;
+    with_layered_pick(pick, [&size](auto p) { size = decltype(p)::size; });
+    for (int i = 0; i < n; ++i)
+        scalar_layered_columns(q, pick, lam_re[i], lam_im[i], out + 2 * size * i);
+}
+
 void scalar_hankel_block(int kind, const double* z_re, const double* z_im, int n, complex* h) {
     for (int i = 0; i < n; ++i) h[i] = special::hankel0(kind, complex(z_re[i], z_im[i]));
 }
@@ -140,7 +162,8 @@ const lane_functions scalar_functions{"scalar",
                                       scalar_j01_block,
                                       scalar_hankel01_block,
                                       scalar_kernel_parts_block,
-                                      scalar_layered_block};
+                                      scalar_layered_block,
+                                      scalar_layered_columns_block};
 
 [[maybe_unused]] bool cpu_has(const char* target) noexcept {
 #if defined(__x86_64__) || defined(__i386__)

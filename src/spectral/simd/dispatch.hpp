@@ -15,6 +15,7 @@
 #pragma once
 
 #include "../kernel.hpp"
+#include "../layered_columns.hpp"
 #include "../layered_response.hpp"
 
 namespace nia::spectral::simd {
@@ -43,9 +44,17 @@ using hankel01_block_fn = void (*)(int kind, const double* z_re, const double* z
 // with the source's and receiver's vertical wavenumbers) at lam_re[i] + i
 // lam_im[i], i < n, on the sheets of stack_vertical_wavenumbers, with the
 // layer of source and receiver, when they share one, on the path's.
+// The panel rules read the columns formed from them (layered_columns_block).
 using layered_block_fn = void (*)(const layer_stack& st, const layered_point& pt, int pols,
                                   const double* lam_re, const double* lam_im, int n,
                                   layered_node* out);
+// The columns of the layered pick `pick` (layered_columns.hpp: its id) of the
+// record q at lam_re[i] + i lam_im[i], i < n, from the nodes layered_block
+// gives, by the same operations as the pick's values in complex arithmetic:
+// out[2 (i size + c)] and out[2 (i size + c) + 1] are column c's real and
+// imaginary parts at node i.
+using layered_columns_block_fn = void (*)(const layered_record& q, int pick, const double* lam_re,
+                                          const double* lam_im, int n, double* out);
 // y[i] = e^x[i]; s[i] = sin x[i], c[i] = cos x[i] (tests of the lane arithmetic).
 using exp_block_fn = void (*)(const double* x, double* y, int n);
 using sincos_block_fn = void (*)(const double* x, double* s, double* c, int n);
@@ -60,6 +69,7 @@ struct lane_functions {
     hankel01_block_fn hankel01_block;
     kernel_parts_block_fn kernel_parts_block;
     layered_block_fn layered_block;
+    layered_columns_block_fn layered_columns_block;
 };
 
 // The table chosen for this process.
@@ -79,6 +89,11 @@ void scalar_kernel_parts_node(const kernel_record& r, double lam_re, double lam_
 // The stack's node at one argument, for the lanes the lane code hands back.
 void scalar_layered_node(const layer_stack& st, const layered_point& pt, int pols, double lam_re,
                          double lam_im, layered_node* out) noexcept;
+
+// The pick's columns at one argument, for the lanes the lane code hands back
+// (2 size doubles).
+void scalar_layered_columns(const layered_record& q, int pick, double lam_re, double lam_im,
+                            double* out) noexcept;
 
 // special::hankel0 at one argument, for the lanes the lane code hands back;
 // out receives the real and imaginary parts.

@@ -122,6 +122,8 @@ void j01_block(const double* z_re, const double* z_im, int n, complex* j0, compl
 // in layered_lanes.cpp
 void layered_block(const layer_stack& st, const layered_point& pt, int pols, const double* lam_re,
                    const double* lam_im, int n, layered_node* out);
+void layered_columns_block(const layered_record& q, int pick, const double* lam_re,
+                           const double* lam_im, int n, double* out);
 
 #define NIA_STRINGIFY2(x) #x
 #define NIA_STRINGIFY(x) NIA_STRINGIFY2(x)
@@ -134,6 +136,7 @@ const lane_functions functions{NIA_STRINGIFY(NIA_SIMD_TARGET),
                                j01_block,
                                hankel01_block,
                                kernel_parts_block,
-                               layered_block};
+                               layered_block,
+                               layered_columns_block};
 
 }  // namespace nia::spectral::simd::NIA_SIMD_TARGET

@@ -3,7 +3,10 @@
 // here on vectors of complex values, one node per lane. Compiled once per
 // target with NIA_SIMD_TARGET naming the target's namespace; nothing here is
 // shared between targets (the recursion is instantiated for this target's own
-// vector type only).
+// vector type only). The field columns of a pick (layered_columns.hpp) are
+// formed here from each vector of nodes by the same formulas, so that the
+// panel rules only read them; the nodes alone are handed out too, for the
+// tests that hold them to the scalar code.
 //
 // Each value carries a mask of the lanes where every step that led to it took
 // the fast path of its complex helper (square root, quotient, exponential);
@@ -74,6 +77,20 @@ inline lane_value operator*(const lane_value& a, double x) noexcept {
 }
 inline lane_value operator*(double x, const lane_value& a) noexcept {
     return {x * a.re, x * a.im, a.ok};
+}
+// A constant of the columns (the record's) times a lane value, and the other
+// way round: the same products as in complex arithmetic.
+inline lane_value operator*(const complex& f, const lane_value& a) noexcept {
+    lane_value p;
+    mul(splat(f.real()), splat(f.imag()), a.re, a.im, p.re, p.im);
+    p.ok = a.ok;
+    return p;
+}
+inline lane_value operator*(const lane_value& a, const complex& f) noexcept {
+    lane_value p;
+    mul(a.re, a.im, splat(f.real()), splat(f.imag()), p.re, p.im);
+    p.ok = a.ok;
+    return p;
 }
 inline lane_value operator-(double x, const lane_value& a) noexcept {
     return {x - a.re, 0.0 - a.im, a.ok};
@@ -204,7 +221,59 @@ void layered_lanes(const layer_stack& st, const layered_point& pt, const double*
     }
 }
 
+// The columns of the pick P at n nodes (see layered_columns_block_fn): the
+// node on the lanes as above, then the pick's columns from it by the same
+// formulas as in complex arithmetic; a lane whose node or columns are not all
+// held and finite is recomputed whole by the scalar code.
+template <class P>
+void columns_lanes(const layered_record& q, const double* lam_re, const double* lam_im, int n,
+                   double* out) noexcept {
+    constexpr int size = P::size;
+    const layer_stack& st = *q.stack;
+    if (st.n > lane_layers) {
+        for (int i = 0; i < n; ++i)
+            detail::scalar_layered_columns(q, P::id, lam_re[i], lam_im[i], out + 2 * size * i);
+        return;
+    }
+    const layer_view<lane_factor> view{st.n, reinterpret_cast<const lane_factor*>(&st.inv_mu),
+                                       reinterpret_cast<const lane_factor*>(&st.inv_eps),
+                                       reinterpret_cast<const double*>(&st.top),
+                                       reinterpret_cast<const double*>(&st.bottom)};
+    const double* k = reinterpret_cast<const double*>(&st.k);
+    for (int i0 = 0; i0 < n; i0 += V) {
+        const int m = n - i0 < V ? n - i0 : V;
+        // a short last vector repeats its first node
+        double zr[V], zi[V];
+        for (int l = 0; l < V; ++l) {
+            zr[l] = lam_re[i0 + (l < m ? l : 0)];
+            zi[l] = lam_im[i0 + (l < m ? l : 0)];
+        }
+        const vd lr = load(zr), li = load(zi);
+        response_node<lane_value> node;
+        vi ok = layered_vector<P::pols>(view, k, q.point, lr, li, node);
+        lane_value K[size];
+        P::values(q, lane_value(lr, li, all_lanes()), node, K);
+        for (const lane_value& v : K) ok = ok & v.ok & finite(v.re) & finite(v.im);
+        for (int l = 0; l < m; ++l) {
+            double* o = out + 2 * size * (i0 + l);
+            if (ok[l] == 0) {
+                detail::scalar_layered_columns(q, P::id, zr[l], zi[l], o);
+                continue;
+            }
+            for (int c = 0; c < size; ++c) {
+                o[2 * c] = K[c].re[l];
+                o[2 * c + 1] = K[c].im[l];
+            }
+        }
+    }
+}
+
 }  // namespace
+
+void layered_columns_block(const layered_record& q, int pick, const double* lam_re,
+                           const double* lam_im, int n, double* out) {
+    with_layered_pick(pick, [&](auto p) { columns_lanes<decltype(p)>(q, lam_re, lam_im, n, out); });
+}
 
 void layered_block(const layer_stack& st, const layered_point& pt, int pols, const double* lam_re,
                    const double* lam_im, int n, layered_node* out) {
