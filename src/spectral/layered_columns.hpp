@@ -182,8 +182,7 @@ using layered_electric_pick =
 using layered_magnetic_pick =
     layered_pick<1, layered_source::magnetic, both_polarisations, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10>;
 // The vertical current element (TM waves alone): E_rho, E_z, H_phi.
-using layered_electric_vertical_pick =
-    layered_pick<2, layered_source::electric, tm_bit, 8, 9, 10>;
+using layered_electric_vertical_pick = layered_pick<2, layered_source::electric, tm_bit, 8, 9, 10>;
 // The horizontal current element.
 using layered_electric_horizontal_pick =
     layered_pick<3, layered_source::electric, both_polarisations, 0, 1, 2, 3, 4, 5, 6, 7>;

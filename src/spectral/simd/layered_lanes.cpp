@@ -180,20 +180,23 @@ inline vi layered_vector(const layer_view<lane_factor>& view, const double* k,
     return ok;
 }
 
-template <int Pols>
-void layered_lanes(const layer_stack& st, const layered_point& pt, const double* lam_re,
-                   const double* lam_im, int n, layered_node* out) noexcept {
+// Size complex values per node at n nodes into out (2 Size doubles a node),
+// V nodes at a time: vector(view, k, lr, li, values) forms them on the lanes
+// and returns the lanes that hold; every other lane, and every node of a
+// stack deeper than the lanes' scratch, goes to scalar(lam_re, lam_im, o).
+template <int Size, class Vector, class Scalar>
+void stack_lanes(const layer_stack& st, const double* lam_re, const double* lam_im, int n,
+                 double* out, const Vector& vector, const Scalar& scalar) noexcept {
+    if (st.n > lane_layers) {
+        for (int i = 0; i < n; ++i) scalar(lam_re[i], lam_im[i], out + 2 * Size * i);
+        return;
+    }
     // the stack's arrays of complex values, read as pairs of doubles
     const layer_view<lane_factor> view{st.n, reinterpret_cast<const lane_factor*>(&st.inv_mu),
                                        reinterpret_cast<const lane_factor*>(&st.inv_eps),
                                        reinterpret_cast<const double*>(&st.top),
                                        reinterpret_cast<const double*>(&st.bottom)};
     const double* k = reinterpret_cast<const double*>(&st.k);
-    if (st.n > lane_layers) {
-        for (int i = 0; i < n; ++i)
-            detail::scalar_layered_node(st, pt, Pols, lam_re[i], lam_im[i], out + i);
-        return;
-    }
     for (int i0 = 0; i0 < n; i0 += V) {
         const int m = n - i0 < V ? n - i0 : V;
         // a short last vector repeats its first node
@@ -202,23 +205,38 @@ void layered_lanes(const layer_stack& st, const layered_point& pt, const double*
             zr[l] = lam_re[i0 + (l < m ? l : 0)];
             zi[l] = lam_im[i0 + (l < m ? l : 0)];
         }
-        response_node<lane_value> node;
-        const vi ok = layered_vector<Pols>(view, k, pt, load(zr), load(zi), node);
-        const std::array<lane_value, 11> values = values_of(node);
+        std::array<lane_value, Size> values;
+        const vi ok = vector(view, k, load(zr), load(zi), values);
         for (int l = 0; l < m; ++l) {
-            const int i = i0 + l;
+            double* o = out + 2 * Size * (i0 + l);
             if (ok[l] == 0) {
-                detail::scalar_layered_node(st, pt, Pols, zr[l], zi[l], out + i);
+                scalar(zr[l], zi[l], o);
                 continue;
             }
-            // written as doubles, in the order of the node's members
-            double* o = reinterpret_cast<double*>(out + i);
-            for (int c = 0; c < 11; ++c) {
+            for (int c = 0; c < Size; ++c) {
                 o[2 * c] = values[c].re[l];
                 o[2 * c + 1] = values[c].im[l];
             }
         }
     }
+}
+
+// The nodes, written as doubles in the order of their members.
+template <int Pols>
+void layered_lanes(const layer_stack& st, const layered_point& pt, const double* lam_re,
+                   const double* lam_im, int n, layered_node* out) noexcept {
+    stack_lanes<11>(
+        st, lam_re, lam_im, n, reinterpret_cast<double*>(out),
+        [&pt](const layer_view<lane_factor>& view, const double* k, vd lr, vd li,
+              std::array<lane_value, 11>& values) {
+            response_node<lane_value> node;
+            const vi ok = layered_vector<Pols>(view, k, pt, lr, li, node);
+            values = values_of(node);
+            return ok;
+        },
+        [&](double re, double im, double* o) {
+            detail::scalar_layered_node(st, pt, Pols, re, im, reinterpret_cast<layered_node*>(o));
+        });
 }
 
 // The columns of the pick P at n nodes (see layered_columns_block_fn): the
@@ -228,44 +246,19 @@ void layered_lanes(const layer_stack& st, const layered_point& pt, const double*
 template <class P>
 void columns_lanes(const layered_record& q, const double* lam_re, const double* lam_im, int n,
                    double* out) noexcept {
-    constexpr int size = P::size;
-    const layer_stack& st = *q.stack;
-    if (st.n > lane_layers) {
-        for (int i = 0; i < n; ++i)
-            detail::scalar_layered_columns(q, P::id, lam_re[i], lam_im[i], out + 2 * size * i);
-        return;
-    }
-    const layer_view<lane_factor> view{st.n, reinterpret_cast<const lane_factor*>(&st.inv_mu),
-                                       reinterpret_cast<const lane_factor*>(&st.inv_eps),
-                                       reinterpret_cast<const double*>(&st.top),
-                                       reinterpret_cast<const double*>(&st.bottom)};
-    const double* k = reinterpret_cast<const double*>(&st.k);
-    for (int i0 = 0; i0 < n; i0 += V) {
-        const int m = n - i0 < V ? n - i0 : V;
-        // a short last vector repeats its first node
-        double zr[V], zi[V];
-        for (int l = 0; l < V; ++l) {
-            zr[l] = lam_re[i0 + (l < m ? l : 0)];
-            zi[l] = lam_im[i0 + (l < m ? l : 0)];
-        }
-        const vd lr = load(zr), li = load(zi);
-        response_node<lane_value> node;
-        vi ok = layered_vector<P::pols>(view, k, q.point, lr, li, node);
-        lane_value K[size];
-        P::values(q, lane_value(lr, li, all_lanes()), node, K);
-        for (const lane_value& v : K) ok = ok & v.ok & finite(v.re) & finite(v.im);
-        for (int l = 0; l < m; ++l) {
-            double* o = out + 2 * size * (i0 + l);
-            if (ok[l] == 0) {
-                detail::scalar_layered_columns(q, P::id, zr[l], zi[l], o);
-                continue;
-            }
-            for (int c = 0; c < size; ++c) {
-                o[2 * c] = K[c].re[l];
-                o[2 * c + 1] = K[c].im[l];
-            }
-        }
-    }
+    stack_lanes<P::size>(
+        *q.stack, lam_re, lam_im, n, out,
+        [&q](const layer_view<lane_factor>& view, const double* k, vd lr, vd li,
+             std::array<lane_value, P::size>& K) {
+            response_node<lane_value> node;
+            vi ok = layered_vector<P::pols>(view, k, q.point, lr, li, node);
+            P::values(q, lane_value(lr, li, all_lanes()), node, K.data());
+            for (const lane_value& v : K) ok = ok & v.ok & finite(v.re) & finite(v.im);
+            return ok;
+        },
+        [&q](double re, double im, double* o) {
+            detail::scalar_layered_columns(q, P::id, re, im, o);
+        });
 }
 
 }  // namespace
