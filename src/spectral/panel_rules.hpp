@@ -16,7 +16,9 @@
 // Bessel factor) it is its limit lambda/2, while J0 -> 1 and J1 -> 0 there.
 //
 // The node values: on the axis v_c = F_c K_c, summed as out_c += w v_c by
-// fused multiply-adds. On the detour and a ray the sets of order zero alone
+// fused multiply-adds, a block of nodes at a time in the lane table (where
+// the target has them as an instruction; elsewhere a call per operation),
+// node after node as before, so that every target gives the same sums. On the detour and a ray the sets of order zero alone
 // (the six) form (F_c K_c) lambda'(t) and add (f_c K_c) w without fusing, the
 // sets with order-one factors turn each factor by lambda'(t) once and fuse
 // the ray's sums too: the two orders of the same products, each kept as its
@@ -117,14 +119,22 @@ struct factor_values {
     complex f[3];
 };
 
-// out_c += w v_c, real and imaginary parts each by a fused multiply-add.
-template <std::size_t N>
-inline void add_weighted(channel_sum<N>& out, double w, const complex* v) noexcept {
-    for (std::size_t c = 0; c < N; ++c) {
-        out[c] = complex(std::fma(w, v[c].real(), out[c].real()),
-                         std::fma(w, v[c].imag(), out[c].imag()));
+// The node values of a block and their Gauss weights, summed into out as
+// out_c += w v_c node by node in order, real and imaginary parts each by a
+// fused multiply-add (on the lanes' target, where it is an instruction).
+// The values are kept as doubles, left unwritten until a node writes them.
+template <int N>
+struct weighted_block {
+    double v[simd::block_width][2 * N];
+    double w[simd::block_width];
+    void set(int l, int c, complex x) noexcept {
+        v[l][2 * c] = x.real();
+        v[l][2 * c + 1] = x.imag();
     }
-}
+    void add_to(const simd::lane_functions& lanes, int nb, channel_sum<N>& out) const noexcept {
+        lanes.weighted_sums(w, &v[0][0], nb, 2 * N, reinterpret_cast<double*>(out.data()));
+    }
+};
 
 // J0, J1 and J1(rho lambda)/rho at rho lambda, for the detour, the axis and a
 // Bessel ray; j1 is not read when C uses no order-one factor.
@@ -196,7 +206,8 @@ struct detour_rule {
         detail::node_block_of<typename model::node> blk;
         double slopes[simd::block_width];
         complex j0[simd::block_width], j1[simd::block_width];
-        complex k[C::size], v[C::size];
+        complex k[C::size];
+        detail::weighted_block<C::size> sums;
         for (int i0 = 0; i0 < n_gauss; i0 += simd::block_width) {
             const int nb = detail::block_nodes(n_gauss, i0);
             for (int l = 0; l < nb; ++l) {
@@ -225,15 +236,17 @@ struct detour_rule {
                 for (int c = 0; c < C::size; ++c) {
                     const complex jk = fac.f[static_cast<int>(C::factors[c])] * k[c];
                     if constexpr (uses_order<C>(1)) {
-                        v[c] = jk;
+                        sums.set(l, c, jk);
                     } else {
                         // times lambda'(t) = 1 + i slope, once per channel
-                        v[c] =
-                            complex(jk.real() - slope * jk.imag(), jk.imag() + slope * jk.real());
+                        sums.set(
+                            l, c,
+                            complex(jk.real() - slope * jk.imag(), jk.imag() + slope * jk.real()));
                     }
                 }
-                detail::add_weighted(out, g.half * gw[i0 + l], v);
+                sums.w[l] = g.half * gw[i0 + l];
             }
+            sums.add_to(lanes, nb, out);
         }
     }
 };
@@ -250,7 +263,8 @@ struct axis_rule {
         const simd::lane_functions& lanes = simd::lanes();
         detail::node_block_of<typename model::node> blk;
         complex j0[simd::block_width], j1[simd::block_width];
-        complex k[C::size], v[C::size];
+        complex k[C::size];
+        detail::weighted_block<C::size> sums;
         for (int i0 = 0; i0 < n_gauss; i0 += simd::block_width) {
             const int nb = detail::block_nodes(n_gauss, i0);
             for (int l = 0; l < nb; ++l) {
@@ -267,10 +281,11 @@ struct axis_rule {
                 const detail::factor_values fac =
                     detail::bessel_factors<C>(j0[l], j1[l], lam, ctx.rho);
                 for (int c = 0; c < C::size; ++c) {
-                    v[c] = fac.f[static_cast<int>(C::factors[c])] * k[c];
+                    sums.set(l, c, fac.f[static_cast<int>(C::factors[c])] * k[c]);
                 }
-                detail::add_weighted(out, g.half * gw[i0 + l], v);
+                sums.w[l] = g.half * gw[i0 + l];
             }
+            sums.add_to(lanes, nb, out);
         }
     }
 };
@@ -298,6 +313,7 @@ struct ray_rule {
         // H0 and H1, or J0 and J1 on a Bessel ray
         complex h0[simd::block_width], h1[simd::block_width];
         complex k[C::size];
+        detail::weighted_block<C::size> sums;
         for (int i0 = 0; i0 < n_gauss; i0 += simd::block_width) {
             const int nb = detail::block_nodes(n_gauss, i0);
             for (int l = 0; l < nb; ++l) {
@@ -337,17 +353,17 @@ struct ray_rule {
                 }
                 const double w = g.half * gw[i0 + l];
                 if constexpr (order1) {
-                    complex v[C::size];
                     for (int c = 0; c < C::size; ++c) {
-                        v[c] = fac.f[static_cast<int>(C::factors[c])] * k[c];
+                        sums.set(l, c, fac.f[static_cast<int>(C::factors[c])] * k[c]);
                     }
-                    detail::add_weighted(out, w, v);
+                    sums.w[l] = w;
                 } else {
                     for (int c = 0; c < C::size; ++c) {
                         out[c] += (fac.f[static_cast<int>(C::factors[c])] * k[c]) * w;
                     }
                 }
             }
+            if constexpr (order1) sums.add_to(lanes, nb, out);
         }
     }
 };

@@ -143,6 +143,12 @@ void scalar_hankel01_block(int kind, const double* z_re, const double* z_im, int
     }
 }
 
+void scalar_weighted_sums(const double* w, const double* v, int n, int count, double* out) {
+    for (int l = 0; l < n; ++l) {
+        for (int d = 0; d < count; ++d) out[d] = std::fma(w[l], v[l * count + d], out[d]);
+    }
+}
+
 void scalar_exp_block(const double* x, double* y, int n) {
     for (int i = 0; i < n; ++i) y[i] = std::exp(x[i]);
 }
@@ -163,7 +169,8 @@ const lane_functions scalar_functions{"scalar",
                                       scalar_hankel01_block,
                                       scalar_kernel_parts_block,
                                       scalar_layered_block,
-                                      scalar_layered_columns_block};
+                                      scalar_layered_columns_block,
+                                      scalar_weighted_sums};
 
 [[maybe_unused]] bool cpu_has(const char* target) noexcept {
 #if defined(__x86_64__) || defined(__i386__)

@@ -55,6 +55,11 @@ using layered_block_fn = void (*)(const layer_stack& st, const layered_point& pt
 // imaginary parts at node i.
 using layered_columns_block_fn = void (*)(const layered_record& q, int pick, const double* lam_re,
                                           const double* lam_im, int n, double* out);
+// The Gauss sums of a block of n nodes: out[d] = fma(w[l], v[l count + d],
+// out[d]) for l = 0 .. n - 1 in turn and every d < count. Each step is one
+// correctly rounded fused multiply-add, as std::fma is, so that every target
+// gives the same bits; the lane targets have it in their instruction set.
+using weighted_sums_fn = void (*)(const double* w, const double* v, int n, int count, double* out);
 // y[i] = e^x[i]; s[i] = sin x[i], c[i] = cos x[i] (tests of the lane arithmetic).
 using exp_block_fn = void (*)(const double* x, double* y, int n);
 using sincos_block_fn = void (*)(const double* x, double* s, double* c, int n);
@@ -70,6 +75,7 @@ struct lane_functions {
     kernel_parts_block_fn kernel_parts_block;
     layered_block_fn layered_block;
     layered_columns_block_fn layered_columns_block;
+    weighted_sums_fn weighted_sums;
 };
 
 // The table chosen for this process.

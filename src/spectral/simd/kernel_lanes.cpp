@@ -89,6 +89,15 @@ void kernel_parts_block(const kernel_record& rec, const double* lam_re, const do
     });
 }
 
+// The fused multiply-adds are the target's own instruction here.
+void weighted_sums(const double* w, const double* v, int n, int count, double* out) {
+    for (int l = 0; l < n; ++l) {
+        const double wl = w[l];
+        const double* vl = v + l * count;
+        for (int d = 0; d < count; ++d) out[d] = std::fma(wl, vl[d], out[d]);
+    }
+}
+
 void exp_block(const double* x, double* y, int n) {
     for (int i = 0; i < n; ++i) {
         const double v = x[i];
@@ -137,6 +146,7 @@ const lane_functions functions{NIA_STRINGIFY(NIA_SIMD_TARGET),
                                hankel01_block,
                                kernel_parts_block,
                                layered_block,
-                               layered_columns_block};
+                               layered_columns_block,
+                               weighted_sums};
 
 }  // namespace nia::spectral::simd::NIA_SIMD_TARGET
