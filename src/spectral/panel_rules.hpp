@@ -18,10 +18,11 @@
 // The node values: on the axis v_c = F_c K_c, summed as out_c += w v_c by
 // fused multiply-adds, a block of nodes at a time in the lane table (where
 // the target has them as an instruction; elsewhere a call per operation),
-// node after node as before, so that every target gives the same sums. On the detour and a ray the
-// sets of order zero alone (the six) form (F_c K_c) lambda'(t) and add (f_c K_c) w without fusing,
-// the sets with order-one factors turn each factor by lambda'(t) once and fuse the ray's sums too:
-// the two orders of the same products, each kept as its rows were first computed.
+// node after node, so that every target gives the same sums. On the detour
+// and a ray the sets of order zero alone (the six) form (F_c K_c) lambda'(t)
+// and add (f_c K_c) w without fusing, the sets with order-one factors turn
+// each factor by lambda'(t) once and fuse the ray's sums too: the two orders
+// of the same products, each kept as its rows were first computed.
 //
 // The nodes go to the kernel parts and the Bessel functions in blocks of SIMD
 // lanes (simd/dispatch.hpp: the target chosen for the process, or the scalar
