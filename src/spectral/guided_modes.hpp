@@ -33,6 +33,9 @@ inline constexpr double guided_find_width = 1e-7;
 // Thin films carry their slow waves out to some ln|r_up r_down| / (2 d): the
 // search reaches this over twice the thinnest layer (|r_up r_down| = e^80).
 inline constexpr double guided_thin_film_reach = 80.0;
+// The most steps of the staircase sweeps_no_modes covers a band with (the
+// short tail's plan takes 8).
+inline constexpr int sweep_max_steps = 16;
 // The characteristic function's evaluations one polarisation's search may
 // spend; past it each rectangle still holding a zero counts as a pole at its
 // far corner on the axis (the tail then starts beyond it).
@@ -64,7 +67,10 @@ inline complex mode_function(const layer_stack& st, const complex* a, complex la
         const complex carried =
             j + 2 < n ? num * std::exp(-2.0 * g_below * (st.top[j + 1] - st.bottom[j + 1])) : num;
         const complex nn = q * den + p * carried, mm = p * den + q * carried;
-        const double scale = std::fmax(std::abs(nn), std::abs(mm));
+        // the largest of the four parts: as good a scale as the moduli, without
+        // their square roots
+        const double scale = std::fmax(std::fmax(std::fabs(nn.real()), std::fabs(nn.imag())),
+                                       std::fmax(std::fabs(mm.real()), std::fabs(mm.imag())));
         if (!(scale > 0.0 && scale < INFINITY)) return complex(NAN, NAN);
         num = nn / scale;
         den = mm / scale;
@@ -92,13 +98,20 @@ class mode_counter {
     // The zeros inside b, or -1 where the winding is not an integer.
     int zeros_in(double x_lo, double x_hi, double y_lo, double y_hi) noexcept {
         const complex c[4] = {{x_lo, y_lo}, {x_hi, y_lo}, {x_hi, y_hi}, {x_lo, y_hi}};
-        complex f[4];
-        for (int i = 0; i < 4; ++i) f[i] = value(c[i]);
+        return zeros_within(c, 4);
+    }
+
+    // The zeros inside the polygon of corners c[0 .. n - 1] (counterclockwise),
+    // or -1 where the winding is not an integer.
+    int zeros_within(const complex* c, int n) noexcept {
+        complex first = value(c[0]), from = first;
         double turn = 0.0;
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < n; ++i) {
+            const complex to = i + 1 < n ? value(c[i + 1]) : first;
             double t = 0.0;
-            if (!edge_turn(c[i], c[(i + 1) % 4], f[i], f[(i + 1) % 4], t)) return -1;
+            if (!edge_turn(c[i], c[(i + 1) % n], from, to, t)) return -1;
             turn += t;
+            from = to;
         }
         const double w = turn / (2.0 * pi);
         const double r = std::nearbyint(w);
@@ -112,8 +125,8 @@ class mode_counter {
     }
 
     // The turn of the argument from a to b, halving each piece until both its
-    // halves turn by less than 1/2 and agree with the whole; false where the
-    // function vanishes or is not finite on the edge, or the halving runs out.
+    // halves turn by less than 1/2; false where the function vanishes or is
+    // not finite on the edge, or the halving runs out.
     bool edge_turn(complex a, complex b, complex fa, complex fb, double& turn) noexcept {
         struct piece {
             double t0, t1;
@@ -131,9 +144,13 @@ class mode_counter {
                 p.f0 == 0.0 || p.f1 == 0.0) {
                 return false;
             }
-            const double d1 = std::arg(fm / p.f0), d2 = std::arg(p.f1 / fm);
-            const double whole = std::arg(p.f1 / p.f0);
-            if (std::fabs(d1) < 0.5 && std::fabs(d2) < 0.5 && std::fabs(d1 + d2 - whole) < 1e-9) {
+            // the halves' turns, as arguments of fm conj(f0) and f1 conj(fm) (a
+            // quotient's argument without the division); the whole's turn is
+            // their sum
+            const complex w1 = fm * std::conj(p.f0), w2 = p.f1 * std::conj(fm);
+            if (w1 == 0.0 || w2 == 0.0) return false;
+            const double d1 = std::arg(w1), d2 = std::arg(w2);
+            if (std::fabs(d1) < 0.5 && std::fabs(d2) < 0.5) {
                 turn += d1 + d2;
                 continue;
             }
@@ -254,18 +271,34 @@ void find_slow_waves(const layer_stack& st, const complex* a, double start,
 // Im = start, where no medium's cut reaches when start clears every branch
 // point, and by one rectangle from start + reach out to twice the largest
 // wavenumber (beyond it lie only the slow waves find_guided_modes looks
-// for). False also where a count is not an integer.
+// for). False also where a count is not an integer, or the band has more
+// than sweep_max_steps steps.
 inline bool sweeps_no_modes(const layer_stack& st, double start, double step,
                             double reach) noexcept {
     double end = start + 2.0 * reach;
     for (int j = 0; j < st.n; ++j) end = std::fmax(end, 2.0 * std::abs(st.k[j]));
     const double above = 1e-3 * step;
+    // the staircase and the last rectangle as one polygon, counterclockwise
+    // from (start, 0): down the steps, out to the end, back along the top (the
+    // zeros of the union are those of its parts, the inner edges left out); a
+    // band of more than sweep_max_steps steps is not searched
+    const double steps = std::ceil(reach / step - 1e-9);
+    if (!(steps >= 1.0 && steps <= sweep_max_steps)) return false;
+    const int n_steps = static_cast<int>(steps);
+    std::array<complex, 2 * sweep_max_steps + 4> corners;
+    int n = 0;
+    for (int i = 0; i < n_steps; ++i) {
+        const double x = i + 1 < n_steps ? start + (i + 1) * step : start + reach;
+        corners[n++] = complex(start + i * step, -i * step);
+        corners[n++] = complex(x, -i * step);
+    }
+    corners[n++] = complex(start + reach, -reach);
+    corners[n++] = complex(end, -reach);
+    corners[n++] = complex(end, above);
+    corners[n++] = complex(start, above);
     for (const complex* a : {st.inv_eps.data(), st.inv_mu.data()}) {
         detail::mode_counter count(st, a);
-        for (double x = start; x < start + reach; x += step) {
-            if (count.zeros_in(x, x + step, std::fmax(start - x, -reach), above) != 0) return false;
-        }
-        if (count.zeros_in(start + reach, end, -reach, above) != 0) return false;
+        if (count.zeros_within(corners.data(), n) != 0) return false;
     }
     return true;
 }

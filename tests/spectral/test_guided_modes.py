@@ -81,10 +81,17 @@ MARINE_1HZ = ((1, 81 - 5.9e10j, 10 - 1.8e10j, 10 - 1.8e8j, 10 - 1.8e10j), (1,) *
     ((1, -2.5 - 0.01j, 2.25), (1, 1, 1), (0.0, -0.5), K0, 1.6 * K0, 2 * K0, False),
     # ... and none swept when the band ends above it
     ((1, -2.5 - 0.01j, 2.25), (1, 1, 1), (0.0, -0.5), K0, 1.6 * K0, 0.05 * K0, True),
+    # ... inside the third step of the staircase
+    ((1, -2.5 - 0.01j, 2.25), (1, 1, 1), (0.0, -0.5), K0, 4.5 * K0, 0.8 * K0, False),
+    # ... under the first step, left of Re + Im = start: a ray from there passes it
+    ((1, -2.5 - 0.01j, 2.25), (1, 1, 1), (0.0, -0.5), K0, 4.7 * K0, 0.8 * K0, True),
 ])
 def test_the_short_tail_sees_the_modes_in_its_band(eps, mu, interfaces, k0, start, reach, clear):
     assert probe.sweeps_no_modes(k0, np.array(eps, complex), np.array(mu, complex),
                                  np.array(interfaces), start, reach / 8, reach) is clear
+    # a band of more steps than the staircase holds is not searched: never clear
+    assert probe.sweeps_no_modes(k0, np.array(eps, complex), np.array(mu, complex),
+                                 np.array(interfaces), start, reach / 40, reach) is False
 
 
 def _medium(eps, mu=1.0):
