@@ -167,11 +167,13 @@ def test_a_face_between_copies_of_one_medium_is_invisible(source, f, ground, fac
 
 
 @pytest.mark.parametrize("source", ["electric", "magnetic"])
+@pytest.mark.parametrize("direction", [(0, 0, 1), (1, 0, 0), (0, 1, 0), (0.3, -0.5, 0.8)],
+                         ids=["vertical", "x", "y", "tilted"])
 @pytest.mark.parametrize("z, zp", [(0.9, -0.7), (-0.8, 0.6), (0.2, 0.1), (0.0, 0.0)])
-def test_one_medium_cut_into_layers_is_its_closed_form(source, z, zp):
+def test_one_medium_cut_into_layers_is_its_closed_form(source, direction, z, zp):
     m = nia.medium(50e6, eps_r=6, sigma=2e-3, mu_r=1.5)
     st = nia.stack([m] * 4, [0.5, 0.0, -0.4])
-    direction = closed.unit_vector((0.3, -0.5, 0.8))
+    direction = closed.unit_vector(direction)
     x = np.array([0.0, 0.7, 3.0])
     with warnings.catch_warnings():
         warnings.simplefilter("error")
